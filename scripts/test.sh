@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything and runs all tests: a Release build and a
+# sanitizer (ASan + UBSan) build of the same tree.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+JOBS="$(nproc)"
+
+run_config() {
+  local preset="$1"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$JOBS"
+  ctest --preset "$preset" -j "$JOBS"
+}
+
+run_config release
+run_config asan
