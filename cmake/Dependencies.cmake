@@ -1,0 +1,14 @@
+# Third-party libraries that are not JUCE, as one target each, so that the Linux build and the
+# MinGW-w64 cross build differ only here.
+find_package(Threads REQUIRED)
+
+add_library(velmorant_fann INTERFACE)
+if(WIN32)
+  # Static FANN float variant built from Debian's source package by scripts/build-windows-deps.sh.
+  find_library(VELMORANT_FANN_LIBRARY NAMES libfloatfann.a floatfann REQUIRED)
+  find_path(VELMORANT_FANN_INCLUDE floatfann.h REQUIRED)
+  target_include_directories(velmorant_fann INTERFACE "${VELMORANT_FANN_INCLUDE}")
+  target_link_libraries(velmorant_fann INTERFACE "${VELMORANT_FANN_LIBRARY}")
+else()
+  target_link_libraries(velmorant_fann INTERFACE floatfann m)
+endif()
