@@ -1,0 +1,38 @@
+#pragma once
+
+#include <array>
+
+#include "SSParamsVecAutomation.h"
+
+// The first stage's circuit, common to the High and Low inputs, which differ only in the input
+// divider (R101 in series, R102 to ground). Triode 1 with bypassed cathode and plate load, the
+// coupling capacitor C102, the series resistor and Gain pot feeding triode 2 and its plate circuit.
+//   u = [input, supply 336 V]; x = [C101 (cathode), C102 (coupling)]
+//   p = [Vk1 - Vg1, Vp1 - Vk1, Vk2 - Vg2, Vp2 - Vk2]; i = [Ig1, Ipk1, Ig2, Ipk2]; y = V(after C102)
+class InputStageBlock : public SSParamsVecAutomation
+{
+public:
+    static constexpr uint32_t automationSteps = 17;
+    static constexpr uint32_t automationParamIndices = 4;
+    static constexpr std::array<double, 1> supplyVoltages{336.0};
+
+    void updateMatrices() override;
+    void nonlinearCurrents(const Vector& p, Vector& i) override;
+    void nonlinearJacobian(const Vector& p, Matrix& J) override;
+    void predictPortVoltages(const Vector& u, const Vector& x, Vector& p) override;
+    void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) override;
+    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) override;
+
+protected:
+    InputStageBlock(double sampleRate, uint32_t steps, uint32_t paramIndices, double seriesInput,
+                    double groundInput);
+
+    void setGainPotLegs(double upper, double lower);
+    // 0: supply; 1: RV101A; 2: RV101B; 3: constructor constant.
+    double* automationSlot(uint32_t k);
+
+    double R101, R102;
+    double R103 = 68e3, R104 = 1.5e3, C101 = 2.2e-6, R105 = 100e3, C102 = 33e-9, R106 = 220e3;
+    double R107 = 68e3, R108 = 2.7e3, R109 = 100e3, R110 = 4e6;
+    double RV101A = 50e3, RV101B = 50e3;
+};

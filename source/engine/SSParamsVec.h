@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <gmm/gmm.h>
+
+// A circuit stage discretised into a state-space model. Per sample, with x the state the previous
+// sample left, u the inputs and i the port currents:
+//   p  = D x + E u + F i   (port voltages)
+//   x' = A x + B u + C i   (next state)
+//   y  = G x + H u + K i   (output voltage)
+// The currents i depend nonlinearly on p; the caller supplies them.
+class SSParamsVec
+{
+public:
+    using Matrix = gmm::dense_matrix<double>;
+    using Vector = std::vector<double>;
+
+    SSParamsVec(uint32_t stateCount, uint32_t inputCount, uint32_t portVoltageCount, uint32_t portCurrentCount);
+    virtual ~SSParamsVec() = default;
+
+    SSParamsVec(const SSParamsVec&) = default;
+    SSParamsVec& operator=(const SSParamsVec&) = default;
+
+    // Stores the sample rate and recomputes the matrices. A rate that is not a positive finite
+    // number is ignored: the block keeps its previous rate and matrices.
+    virtual void setSampleRate(double sampleRate);
+    // Recomputes all nine matrices from the component values, the pot legs and the sample rate.
+    virtual void updateMatrices() = 0;
+
+    // The triode model's port currents i (nI) at the port voltages p (nV).
+    virtual void nonlinearCurrents(const Vector& p, Vector& i) = 0;
+    // di/dp (nI x nV); writes only each triode's 2 x 2 diagonal block.
+    virtual void nonlinearJacobian(const Vector& p, Matrix& J) = 0;
+
+    // p = D x + E u
+    virtual void predictPortVoltages(const Vector& u, const Vector& x, Vector& p);
+    // xNew = A x + B u + C i
+    virtual void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew);
+    // y = G x + H u + K i
+    virtual void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y);
+
+    double sampleRate() const { return fs; }
+
+    uint32_t N;     // states
+    uint32_t nIn;   // inputs
+    uint32_t nV;    // port voltages
+    uint32_t nI;    // port currents
+    uint32_t nOut;  // outputs, always 1
+
+    Matrix A, B, C, D, E, F, G, H, K;
+
+protected:
+    static bool isUsableSampleRate(double sampleRate);
+
+    double fs = 44100.0;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "SSParamsVec.h"
+#include "Triode.h"
+
+// A circuit stage that can be controlled and wired into the chain: pot steps, indexed access to
+// its constant inputs and control-moved components, its triode model, and cloning.
+//
+// Automation indices of getParam/setParam:
+//   0 .. constantInputCount-1      the constant inputs, u[firstConstantInput + k]
+//   following indices              the components that setStep moves, in the block's order
+//   paramIndexCount - 1            the constant given to the automation constructor
+//   anything else                  getParam 0.0, setParam nothing
+// A plain block (as made by clone) cannot be stepped: setStep does nothing and getParam gives 0.0.
+class SSParamsVecAutomation : public SSParamsVec
+{
+public:
+    SSParamsVecAutomation(uint32_t stateCount, uint32_t inputCount, uint32_t portVoltageCount,
+                          uint32_t portCurrentCount, uint32_t steps, uint32_t paramIndices,
+                          uint32_t constantInputs);
+
+    // Records the step, sets the control-moved components from it, recomputes the matrices.
+    virtual void setStep(uint32_t step);
+    virtual double getParam(uint32_t k);
+    // Sets the value at index k without recomputing the matrices.
+    virtual void setParam(uint32_t k, const double& value);
+    // A new plain block of the same class with this block's matrices, constants and (shared)
+    // triode model; its components keep their defaults.
+    virtual std::unique_ptr<SSParamsVecAutomation> clone() const = 0;
+
+    uint32_t stepCount;           // steps that setStep accepts
+    uint32_t paramIndexCount;     // indices of getParam/setParam
+    uint32_t currentStep = 0;     // last step given to setStep
+    uint32_t firstConstantInput;  // index in u of the first constant input (1 in every block)
+    uint32_t constantInputCount;  // entries of u from firstConstantInput on that hold constants
+
+    // Shared with clones, so a clone stays valid even after its source is gone.
+    std::shared_ptr<Triode> triode;
+
+protected:
+    // Copies what a clone takes over from its source: matrices, constants, indices, triode model.
+    void copyModelFrom(const SSParamsVecAutomation& source);
+
+    // Element 0: the automation constructor's constant; from firstConstantInput on: the constant inputs.
+    Vector constants;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <array>
+
+#include "BlockAutomation.h"
+
+// Second stage: series resistor and Gain pot 1 into triode 1 (supply 336 V), its plate load and
+// coupling capacitor C201 to the coupling node, which carries a resistor to ground and Gain pot 2
+// (over a foot resistor) feeding triode 2 (supply 355 V). One Gain step moves both pots.
+//   u = [input, supply 1, supply 2]; x = [C201]
+//   p = [Vg1 - Vk1, Vk1 - Vp1, Vk2 - Vg2, Vk2 - Vp2]; i = [Ig1, Ipk1, Ig2, Ipk2]; y = V(coupling node)
+class Velmorant_preamp_block2 : public SSParamsVecAutomation
+{
+public:
+    static constexpr uint32_t automationSteps = 17;
+    static constexpr uint32_t automationParamIndices = 5;
+    static constexpr std::array<double, 2> supplyVoltages{336.0, 355.0};
+
+    Velmorant_preamp_block2(double sampleRate, uint32_t steps, uint32_t paramIndices);
+
+    void updateMatrices() override;
+    void nonlinearCurrents(const Vector& p, Vector& i) override;
+    void nonlinearJacobian(const Vector& p, Matrix& J) override;
+    void predictPortVoltages(const Vector& u, const Vector& x, Vector& p) override;
+    void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) override;
+    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) override;
+    std::unique_ptr<SSParamsVecAutomation> clone() const override;
+
+protected:
+    void setGainPotLegs(double upper, double lower);
+    // 0: supply 1; 1: supply 2; 2: RV202A; 3: RV202B; 4: constructor constant.
+    double* automationSlot(uint32_t k);
+
+    double R201 = 220e3, R202 = 100e3, C201 = 4.7e-9, R203 = 2.7e3, R204 = 68e3, R205 = 220e3;
+    double R206 = 68e3, R207 = 2.7e3, R208 = 100e3, R209 = 100e3, R210 = 4e6;
+    double RV201A = 50e3, RV201B = 50e3, RV202A = 50e3, RV202B = 50e3;
+};
+
+template <class TriodeModel, int Variant>
+class Velmorant_preamp_block2_Automation : public GainPotAutomation<Velmorant_preamp_block2, TriodeModel>
+{
+public:
+    Velmorant_preamp_block2_Automation(double sampleRate, double constant)
+        : GainPotAutomation<Velmorant_preamp_block2, TriodeModel>(sampleRate, constant)
+    {
+    }
+};

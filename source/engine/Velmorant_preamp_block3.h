@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+
+#include "BlockAutomation.h"
+
+// Third stage: Gain pot (over a foot resistor) into triode 1, its plate load, coupling capacitor
+// C301 and divider into the grid of triode 2, the tone stage's valve, whose plate carries the tone
+// network reduced to one series branch (R310, C302, R311).
+//   u = [input, supply 355 V]; x = [C301, C302]
+//   p = [Vk1 - Vg1, Vk1 - Vp1, Vk2 - Vg2, Vk2 - Vp2]; i = [Ig1, Ipk1, Ig2, Ipk2]; y = V(grid 2)
+class Velmorant_preamp_block3 : public SSParamsVecAutomation
+{
+public:
+    static constexpr uint32_t automationSteps = 17;
+    static constexpr uint32_t automationParamIndices = 4;
+    static constexpr std::array<double, 1> supplyVoltages{355.0};
+
+    Velmorant_preamp_block3(double sampleRate, uint32_t steps, uint32_t paramIndices);
+
+    void updateMatrices() override;
+    void nonlinearCurrents(const Vector& v, Vector& i) override;
+    void nonlinearJacobian(const Vector& v, Matrix& J) override;
+    void predictPortVoltages(const Vector& u, const Vector& x, Vector& p) override;
+    void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) override;
+    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) override;
+    std::unique_ptr<SSParamsVecAutomation> clone() const override;
+
+protected:
+    void setGainPotLegs(double upper, double lower);
+    // 0: supply; 1: RV301A; 2: RV301B; 3: constructor constant.
+    double* automationSlot(uint32_t k);
+
+    double R301 = 68e3, R302 = 2.7e3, C301 = 22e-9, R303 = 470e3, R304 = 100e3, R305 = 68e3;
+    double R306 = 3.3e3, R307 = 100e3, R308 = 220e3, R309 = 100e3, R310 = 1.5e3, C302 = 1.33e-7;
+    double R311 = 68e3;
+    double RV301A = 50e3, RV301B = 50e3;
+};
+
+template <class TriodeModel, int Variant>
+class Velmorant_preamp_block3_Automation : public GainPotAutomation<Velmorant_preamp_block3, TriodeModel>
+{
+public:
+    Velmorant_preamp_block3_Automation(double sampleRate, double constant)
+        : GainPotAutomation<Velmorant_preamp_block3, TriodeModel>(sampleRate, constant)
+    {
+    }
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+
+#include "BlockAutomation.h"
+
+// Tone stage: one triode driven at its grid by the previous stage, its plate load and the passive
+// tone network (treble pot with its capacitor and the voice capacitor, bass pot, slope resistor).
+//   u = [grid voltage, supply 355 V]; x = [C401, C402, C403, C404]
+//   p = [Vk - Vg, Vk - Vp]; i = [Ig, Ipk]; y = V(treble wiper)
+class Velmorant_preamp_block4 : public SSParamsVecAutomation
+{
+public:
+    static constexpr uint32_t automationSteps = 15;  // positions per tone pot
+    static constexpr uint32_t automationParamIndices = 6;
+    static constexpr std::array<double, 1> supplyVoltages{355.0};
+
+    Velmorant_preamp_block4(double sampleRate, uint32_t steps, uint32_t paramIndices);
+
+    void updateMatrices() override;
+    void nonlinearCurrents(const Vector& v, Vector& i) override;
+    void nonlinearJacobian(const Vector& v, Matrix& J) override;
+    // p[0] = -u[0] whatever E holds: the grid is driven directly.
+    void predictPortVoltages(const Vector& u, const Vector& x, Vector& p) override;
+    void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) override;
+    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) override;
+    std::unique_ptr<SSParamsVecAutomation> clone() const override;
+
+protected:
+    // 0: supply; 1: RV401A; 2: RV401B; 3: RV402; 4: R405; 5: constructor constant.
+    double* automationSlot(uint32_t k);
+
+    double R401 = 3.3e3, R402 = 220e3, C401 = 220e-12, C402 = 100e-9, C403 = 33e-9, R403 = 68e3;
+    double R404 = 1.5e3, C404 = 470e-12;
+    double RV401A = 110e3, RV401B = 110e3, RV402 = 220e3, R405 = 4.7e6;
+};
+
+// Tone controls from one step: s = (treble * 15 + bass) * 2 + voice, 450 steps. A step outside
+// them selects treble 0, bass 0, voice 0.
+template <class TriodeModel, int Variant>
+class Velmorant_preamp_block4_Automation : public BlockAutomation<Velmorant_preamp_block4, TriodeModel>
+{
+public:
+    Velmorant_preamp_block4_Automation(double sampleRate, double constant)
+        : BlockAutomation<Velmorant_preamp_block4, TriodeModel>(sampleRate, constant)
+    {
+        this->stepCount = static_cast<uint32_t>(positionsPerPot * positionsPerPot * 2);
+    }
+
+    void setStep(uint32_t step) override
+    {
+        this->currentStep = step;
+        uint32_t treble = 0, bass = 0, voice = 0;
+        if (step < this->stepCount) {
+            treble = step / (positionsPerPot * 2);
+            bass = (step / 2) % positionsPerPot;
+            voice = step % 2;
+        }
+        const double t = static_cast<double>(treble) * positionReciprocal * 219999.0;
+        this->RV401A = 220000.0 - t;
+        this->RV401B = t + 1.0;
+        this->RV402 = static_cast<double>(bass) * positionReciprocal * 219999.0 + 1.0;
+        this->R405 = static_cast<double>(voice) * 4699999.0 + 1.0;
+        this->updateMatrices();
+    }
+
+private:
+    uint32_t positionsPerPot = Velmorant_preamp_block4::automationSteps;
+    double positionReciprocal = 1.0 / static_cast<double>(positionsPerPot - 1);
+};
