@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
+// The engine's flat work arrays are 16-byte aligned so that the per-sample loops can use
+// aligned four-lane loads. These helpers pair the allocation with its matching free.
+namespace velmorant
+{
+constexpr std::size_t workArrayAlignment = 16;
+
+// Allocates `count` value-initialised elements of a trivially constructible type,
+// 16-byte aligned. Throws std::bad_alloc like operator new when memory runs out.
+template <typename T>
+T* alignedAllocate(std::size_t count)
+{
+    const std::size_t bytes = count * sizeof(T);
+    const std::size_t rounded = ((bytes + workArrayAlignment - 1) / workArrayAlignment) * workArrayAlignment;
+    void* memory = std::aligned_alloc(workArrayAlignment, rounded == 0 ? workArrayAlignment : rounded);
+    if (memory == nullptr)
+        throw std::bad_alloc();
+    T* elements = static_cast<T*>(memory);
+    for (std::size_t k = 0; k < count; ++k)
+        new (elements + k) T();
+    return elements;
+}
+
+// Releases an array from alignedAllocate; a null pointer is ignored.
+inline void alignedFree(void* memory)
+{
+    std::free(memory);
+}
+} // namespace velmorant

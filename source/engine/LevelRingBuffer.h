@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+// The last 20480 values of one signal, one per host sample, with their running sum and
+// running sum of squares, so that a reader gets mean and spread without walking the window.
+// Written on the audio thread; the editor reads reciprocal, sum and sumSquares under the
+// processor's callback lock.
+class LevelRingBuffer
+{
+public:
+    LevelRingBuffer();
+    ~LevelRingBuffer();
+
+    LevelRingBuffer(const LevelRingBuffer&) = delete;
+    LevelRingBuffer& operator=(const LevelRingBuffer&) = delete;
+
+    // Replaces the oldest value and updates both sums incrementally. Nothing ever recomputes
+    // the sums, so a value that would make them non-finite would do so for the chain's whole
+    // lifetime: a non-finite value is stored as 0 and a magnitude beyond valueLimit is clamped,
+    // which keeps a full window of squares finite.
+    void add(float value);
+
+    static constexpr uint32_t windowLength = 20480;
+    static constexpr float valueLimit = 1e15f;
+
+    const uint32_t capacity;
+    float* const entries;
+    const float reciprocal;
+    float sum;
+    float sumSquares;
+
+private:
+    float* current;
+    float* const last;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <gmm/gmm.h>
+
+class SSParamsVec;
+
+// The per-stage state of one chain: the stage's state vector, port voltages and currents,
+// the operating point taken from the model data, and copies of the bound block's matrices.
+// A block holds no per-sample state, so one block serves the same stage of both chains.
+class NonlinearStateSpaceSolver
+{
+public:
+    using Matrix = gmm::dense_matrix<double>;
+    using Vector = std::vector<double>;
+
+    // Every count 1, every matrix 1 x 1 and every vector of length 1, all entries 0.0.
+    NonlinearStateSpaceSolver();
+
+    // Stores the counts and gives every matrix and vector its shape, all entries 0.0.
+    void init(uint32_t states, uint32_t inputs, uint32_t portVoltages, uint32_t portCurrents, uint32_t outputs);
+
+    // Copies the nine matrices, entries and shapes, from the block.
+    void copyMatrices(const SSParamsVec& block);
+
+    // p = D x + E u on the copies of D and E, summed column by column as a dense
+    // matrix-vector product does. Allocates nothing.
+    void predictPortVoltages(const Vector& u);
+
+    // Puts the stage back to its operating point: state x0 and currents i0.
+    void returnToOperatingPoint();
+
+    uint32_t N, nIn, nV, nI, nOut;
+    Matrix A, B, C, D, E, F, G, H, K;
+    Vector x, p, i, xNew, p0, x0, i0;
+};

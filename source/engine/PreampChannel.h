@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "LevelRingBuffer.h"
+#include "NonlinearStateSpaceSolver.h"
+
+class BaseModelFileF;
+class NeuralNetRunner;
+class PolyphaseFilter;
+class SSParamsVecAutomation;
+
+// The preamp of one audio channel: four circuit stages in series (input stage, two gain
+// stages, tone stage), each with its model data file and the networks built from it, the
+// oversampling filter pair, input and output gain, and the level statistics.
+//
+// The owner drives it with processing suspended: loadStage for every stage whose file
+// changes, then prepare, then setStageStep for every stage. The audio path (process,
+// processOversampled) allocates nothing and takes no lock.
+class PreampChannel
+{
+public:
+    static constexpr uint8_t stageCount = 4;
+
+    PreampChannel();
+    ~PreampChannel();
+
+    PreampChannel(const PreampChannel&) = delete;
+    PreampChannel& operator=(const PreampChannel&) = delete;
+
+    // Binds the block to the stage, reads the model data file at path (a projected file when
+    // projected is true), sizes the stage and builds its networks. Returns false, with a
+    // one-line reason in lastError(), when the file cannot be read or does not fit the block;
+    // the stage then holds no model data and the chain outputs silence until it is loaded again.
+    bool loadStage(uint8_t stage, SSParamsVecAutomation* block, const char* path, bool projected);
+
+    // Makes the filter pair of the factor (2, 4, 8 or 16; anything else means 1), sets the
+    // internal rate baseRate * factor in every block and starts each stage from the operating
+    // point recorded for that rate. A base rate of 0 is taken as 44100 Hz.
+    void prepare(uint32_t baseRate, uint32_t factor);
+
+    // Selects the stage's pot step (clamped to its last step): the block's matrices, the
+    // step's networks and its projection.
+    void setStageStep(uint8_t stage, uint32_t step);
+
+    // Run count samples in place through input gain, the four stages and output gain, at the
+    // host rate or oversampled by `oversampling`. When the chain is not ready they write silence.
+    void process(float* samples, uint32_t count);
+    void processOversampled(float* samples, uint32_t count);
+
+    // True when every stage holds model data that fits its block.
+    bool isReady() const;
+    // The reason the last load failed, "" when none has.
+    const char* lastError() const { return lastErrorText.c_str(); }
+
+    NonlinearStateSpaceSolver solvers[stageCount];
+    SSParamsVecAutomation* blocks[stageCount];
+    BaseModelFileF* modelFiles[stageCount];
+    bool projectedStage[stageCount];
+    std::vector<double> stageInputs[stageCount + 1];
+    std::vector<double> stageOutputs[stageCount];
+
+    uint32_t baseRate;
+    uint32_t internalRate;
+    uint32_t oversampling;
+    PolyphaseFilter* interpolator;
+    PolyphaseFilter* decimator;
+
+    uint32_t networkTotal[stageCount];
+    uint32_t stepCount[stageCount];
+    uint32_t currentStep[stageCount];
+    NeuralNetRunner* runners[stageCount];
+    NeuralNetRunner* stepRunners[stageCount];
+    uint32_t stepRunnerCount[stageCount];
+    NeuralNetRunner* lastRunner[stageCount];
+
+    uint32_t projectionWidth[stageCount];
+    uint32_t networkInputCount[stageCount];
+    uint32_t* stageInputMask[stageCount];
+    double* projectionMatrix[stageCount];
+    double* networkInput[stageCount];
+    uint16_t* stageOutputFlags[stageCount];
+    bool projectionActive[stageCount];
+
+    float inputGain;
+    float outputGain;
+    LevelRingBuffer levels;
+
+private:
+    void selectEntriesForRate(uint8_t stage, uint32_t step, bool first);
+    void loadStepProjection(uint8_t stage, uint32_t step);
+    void selectStepRunners(uint8_t stage, uint32_t step);
+    void freeStageBuffers(uint8_t stage);
+    bool buildNetworks(uint8_t stage, uint32_t previousCount);
+    void freeNetworks(uint8_t stage, uint32_t count);
+
+    bool failStage(uint8_t stage, const std::string& reason);
+    void resizeNetworkArrays(uint8_t stage, uint32_t inputs, uint32_t width);
+
+    void runStage(uint8_t stage);
+    void projectStage(uint8_t stage);
+    void runAllStages(double input);
+    void writeSilence(float* samples, uint32_t count);
+
+    bool stageValid[stageCount];
+    std::string lastErrorText;
+};
