@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct fann;
+struct ModelNetRecord;
+struct PCANetRecord;
+
+// One network of a stage with its box (where it is valid), the normalisation of its inputs onto
+// -1 .. +1 and the scaling of its outputs back to currents. The runner owns its network and its
+// nine 16-byte aligned arrays; the output flags belong to the stage and are shared by its runners.
+class NeuralNetRunner
+{
+public:
+    // n inputs and m outputs; arrays zero-filled, no network, no output flags.
+    NeuralNetRunner(uint16_t inputs, uint16_t outputs);
+    ~NeuralNetRunner();
+
+    NeuralNetRunner(NeuralNetRunner&& other) noexcept;
+    NeuralNetRunner(const NeuralNetRunner&) = delete;
+    NeuralNetRunner& operator=(const NeuralNetRunner&) = delete;
+    NeuralNetRunner& operator=(NeuralNetRunner&&) = delete;
+
+    // Takes the record's box and scalings and builds its network (standard: one steepness per
+    // layer; projected: one per neuron). A record whose counts differ from the runner's gets an
+    // empty box and no network. Returns whether a network was built.
+    bool load(const ModelNetRecord& record);
+    bool load(const PCANetRecord& record);
+
+    // The stage's output flags: an entry of 1 means the network computes that current.
+    void setOutputFlags(const uint16_t* flags, uint16_t count);
+
+    // True when boxMin[k] < x[k] < boxMax[k] for every input (NaN never is).
+    bool contains(const double* x) const;
+
+    // Writes the enabled currents, clamped at 0 from below, into result (flagCount entries); other
+    // entries keep their values. Without a network the enabled currents are 0. Allocates nothing.
+    void run(const double* input, std::vector<double>& result);
+
+    uint16_t inputCount;
+    uint16_t outputCount;
+    float* boxMax;
+    float* boxMin;
+    float* inputMax;
+    float* inputMin;
+    float* outputMax;
+    float* outputMin;
+    float* netInput;
+    float* netOutput = nullptr;
+    float* inputScale;
+    float* outputScale;
+    fann* network = nullptr;
+    uint16_t flagCount = 0;
+    const uint16_t* outputEnabled = nullptr;
+
+private:
+    void setScaling(const std::vector<float>& boxMinimum, const std::vector<float>& boxMaximum,
+                    const std::vector<float>& inputMinimum, const std::vector<float>& inputMaximum,
+                    const std::vector<float>& outputMinimum, const std::vector<float>& outputMaximum);
+    void replaceNetwork(fann* built);
+    void releaseArrays();
+};
