@@ -18,9 +18,10 @@
 class SSParamsVecAutomation : public SSParamsVec
 {
 public:
+    // A sample rate that is not a positive finite number is taken as 44100 Hz.
     SSParamsVecAutomation(uint32_t stateCount, uint32_t inputCount, uint32_t portVoltageCount,
                           uint32_t portCurrentCount, uint32_t steps, uint32_t paramIndices,
-                          uint32_t constantInputs);
+                          uint32_t constantInputs, double sampleRate);
 
     // Records the step, sets the control-moved components from it, recomputes the matrices.
     virtual void setStep(uint32_t step);
@@ -41,8 +42,31 @@ public:
     std::shared_ptr<Triode> triode;
 
 protected:
+    // A new plain Block built with the source's rate and counts, then given the source's model.
+    template <class Block>
+    static std::unique_ptr<SSParamsVecAutomation> clonePlain(const Block& source)
+    {
+        auto copy = std::make_unique<Block>(source.fs, source.stepCount, source.paramIndexCount);
+        copy->copyModelFrom(source);
+        return copy;
+    }
+
     // Copies what a clone takes over from its source: matrices, constants, indices, triode model.
     void copyModelFrom(const SSParamsVecAutomation& source);
+
+    // The constant-vector element of automation index k (a constant input or the constructor's
+    // constant), or null for any other index.
+    double* constantSlot(uint32_t k);
+
+    // One triode's currents and their derivatives in a block's port order: the triode's ports are
+    // p[first] (grid side) and p[first + 1] (plate side), with Vgk = gridSign * p[first] and
+    // Vpk = plateSign * p[first + 1]; its currents are i[first] (grid) and i[first + 1] (plate).
+    // Without a triode model the currents are 0 and the Jacobian is left as it is.
+    void triodeCurrents(const Vector& p, Vector& i, uint32_t first, double gridSign, double plateSign) const;
+    void triodeJacobian(const Vector& p, Matrix& J, uint32_t first, double gridSign, double plateSign) const;
+
+    // Sets every entry of the nine matrices to 0.0.
+    void clearMatrices();
 
     // Element 0: the automation constructor's constant; from firstConstantInput on: the constant inputs.
     Vector constants;
