@@ -29,6 +29,8 @@ struct ModelNetRecord
     std::vector<float> weights;        // layer by layer, destination by destination, bias last
     std::array<uint32_t, 4> tail{};
 
+    // Sets layerCount from layerSizes and replaces the weights by W zero-filled values.
+    void allocArrays();
     uint64_t byteSize() const;
     // "" when the arrays match the counts, else the mismatch.
     std::string checkWritable() const;
@@ -53,6 +55,8 @@ struct ModelChunk
 
     // Replaces the records by n empty slots.
     void allocNets(uint32_t n);
+    uint64_t headerBytes() const;
+    uint64_t byteSize() const;
     std::string checkWritable() const;
     bool read(ByteReader& in);
     void write(ByteWriter& out) const;
@@ -73,6 +77,7 @@ struct ModelGroup
     void allocChunks(uint32_t n);
     // Fills the size fields of the group, its chunks and records.
     void computeSizes();
+    uint64_t byteSize() const;
     std::string checkWritable() const;
     bool read(ByteReader& in);
     void write(ByteWriter& out) const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct fann;
 struct ModelNetRecord;
@@ -22,4 +23,4 @@ fann* createNetwork(const PCANetRecord& record, uint16_t inputs, uint16_t output
 
 // W for h0 inputs, the hidden layers and the outputs: (h0 + 1) h1 + .. + (hL + 1) O.
 // Saturates at UINT64_MAX instead of wrapping.
-uint64_t networkWeightCount(uint64_t inputs, const uint32_t* layerSizes, uint32_t layerCount, uint64_t outputs);
+uint64_t networkWeightCount(uint64_t inputs, const std::vector<uint32_t>& layerSizes, uint64_t outputs);

@@ -55,6 +55,8 @@ public:
     const uint16_t* outputEnabled = nullptr;
 
 private:
+    template <typename Record>
+    bool loadFrom(const Record& record);
     void setScaling(const std::vector<float>& boxMinimum, const std::vector<float>& boxMaximum,
                     const std::vector<float>& inputMinimum, const std::vector<float>& inputMaximum,
                     const std::vector<float>& outputMinimum, const std::vector<float>& outputMaximum);

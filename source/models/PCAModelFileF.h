@@ -67,6 +67,7 @@ struct PCAModelChunk
     // Puts a new empty record with (P, Q) at index; an index beyond netCount is ignored.
     void createNet(uint32_t index);
     uint64_t headerBytes() const;
+    uint64_t byteSize() const;
     std::string checkWritable() const;
     bool read(ByteReader& in);
     void write(ByteWriter& out) const;
@@ -83,6 +84,7 @@ struct PCAModelGroup
 
     void allocChunks(uint32_t n);
     void computeSizes();
+    uint64_t byteSize() const;
     std::string checkWritable() const;
     bool read(ByteReader& in);
     void write(ByteWriter& out) const;

@@ -1,0 +1,153 @@
+#include "NeuralNetRunner.h"
+
+#include "ModelFileF.h"
+#include "NetworkFactory.h"
+#include "PCAModelFileF.h"
+
+#include <floatfann.h>
+
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+namespace
+{
+constexpr std::size_t arrayAlignment = 16;
+
+// A zero-filled, 16-byte aligned float array (released with std::free).
+float* allocateFloats(std::size_t count)
+{
+    const std::size_t bytes = (count * sizeof(float) + arrayAlignment - 1) / arrayAlignment * arrayAlignment;
+    void* memory = std::aligned_alloc(arrayAlignment, bytes == 0 ? arrayAlignment : bytes);
+    if (memory == nullptr)
+        throw std::bad_alloc();
+    auto* values = static_cast<float*>(memory);
+    for (std::size_t k = 0; k < count; ++k)
+        values[k] = 0.0f;
+    return values;
+}
+
+// Smallest output range the scaling keeps apart from zero.
+constexpr float minimumOutputRange = 1e-8f;
+} // namespace
+
+NeuralNetRunner::NeuralNetRunner(uint16_t inputs, uint16_t outputs)
+    : inputCount(inputs), outputCount(outputs), boxMax(allocateFloats(inputs)), boxMin(allocateFloats(inputs)),
+      inputMax(allocateFloats(inputs)), inputMin(allocateFloats(inputs)), outputMax(allocateFloats(outputs)),
+      outputMin(allocateFloats(outputs)), netInput(allocateFloats(inputs)), inputScale(allocateFloats(inputs)),
+      outputScale(allocateFloats(outputs))
+{
+}
+
+NeuralNetRunner::~NeuralNetRunner()
+{
+    replaceNetwork(nullptr);
+    for (float* array : {boxMax, boxMin, inputMax, inputMin, outputMax, outputMin, netInput, inputScale, outputScale})
+        std::free(array);
+}
+
+NeuralNetRunner::NeuralNetRunner(NeuralNetRunner&& other) noexcept
+    : inputCount(other.inputCount), outputCount(other.outputCount),
+      boxMax(std::exchange(other.boxMax, nullptr)), boxMin(std::exchange(other.boxMin, nullptr)),
+      inputMax(std::exchange(other.inputMax, nullptr)), inputMin(std::exchange(other.inputMin, nullptr)),
+      outputMax(std::exchange(other.outputMax, nullptr)), outputMin(std::exchange(other.outputMin, nullptr)),
+      netInput(std::exchange(other.netInput, nullptr)), netOutput(std::exchange(other.netOutput, nullptr)),
+      inputScale(std::exchange(other.inputScale, nullptr)), outputScale(std::exchange(other.outputScale, nullptr)),
+      network(std::exchange(other.network, nullptr)), flagCount(std::exchange(other.flagCount, 0)),
+      outputEnabled(std::exchange(other.outputEnabled, nullptr))
+{
+    other.inputCount = 0;
+    other.outputCount = 0;
+}
+
+bool NeuralNetRunner::load(const ModelNetRecord& record)
+{
+    return loadFrom(record);
+}
+
+bool NeuralNetRunner::load(const PCANetRecord& record)
+{
+    return loadFrom(record);
+}
+
+template <typename Record>
+bool NeuralNetRunner::loadFrom(const Record& record)
+{
+    if (record.inputCount != inputCount || record.outputCount != outputCount || record.boxMin.size() != inputCount
+        || record.outputMin.size() != outputCount)
+    {
+        // An empty box never holds an input, and without a network the currents are 0.
+        for (uint16_t i = 0; i < inputCount; ++i)
+            boxMin[i] = boxMax[i] = 0.0f;
+        replaceNetwork(nullptr);
+        return false;
+    }
+    setScaling(record.boxMin, record.boxMax, record.inputMin, record.inputMax, record.outputMin, record.outputMax);
+    replaceNetwork(createNetwork(record, inputCount, outputCount));
+    return network != nullptr;
+}
+
+void NeuralNetRunner::setScaling(const std::vector<float>& boxMinimum, const std::vector<float>& boxMaximum,
+                                 const std::vector<float>& inputMinimum, const std::vector<float>& inputMaximum,
+                                 const std::vector<float>& outputMinimum, const std::vector<float>& outputMaximum)
+{
+    for (uint16_t i = 0; i < inputCount; ++i)
+    {
+        boxMax[i] = boxMaximum[i];
+        boxMin[i] = boxMinimum[i];
+        inputMax[i] = inputMaximum[i];
+        inputMin[i] = inputMinimum[i];
+        inputScale[i] = inputMax[i] != inputMin[i] ? 2.0f / (inputMax[i] - inputMin[i]) : 0.0f;
+    }
+    for (uint16_t k = 0; k < outputCount; ++k)
+    {
+        outputMax[k] = outputMaximum[k];
+        outputMin[k] = outputMinimum[k];
+        const float range = outputMax[k] - outputMin[k];
+        outputScale[k] = (outputMax[k] > outputMin[k] && range < minimumOutputRange) ? minimumOutputRange : range;
+    }
+}
+
+void NeuralNetRunner::replaceNetwork(fann* built)
+{
+    if (network != nullptr)
+        fann_destroy(network);
+    network = built;
+    netOutput = nullptr;
+}
+
+void NeuralNetRunner::setOutputFlags(const uint16_t* flags, uint16_t count)
+{
+    outputEnabled = flags;
+    flagCount = flags == nullptr ? 0 : count;
+}
+
+bool NeuralNetRunner::contains(const double* x) const
+{
+    for (uint16_t i = 0; i < inputCount; ++i)
+        if (!(static_cast<double>(boxMin[i]) < x[i] && x[i] < static_cast<double>(boxMax[i])))
+            return false;
+    return true;
+}
+
+void NeuralNetRunner::run(const double* input, std::vector<double>& result)
+{
+    if (network != nullptr)
+    {
+        for (uint16_t i = 0; i < inputCount; ++i)
+            netInput[i] = static_cast<float>((input[i] - static_cast<double>(inputMin[i])) * static_cast<double>(inputScale[i]) - 1.0);
+        netOutput = fann_run(network, netInput);
+    }
+    const std::size_t count = flagCount < result.size() ? flagCount : result.size();
+    uint16_t j = 0;
+    for (std::size_t k = 0; k < count; ++k)
+    {
+        if (outputEnabled[k] != 1)
+            continue;
+        const bool computed = netOutput != nullptr && j < outputCount;
+        const float y = computed ? outputScale[j] * netOutput[j] + outputMin[j] : 0.0f;
+        // Currents flow one way only; a NaN output counts as no current.
+        result[k] = y >= 0.0f ? static_cast<double>(y) : 0.0;
+        ++j;
+    }
+}
