@@ -190,7 +190,8 @@ VstIntPtr AudioEffectX::dispatchEditorKey(VstInt32 opcode, VstInt32 index, VstIn
 
 void AudioEffectX::resume()
 {
-    if ((cEffect.flags & effFlagsIsSynth) != 0 || canDo(const_cast<char*>("receiveVstMidiEvent")) == 1)
+    char midiEventQuery[] = "receiveVstMidiEvent"; // canDo takes a writable text
+    if ((cEffect.flags & effFlagsIsSynth) != 0 || canDo(midiEventQuery) == 1)
         wantEvents(1);
 }
 
