@@ -10,17 +10,22 @@ namespace velmorant
 {
 constexpr std::size_t workArrayAlignment = 16;
 
-// Allocates `count` value-initialised elements of a trivially constructible type,
-// 16-byte aligned. Throws std::bad_alloc like operator new when memory runs out.
-template <typename T>
-T* alignedAllocate(std::size_t count)
+// Raw 16-byte aligned storage of at least `bytes` bytes (never a null result: throws
+// std::bad_alloc like operator new when memory runs out).
+inline void* alignedAllocateBytes(std::size_t bytes)
 {
-    const std::size_t bytes = count * sizeof(T);
     const std::size_t rounded = ((bytes + workArrayAlignment - 1) / workArrayAlignment) * workArrayAlignment;
     void* memory = std::aligned_alloc(workArrayAlignment, rounded == 0 ? workArrayAlignment : rounded);
     if (memory == nullptr)
         throw std::bad_alloc();
-    T* elements = static_cast<T*>(memory);
+    return memory;
+}
+
+// Allocates `count` value-initialised elements of a trivially constructible type, 16-byte aligned.
+template <typename T>
+T* alignedAllocate(std::size_t count)
+{
+    T* elements = static_cast<T*>(alignedAllocateBytes(count * sizeof(T)));
     for (std::size_t k = 0; k < count; ++k)
         new (elements + k) T();
     return elements;

@@ -93,7 +93,7 @@ private:
     void loadStepProjection(uint8_t stage, uint32_t step);
     void selectStepRunners(uint8_t stage, uint32_t step);
     void freeStageBuffers(uint8_t stage);
-    bool buildNetworks(uint8_t stage, uint32_t previousCount);
+    bool buildNetworks(uint8_t stage, uint32_t previousCount, uint32_t total);
     void freeNetworks(uint8_t stage, uint32_t count);
 
     bool failStage(uint8_t stage, const std::string& reason);
@@ -102,6 +102,8 @@ private:
     void runStage(uint8_t stage);
     void projectStage(uint8_t stage);
     void runAllStages(double input);
+    // Stage 3's plate current, the signal of the level statistics.
+    float levelValue() const;
     void writeSilence(float* samples, uint32_t count);
 
     bool stageValid[stageCount];

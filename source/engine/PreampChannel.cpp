@@ -1,0 +1,542 @@
+#include "PreampChannel.h"
+
+#include "AlignedMemory.h"
+#include "ModelFileF.h"
+#include "NeuralNetRunner.h"
+#include "OversamplingCoefficients.h"
+#include "PCAModelFileF.h"
+#include "PolyphaseFilter.h"
+#include "SSParamsVecAutomation.h"
+#include "StageModelCheck.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <new>
+#include <string>
+
+using velmorant::alignedAllocate;
+using velmorant::alignedFree;
+
+namespace
+{
+constexpr uint32_t defaultBaseRate = 44100;
+constexpr uint8_t toneStage = 3;
+// Any projection entry further than this from the identity's makes the projection active.
+constexpr double identityTolerance = 2.384185791015625e-7; // 2^-22
+// Rates are compared as whole hertz; doubles beyond this cannot be truncated to 64 bits.
+constexpr double largestTruncatableRate = 9.2e18;
+
+bool allFinite(const std::vector<double>& values)
+{
+    for (double value : values)
+        if (!std::isfinite(value))
+            return false;
+    return true;
+}
+
+// Narrowing a double beyond the float range is undefined; such values saturate instead.
+float toSample(double value)
+{
+    return float(std::fmax(-double(FLT_MAX), std::fmin(value, double(FLT_MAX))));
+}
+
+const ModelChunk& standardChunk(const BaseModelFileF* file, uint32_t index)
+{
+    return *static_cast<const ModelFileF*>(file)->groups[0]->chunks[index];
+}
+
+const PCAModelChunk& projectedChunk(const BaseModelFileF* file, uint32_t index)
+{
+    return *static_cast<const PCAModelFileF*>(file)->groups[0]->chunks[index];
+}
+
+// A rate record matches when its rate, truncated toward zero, has the internal rate as low 32 bits.
+bool rateMatches(double recordRate, uint32_t internalRate)
+{
+    if (!(std::fabs(recordRate) < largestTruncatableRate))
+        return false;
+    return uint32_t(uint64_t(int64_t(recordRate))) == internalRate;
+}
+} // namespace
+
+PreampChannel::PreampChannel()
+    : blocks{},
+      modelFiles{},
+      projectedStage{},
+      baseRate(0),
+      internalRate(0),
+      oversampling(1),
+      interpolator(nullptr),
+      decimator(nullptr),
+      networkTotal{},
+      stepCount{},
+      currentStep{},
+      runners{},
+      stepRunners{},
+      stepRunnerCount{},
+      lastRunner{},
+      projectionWidth{},
+      networkInputCount{},
+      stageInputMask{},
+      projectionMatrix{},
+      networkInput{},
+      stageOutputFlags{},
+      projectionActive{},
+      inputGain(1.0f),
+      outputGain(1.0f),
+      stageValid{}
+{
+    stageInputs[stageCount].assign(1, 0.0);
+}
+
+PreampChannel::~PreampChannel()
+{
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+    {
+        delete modelFiles[stage];
+        freeNetworks(stage, networkTotal[stage]);
+        freeStageBuffers(stage);
+    }
+    delete interpolator;
+    delete decimator;
+}
+
+bool PreampChannel::isReady() const
+{
+    return std::all_of(std::begin(stageValid), std::end(stageValid), [](bool valid) { return valid; });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading
+
+bool PreampChannel::loadStage(uint8_t stage, SSParamsVecAutomation* block, const char* path, bool projected)
+{
+    if (stage >= stageCount)
+    {
+        lastErrorText = "stage " + std::to_string(stage) + " does not exist";
+        return false;
+    }
+    projectedStage[stage] = projected;
+    blocks[stage] = block;
+    delete modelFiles[stage];
+    modelFiles[stage] = nullptr;
+    if (block == nullptr)
+        return failStage(stage, "no circuit block");
+    if (block->nIn < block->firstConstantInput + block->constantInputCount || block->nIn == 0 || block->nOut == 0)
+        return failStage(stage, "circuit block has inconsistent input counts");
+    if (path == nullptr)
+        return failStage(stage, "no model file path");
+
+    BaseModelFileF* file = projected ? static_cast<BaseModelFileF*>(new PCAModelFileF)
+                                     : static_cast<BaseModelFileF*>(new ModelFileF);
+    modelFiles[stage] = file;
+    if (file->openForRead(path) == nullptr)
+        return failStage(stage, std::string(path) + ": " + file->lastError());
+    const bool readOk = file->read() != 0;
+    file->close();
+    if (!readOk)
+        return failStage(stage, std::string(path) + ": " + file->lastError());
+    std::string reason;
+    if (!checkStageModel(*file, StageModelShape{block->nV, block->nI, block->N, block->stepCount}, reason))
+        return failStage(stage, std::string(path) + ": " + reason);
+
+    const uint32_t previousTotal = networkTotal[stage];
+    stepCount[stage] = projected ? static_cast<PCAModelFileF*>(file)->groups[0]->chunkCount
+                                 : static_cast<ModelFileF*>(file)->groups[0]->chunkCount;
+    uint32_t total = 0;
+    for (uint32_t chunk = 0; chunk < stepCount[stage]; ++chunk)
+        total += projected ? projectedChunk(file, chunk).netCount : standardChunk(file, chunk).netCount;
+
+    freeStageBuffers(stage);
+    stageInputMask[stage] = alignedAllocate<uint32_t>(block->nV);
+    stageOutputFlags[stage] = alignedAllocate<uint16_t>(block->nI);
+
+    NonlinearStateSpaceSolver& solver = solvers[stage];
+    solver.init(block->N, block->nIn, block->nV, block->nI, block->nOut);
+    stageInputs[stage].resize(block->nIn, 0.0);
+    stageOutputs[stage].resize(block->nOut, 0.0);
+
+    if (!buildNetworks(stage, previousTotal, total))
+        return failStage(stage, std::string(path) + ": a network could not be built");
+
+    // The step references must point into the new runners before anything can process.
+    currentStep[stage] = std::min(currentStep[stage], stepCount[stage] - 1);
+    loadStepProjection(stage, currentStep[stage]);
+    selectStepRunners(stage, currentStep[stage]);
+    stageValid[stage] = true;
+    return true;
+}
+
+bool PreampChannel::failStage(uint8_t stage, const std::string& reason)
+{
+    stageValid[stage] = false;
+    lastErrorText = "stage " + std::to_string(stage) + ": " + reason;
+    delete modelFiles[stage];
+    modelFiles[stage] = nullptr;
+    freeNetworks(stage, networkTotal[stage]);
+    networkTotal[stage] = 0;
+    stepCount[stage] = 0;
+    freeStageBuffers(stage);
+    return false;
+}
+
+bool PreampChannel::buildNetworks(uint8_t stage, uint32_t previousCount, uint32_t total)
+{
+    freeNetworks(stage, previousCount);
+    const BaseModelFileF* file = modelFiles[stage];
+    const SSParamsVecAutomation& block = *blocks[stage];
+    runners[stage] = static_cast<NeuralNetRunner*>(velmorant::alignedAllocateBytes(std::size_t(total) * sizeof(NeuralNetRunner)));
+    // Counted as they are constructed, so that freeing after a failure destroys exactly these.
+    networkTotal[stage] = 0;
+
+    const uint16_t outputs = uint16_t(block.nI);
+    bool allBuilt = true;
+    for (uint32_t chunk = 0; chunk < stepCount[stage]; ++chunk)
+    {
+        if (projectedStage[stage])
+        {
+            const PCAModelChunk& source = projectedChunk(file, chunk);
+            for (uint32_t net = 0; net < source.netCount; ++net)
+            {
+                NeuralNetRunner* runner = new (runners[stage] + networkTotal[stage]++) NeuralNetRunner(uint16_t(source.projectedInputs), outputs);
+                runner->setOutputFlags(stageOutputFlags[stage], outputs);
+                allBuilt = runner->load(*source.nets[net]) && allBuilt;
+            }
+        }
+        else
+        {
+            const ModelChunk& source = standardChunk(file, chunk);
+            for (uint32_t net = 0; net < source.netCount; ++net)
+            {
+                NeuralNetRunner* runner = new (runners[stage] + networkTotal[stage]++) NeuralNetRunner(uint16_t(block.nV), outputs);
+                runner->setOutputFlags(stageOutputFlags[stage], outputs);
+                allBuilt = runner->load(*source.nets[net]) && allBuilt;
+            }
+        }
+    }
+    return allBuilt;
+}
+
+void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
+{
+    if (runners[stage] == nullptr)
+        return;
+    for (uint32_t k = 0; k < count; ++k)
+        runners[stage][k].~NeuralNetRunner();
+    alignedFree(runners[stage]);
+    runners[stage] = nullptr;
+    stepRunners[stage] = nullptr;
+    lastRunner[stage] = nullptr;
+    stepRunnerCount[stage] = 0;
+}
+
+void PreampChannel::freeStageBuffers(uint8_t stage)
+{
+    alignedFree(stageInputMask[stage]);
+    alignedFree(projectionMatrix[stage]);
+    alignedFree(networkInput[stage]);
+    alignedFree(stageOutputFlags[stage]);
+    stageInputMask[stage] = nullptr;
+    projectionMatrix[stage] = nullptr;
+    networkInput[stage] = nullptr;
+    stageOutputFlags[stage] = nullptr;
+    projectionWidth[stage] = 0;
+    networkInputCount[stage] = 0;
+    projectionActive[stage] = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Preparation and pot steps
+
+void PreampChannel::prepare(uint32_t rate, uint32_t factor)
+{
+    delete interpolator;
+    delete decimator;
+    interpolator = nullptr;
+    decimator = nullptr;
+    baseRate = rate == 0 ? defaultBaseRate : rate;
+    oversampling = factor;
+    if (const float* coefficients = oversamplingCoefficients(factor))
+    {
+        const uint16_t taps = uint16_t(16u * factor);
+        interpolator = new PolyphaseFilter(taps, uint16_t(factor), coefficients);
+        decimator = new PolyphaseFilter(taps, 1, coefficients);
+    }
+    else
+    {
+        oversampling = 1;
+    }
+
+    const bool first = internalRate == 0;
+    internalRate = baseRate * oversampling;
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+    {
+        if (!stageValid[stage])
+            continue;
+        SSParamsVecAutomation& block = *blocks[stage];
+        selectEntriesForRate(stage, currentStep[stage], first);
+        block.setSampleRate(double(internalRate));
+        solvers[stage].copyMatrices(block);
+        for (uint32_t k = 0; k < block.constantInputCount; ++k)
+            stageInputs[stage][block.firstConstantInput + k] = block.getParam(k);
+    }
+}
+
+void PreampChannel::selectEntriesForRate(uint8_t stage, uint32_t step, bool first)
+{
+    if (internalRate == 0)
+        return;
+    const std::vector<double>& keys = projectedStage[stage] ? projectedChunk(modelFiles[stage], step).keys
+                                                            : standardChunk(modelFiles[stage], step).keys;
+    NonlinearStateSpaceSolver& solver = solvers[stage];
+    const std::size_t recordLength = 1u + std::size_t(solver.nV) + solver.nI + solver.N;
+    const double recordCount = keys.empty() ? 0.0 : keys[0];
+    for (std::size_t j = 0; recordCount > double(j) && 1 + (j + 1) * recordLength <= keys.size(); ++j)
+    {
+        const double* record = keys.data() + 1 + j * recordLength;
+        if (!rateMatches(record[0], internalRate))
+            continue;
+        const double* values = record + 1;
+        std::copy(values, values + solver.nV, solver.p0.begin());
+        values += solver.nV;
+        std::copy(values, values + solver.nI, solver.i0.begin());
+        values += solver.nI;
+        std::copy(values, values + solver.N, solver.x0.begin());
+        break;
+    }
+    if (first)
+    {
+        solver.p = solver.p0;
+        solver.i = solver.i0;
+    }
+    solver.x = solver.x0;
+}
+
+void PreampChannel::setStageStep(uint8_t stage, uint32_t step)
+{
+    if (stage >= stageCount)
+        return;
+    if (!stageValid[stage])
+    {
+        currentStep[stage] = step;
+        return;
+    }
+    if (step >= stepCount[stage])
+        step = stepCount[stage] - 1;
+    loadStepProjection(stage, step);
+    currentStep[stage] = step;
+    blocks[stage]->setStep(step);
+    solvers[stage].copyMatrices(*blocks[stage]);
+    selectStepRunners(stage, step);
+}
+
+void PreampChannel::selectStepRunners(uint8_t stage, uint32_t step)
+{
+    uint32_t first = 0;
+    for (uint32_t chunk = 0; chunk < step; ++chunk)
+        first += projectedStage[stage] ? projectedChunk(modelFiles[stage], chunk).netCount
+                                       : standardChunk(modelFiles[stage], chunk).netCount;
+    stepRunners[stage] = runners[stage] + first;
+    stepRunnerCount[stage] = projectedStage[stage] ? projectedChunk(modelFiles[stage], step).netCount
+                                                   : standardChunk(modelFiles[stage], step).netCount;
+    lastRunner[stage] = stepRunners[stage];
+}
+
+void PreampChannel::resizeNetworkArrays(uint8_t stage, uint32_t inputs, uint32_t width)
+{
+    const bool inputsChanged = inputs != networkInputCount[stage] || networkInput[stage] == nullptr;
+    if (inputsChanged)
+    {
+        alignedFree(networkInput[stage]);
+        networkInput[stage] = nullptr;
+        networkInput[stage] = alignedAllocate<double>(inputs);
+    }
+    if (inputsChanged || width != projectionWidth[stage] || projectionMatrix[stage] == nullptr)
+    {
+        alignedFree(projectionMatrix[stage]);
+        projectionMatrix[stage] = nullptr;
+        projectionMatrix[stage] = alignedAllocate<double>(std::size_t(inputs) * width);
+    }
+    networkInputCount[stage] = inputs;
+    projectionWidth[stage] = width;
+}
+
+void PreampChannel::loadStepProjection(uint8_t stage, uint32_t step)
+{
+    const uint32_t nV = blocks[stage]->nV;
+    const uint32_t nI = blocks[stage]->nI;
+    projectionActive[stage] = false;
+    if (!projectedStage[stage])
+    {
+        std::fill(stageInputMask[stage], stageInputMask[stage] + nV, 1u);
+        std::fill(stageOutputFlags[stage], stageOutputFlags[stage] + nI, uint16_t(1));
+        resizeNetworkArrays(stage, nV, nV);
+        for (uint32_t r = 0; r < nV; ++r)
+            for (uint32_t c = 0; c < nV; ++c)
+                projectionMatrix[stage][std::size_t(r) * nV + c] = r == c ? 1.0 : 0.0;
+        return;
+    }
+
+    const PCAModelChunk& chunk = projectedChunk(modelFiles[stage], step);
+    std::copy(chunk.inputMask.begin(), chunk.inputMask.begin() + nV, stageInputMask[stage]);
+    for (uint32_t k = 0; k < nI; ++k)
+        stageOutputFlags[stage][k] = uint16_t(chunk.outputFlags[k] & 0xFFFFu);
+    const uint32_t rows = chunk.projectedInputs;
+    const uint32_t columns = chunk.projectionColumns;
+    resizeNetworkArrays(stage, rows, columns);
+    for (uint32_t r = 0; r < rows; ++r)
+        for (uint32_t c = 0; c < columns; ++c)
+        {
+            const double element = chunk.projection[std::size_t(c) * rows + r];
+            projectionMatrix[stage][std::size_t(r) * columns + c] = element;
+            if (std::fabs(element - (r == c ? 1.0 : 0.0)) > identityTolerance)
+                projectionActive[stage] = true;
+        }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Audio path
+
+void PreampChannel::projectStage(uint8_t stage)
+{
+    const uint32_t nV = solvers[stage].nV;
+    const double* p = solvers[stage].p.data();
+    const uint32_t* mask = stageInputMask[stage];
+    const double* matrix = projectionMatrix[stage];
+    double* input = networkInput[stage];
+    std::size_t next = 0;
+    for (uint32_t r = 0; r < networkInputCount[stage]; ++r)
+    {
+        double sum = 0.0;
+        for (uint32_t c = 0; c < nV; ++c)
+            if (mask[c] == 1)
+                sum += p[c] * matrix[next++];
+        input[r] = sum;
+    }
+}
+
+void PreampChannel::runStage(uint8_t stage)
+{
+    NonlinearStateSpaceSolver& solver = solvers[stage];
+    SSParamsVecAutomation& block = *blocks[stage];
+    std::vector<double>& u = stageInputs[stage];
+    std::vector<double>& y = stageOutputs[stage];
+
+    solver.predictPortVoltages(u);
+    if (projectionActive[stage])
+        projectStage(stage);
+    else
+        std::copy(solver.p.begin(), solver.p.begin() + networkInputCount[stage], networkInput[stage]);
+
+    NeuralNetRunner* matched = nullptr;
+    for (uint32_t k = 0; k < stepRunnerCount[stage] && matched == nullptr; ++k)
+        if (stepRunners[stage][k].contains(networkInput[stage]))
+            matched = stepRunners[stage] + k;
+    if (matched != nullptr)
+    {
+        matched->run(networkInput[stage], solver.i);
+        lastRunner[stage] = matched;
+    }
+    else if (stage != toneStage)
+    {
+        lastRunner[stage]->run(networkInput[stage], solver.i);
+    }
+    else
+    {
+        std::fill(solver.i.begin(), solver.i.end(), 0.0);
+    }
+
+    block.updateState(u, solver.i, solver.x, solver.xNew);
+    std::copy(solver.xNew.begin(), solver.xNew.end(), solver.x.begin());
+    block.computeOutput(u, solver.x, solver.i, y);
+
+    // A stage whose state or currents left the finite numbers would stay there for good:
+    // put it back to its operating point instead.
+    if (!allFinite(solver.x) || !allFinite(solver.i) || !std::isfinite(y[0]))
+    {
+        solver.returnToOperatingPoint();
+        block.computeOutput(u, solver.x, solver.i, y);
+        if (!std::isfinite(y[0]))
+            y[0] = 0.0;
+    }
+    stageInputs[stage + 1][0] = y[0];
+}
+
+void PreampChannel::runAllStages(double input)
+{
+    stageInputs[0][0] = input;
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+        runStage(stage);
+}
+
+float PreampChannel::levelValue() const
+{
+    const std::vector<double>& currents = solvers[toneStage].i;
+    return currents.size() > 1 ? toSample(currents[1]) : 0.0f;
+}
+
+void PreampChannel::writeSilence(float* samples, uint32_t count)
+{
+    std::fill(samples, samples + count, 0.0f);
+}
+
+namespace
+{
+// The input sample times the gain; anything non-finite enters the chain as silence.
+float gainedInput(float sample, float gain)
+{
+    const float gained = sample * gain;
+    return std::isfinite(gained) ? gained : 0.0f;
+}
+} // namespace
+
+void PreampChannel::process(float* samples, uint32_t count)
+{
+    if (samples == nullptr || count == 0)
+        return;
+    if (!isReady())
+    {
+        writeSilence(samples, count);
+        return;
+    }
+    for (uint32_t n = 0; n < count; ++n)
+    {
+        runAllStages(double(gainedInput(samples[n], inputGain)));
+        levels.add(levelValue());
+        samples[n] = toSample(double(outputGain) * stageInputs[stageCount][0]);
+    }
+}
+
+void PreampChannel::processOversampled(float* samples, uint32_t count)
+{
+    if (interpolator == nullptr || decimator == nullptr)
+    {
+        process(samples, count);
+        return;
+    }
+    if (samples == nullptr || count == 0)
+        return;
+    if (!isReady())
+    {
+        writeSilence(samples, count);
+        return;
+    }
+    for (uint32_t n = 0; n < count; ++n)
+    {
+        interpolator->push(gainedInput(samples[n], inputGain));
+        interpolator->advance();
+        runAllStages(double(interpolator->output()));
+        levels.add(levelValue());
+        decimator->push(toSample(stageInputs[stageCount][0]));
+        decimator->advance();
+        samples[n] = decimator->output() * outputGain;
+        for (uint32_t m = 1; m < oversampling; ++m)
+        {
+            interpolator->advance();
+            runAllStages(double(interpolator->output()));
+            decimator->push(toSample(stageInputs[stageCount][0]));
+            decimator->advance();
+        }
+    }
+}
