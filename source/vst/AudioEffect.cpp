@@ -46,7 +46,7 @@ AudioEffect::AudioEffect(audioMasterCallback audioMasterCallbackIn, VstInt32 pro
       numPrograms(programCount), numParams(paramCount), curProgram(0), cEffect()
 {
     std::memset(&cEffect, 0, sizeof(cEffect));
-    canProcessReplacing(true);
+    setFlag(effFlagsCanReplacing, true);
     cEffect.magic = kEffectMagic;
     cEffect.dispatcher = &AudioEffect::dispatchEffectClass;
     cEffect.process = &AudioEffect::processClass;
