@@ -1,7 +1,5 @@
 #include "PresetDocument.h"
 
-#include <juce_audio_processors/juce_audio_processors.h>
-
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -92,6 +90,24 @@ void readProgram(const juce::XmlElement& element, PreampProgram& program)
         program.setParameter(attribute.parameter, readHostValue(element, attribute));
 }
 
+// The framed text parsed strictly: within the chunk's bounds, and nothing when the text is not
+// well-formed XML (an unterminated element would otherwise be accepted).
+std::unique_ptr<juce::XmlElement> parseChunk(const void* data, int sizeInBytes)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    if (juce::ByteOrder::littleEndianInt(bytes) != chunkMagic)
+        return nullptr;
+    const juce::uint32 length = juce::ByteOrder::littleEndianInt(bytes + 4);
+    const auto available = static_cast<juce::uint32>(sizeInBytes - chunkHeaderSize);
+    if (length == 0)
+        return nullptr;
+    juce::XmlDocument document(juce::String::fromUTF8(bytes + chunkHeaderSize, static_cast<int>(juce::jmin(length, available))));
+    auto root = document.getDocumentElement();
+    if (document.getLastParseError().isNotEmpty())
+        return nullptr;
+    return root;
+}
+
 bool hasTag(const juce::XmlElement& element, const char* tag)
 {
     return element.getTagName().equalsIgnoreCase(tag);
@@ -157,7 +173,7 @@ std::optional<PresetState> PresetDocument::read(const void* data, int sizeInByte
 {
     if (data == nullptr || sizeInBytes <= chunkHeaderSize)
         return std::nullopt;
-    const auto root = juce::AudioProcessor::getXmlFromBinary(data, sizeInBytes);
+    const auto root = parseChunk(data, sizeInBytes);
     if (root == nullptr || !hasTag(*root, rootTag))
         return std::nullopt;
 

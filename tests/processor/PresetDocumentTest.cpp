@@ -1,0 +1,211 @@
+#include "PresetDocument.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+// A chunk framed by hand: magic, little-endian length, text, terminating zero.
+std::string frame(const std::string& text, uint32_t length)
+{
+    std::string chunk = "VC2!";
+    for (int i = 0; i < 4; ++i)
+        chunk += static_cast<char>((length >> (8 * i)) & 0xff);
+    return chunk + text + '\0';
+}
+
+std::string frame(const std::string& text)
+{
+    return frame(text, static_cast<uint32_t>(text.size()));
+}
+
+std::string expectedDefaultText()
+{
+    std::string text = R"(<vrk_velmorant cprog="0" version="1"><programs>)";
+    for (int k = 1; k <= 12; ++k)
+        text += "<program programname=\"" + std::to_string(k)
+                + R"( default" model="0" ch="0" gain="0.5" ovrsmplng="0" in="0.5" out="0.5" stro="-0.5" trbl="0.5" mdl="0.5" bas="0.5" showset="-0.5"/>)";
+    return text + "</programs></vrk_velmorant>";
+}
+
+std::optional<PresetState> readText(const std::string& text, const PreampProgramBank& over = {})
+{
+    const std::string chunk = frame(text);
+    return PresetDocument::read(chunk.data(), static_cast<int>(chunk.size()), over);
+}
+
+std::string programsWith(const std::string& programElements)
+{
+    return "<vrk_velmorant cprog=\"1\"><programs>" + programElements + "</programs></vrk_velmorant>";
+}
+
+std::string bytesOf(const juce::MemoryBlock& block)
+{
+    return std::string(static_cast<const char*>(block.getData()), block.getSize());
+}
+
+PreampProgramBank builtInPrograms()
+{
+    juce::MemoryBlock chunk;
+    PresetDocument::writeElement(*juce::parseXML(PresetDocument::builtInDefaultText()), chunk);
+    return PresetDocument::read(chunk.getData(), static_cast<int>(chunk.getSize()), {})->programs;
+}
+} // namespace
+
+TEST(PresetDocument, BuiltInDefaultsWriteTheDefaultChunkByteForByte)
+{
+    const PreampProgramBank programs = builtInPrograms();
+    const PreampProgram& first = programs[0];
+    const float stored[] = {0, 0, 24.5f, 8, 7, 7, 1, 24.5f, 0, 0, 0};
+    for (int k = 0; k < preampParameterCount; ++k)
+        EXPECT_EQ(first.values[static_cast<size_t>(k)], stored[k]) << k;
+    EXPECT_EQ(programs[11].name, "12 default");
+
+    juce::MemoryBlock chunk;
+    PresetDocument::write(programs, 0, chunk);
+    EXPECT_EQ(bytesOf(chunk), frame(expectedDefaultText()));
+
+    const auto reread = PresetDocument::read(chunk.getData(), static_cast<int>(chunk.getSize()), {});
+    ASSERT_TRUE(reread);
+    for (size_t p = 0; p < programs.size(); ++p)
+        EXPECT_EQ(reread->programs[p].values, programs[p].values) << p;
+}
+
+TEST(PresetDocument, StepsSurviveTheRoundTripAndNumbersUseNineDigits)
+{
+    PreampProgramBank programs;
+    for (int step = 0; step <= 14; ++step)
+    {
+        programs[static_cast<size_t>(step % 12)].values[paramTreble] = static_cast<float>(step);
+        programs[static_cast<size_t>(step % 12)].values[paramBass] = static_cast<float>(14 - step);
+        programs[static_cast<size_t>(step % 12)].values[paramOversampling] = static_cast<float>(step % 5);
+        programs[static_cast<size_t>(step % 12)].values[paramOutput] = 27.0f;
+        programs[static_cast<size_t>(step % 12)].name = "Crunch & \"Lead\" <é>";
+
+        juce::MemoryBlock chunk;
+        PresetDocument::write(programs, 3, chunk);
+        const auto state = PresetDocument::read(chunk.getData(), static_cast<int>(chunk.getSize()), {});
+        ASSERT_TRUE(state);
+        EXPECT_EQ(state->currentProgram, 3);
+        const PreampProgram& read = state->programs[static_cast<size_t>(step % 12)];
+        EXPECT_EQ(read.values[paramTreble], static_cast<float>(step));
+        EXPECT_EQ(read.values[paramBass], static_cast<float>(14 - step));
+        EXPECT_EQ(read.values[paramOversampling], static_cast<float>(step % 5));
+        EXPECT_EQ(read.values[paramOutput], 26.999998f); // written as 0.551020384
+        EXPECT_EQ(read.name, programs[static_cast<size_t>(step % 12)].name);
+
+        const std::string text = bytesOf(chunk);
+        EXPECT_NE(text.find("out=\"0.551020384\""), std::string::npos);
+        if (step == 5)
+        {
+            EXPECT_NE(text.find("trbl=\"0.357142866\""), std::string::npos);
+        }
+    }
+}
+
+TEST(PresetDocument, TagsAndAttributesMatchWithoutRegardToCase)
+{
+    const auto state = readText(R"(<VRK_Velmorant CPROG="2"><Programs><PROGRAM ProgramName="A" GAIN="1"/></Programs></VRK_Velmorant>)");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->currentProgram, 2);
+    EXPECT_EQ(state->programs[0].name, "A");
+    EXPECT_EQ(state->programs[0].values[paramGain], 16.0f);
+}
+
+TEST(PresetDocument, RecordsFilledInDocumentOrderUpToTwelve)
+{
+    PreampProgramBank over;
+    for (auto& program : over)
+        program.name = "kept";
+    std::string three, fourteen;
+    for (int k = 0; k < 14; ++k)
+        (k < 3 ? three : fourteen) += "<program programname=\"p" + std::to_string(k) + "\"/><other/>";
+    fourteen = three + fourteen;
+
+    const auto few = readText(programsWith(three), over);
+    ASSERT_TRUE(few);
+    EXPECT_EQ(few->programs[2].name, "p2");
+    EXPECT_EQ(few->programs[3].name, "kept");
+
+    const auto many = readText(programsWith(fourteen), over);
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->programs[11].name, "p11");
+
+    const auto noList = readText(R"(<vrk_velmorant cprog="3"><other/><programs><program/></programs></vrk_velmorant>)", over);
+    ASSERT_TRUE(noList);
+    EXPECT_EQ(noList->currentProgram, 3);
+    EXPECT_EQ(noList->programs[0].name, "kept");
+}
+
+TEST(PresetDocument, MissingAttributesTakeTheirDefaults)
+{
+    const auto state = readText("<vrk_velmorant><programs><program/></programs></vrk_velmorant>");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->currentProgram, 0);
+    const PreampProgram& program = state->programs[0];
+    EXPECT_EQ(program.name, "Not Saved");
+    EXPECT_EQ(program.values[paramVoice], 1.0f);
+    EXPECT_EQ(program.values[paramMonoStereo], 0.0f);
+    EXPECT_EQ(program.values[paramGain], 8.0f);
+    EXPECT_EQ(program.values[paramInput], 24.5f);
+    EXPECT_EQ(program.values[paramTreble], 7.0f);
+}
+
+TEST(PresetDocument, IntegersReadLikeAtoiAndValuesAreClamped)
+{
+    const auto state = readText(programsWith(
+        R"(<program model=" 1.0" ch="0.9" gain="inf" ovrsmplng="7" in="-0.2" out="abc" trbl="1e300" mdl="-1" bas="0.5"/>)"
+        R"(<program model="2" ch="-1" gain="-5"/>)"
+        R"(<program model="99999999999999999999" ch="+1"/>)"));
+    ASSERT_TRUE(state);
+    const PreampProgram& first = state->programs[0];
+    EXPECT_EQ(first.values[paramDualTriodes], 1.0f);
+    EXPECT_EQ(first.values[paramChannel], 0.0f);
+    EXPECT_EQ(first.values[paramGain], 16.0f);
+    EXPECT_EQ(first.values[paramOversampling], 4.0f);
+    EXPECT_EQ(first.values[paramInput], 0.0f);
+    EXPECT_EQ(first.values[paramOutput], 0.0f); // present but not a number reads 0
+    EXPECT_EQ(first.values[paramTreble], 14.0f);
+    EXPECT_EQ(first.values[paramVoice], 0.0f);
+    EXPECT_EQ(state->programs[1].values[paramDualTriodes], 1.0f);
+    EXPECT_EQ(state->programs[1].values[paramChannel], 0.0f);
+    EXPECT_EQ(state->programs[1].values[paramGain], 0.0f);
+    EXPECT_EQ(state->programs[2].values[paramDualTriodes], 1.0f);
+    EXPECT_EQ(state->programs[2].values[paramChannel], 1.0f);
+}
+
+TEST(PresetDocument, CurrentProgramIndexIsPassedOnAsWritten)
+{
+    EXPECT_EQ(readText(R"(<vrk_velmorant cprog="12"/>)")->currentProgram, 12);
+    EXPECT_EQ(readText(R"(<vrk_velmorant cprog="-4"/>)")->currentProgram, -1);
+    EXPECT_EQ(readText(R"(<vrk_velmorant cprog="123456789012345"/>)")->currentProgram, 1000);
+}
+
+TEST(PresetDocument, OverlongNamesAreCut)
+{
+    const std::string name(5000, 'n');
+    const auto state = readText(programsWith("<program programname=\"" + name + "\"/>"));
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->programs[0].name.length(), PresetDocument::maxNameLength);
+}
+
+TEST(PresetDocument, MalformedChunksAreRefused)
+{
+    const std::string good = frame(R"(<vrk_velmorant cprog="1"/>)");
+    const auto read = [](const std::string& chunk) {
+        return PresetDocument::read(chunk.data(), static_cast<int>(chunk.size()), {});
+    };
+    EXPECT_TRUE(read(good));
+    EXPECT_FALSE(PresetDocument::read(nullptr, 100, {}));
+    EXPECT_FALSE(read(good.substr(0, 8)));
+    EXPECT_FALSE(read("VC3!" + good.substr(4)));
+    EXPECT_FALSE(read(frame(R"(<vrk_velmorant cprog="1"/>)", 0)));
+    EXPECT_FALSE(read(frame(R"(<vrk_velmorant cprog="1)")));
+    EXPECT_FALSE(read(frame("not a document")));
+    EXPECT_FALSE(read(frame(R"(<other cprog="1"/>)")));
+    // A length beyond the chunk is read only up to the chunk's end.
+    EXPECT_TRUE(read(frame(R"(<vrk_velmorant cprog="1"/>)", 4096)));
+    EXPECT_TRUE(read(frame(R"(<vrk_velmorant cprog="1"/>)", 0xfffffff0u)));
+    EXPECT_FALSE(read(frame(R"(<vrk_velmorant cprog="1"/>)", 4096).substr(0, 20)));
+}
