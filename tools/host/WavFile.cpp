@@ -1,12 +1,9 @@
 #include "WavFile.h"
 
-#include <cerrno>
+#include "FileIo.h"
+
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <unistd.h>
 
 namespace velmorant::host {
 namespace {
@@ -129,7 +126,9 @@ void putU32(std::vector<uint8_t>& out, uint32_t v) {
     putU16(out, v);
     putU16(out, v >> 16);
 }
-void putTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
+void putTag(std::vector<uint8_t>& out, const char* tag) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(tag[i]));
+}
 
 void encodeSample(std::vector<uint8_t>& out, float sample, SampleFormat format) {
     switch (format) {
@@ -197,12 +196,8 @@ const char* formatName(SampleFormat format) {
 }
 
 bool readWav(const std::string& path, WavAudio& audio, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot open (" + std::strerror(errno) + ")";
-        return false;
-    }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(path, bytes, error)) return false;
     const auto fail = [&](const std::string& reason) {
         error = path + ": " + reason;
         return false;
@@ -245,27 +240,7 @@ bool writeWav(const std::string& path, const WavAudio& audio, std::string& error
         error = path + ": too long for a WAV file (4 GiB limit)";
         return false;
     }
-    const std::vector<uint8_t> bytes = encode(audio);
-    const std::string temporary = path + ".partial-" + std::to_string(::getpid());
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        error = path + ": cannot create (" + std::strerror(errno) + ")";
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const int writeErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        error = path + ": write failed (" + std::strerror(written ? errno : writeErrno) + ")";
-        std::remove(temporary.c_str());
-        return false;
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = path + ": cannot rename the finished file into place (" + std::strerror(errno) + ")";
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, encode(audio), error);
 }
 
 }  // namespace velmorant::host
