@@ -2,6 +2,12 @@
 # MinGW-w64 cross build differ only here.
 find_package(Threads REQUIRED)
 
+if(WIN32)
+  # Windows binaries import only system DLLs: the C and C++ runtimes, winpthreads and zlib are
+  # linked in statically.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()
+
 add_library(velmorant_fann INTERFACE)
 if(WIN32)
   # Static FANN float variant built from Debian's source package by scripts/build-windows-deps.sh.
