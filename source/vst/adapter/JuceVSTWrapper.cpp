@@ -109,7 +109,7 @@ void JuceVSTWrapper::shutDown() {
 
 void JuceVSTWrapper::resume() {
     double rate = getSampleRate();
-    if (!(rate > 0.0)) rate = kFallbackSampleRate;
+    if (!(rate >= 1.0) || !std::isfinite(rate)) rate = kFallbackSampleRate;  // no usable rate from the host
     const int capacity = sliceCapacityFor(getBlockSize());
     {
         const juce::ScopedLock lock(processor->getCallbackLock());
@@ -203,8 +203,10 @@ void JuceVSTWrapper::setProgram(VstInt32 program) { processor->setCurrentProgram
 
 void JuceVSTWrapper::setProgramName(char* name) {
     if (name == nullptr) return;
-    const auto length = static_cast<int>(::strnlen(name, velmorant::vst::kProgramNameBytes));
-    processor->changeProgramName(processor->getCurrentProgram(), juce::String::fromUTF8(name, length));
+    // A host's program name buffer holds 24 bytes; read no further and split no character.
+    char bounded[velmorant::vst::kProgramNameBytes];
+    copyHostText(bounded, name, sizeof bounded);
+    processor->changeProgramName(processor->getCurrentProgram(), juce::String::fromUTF8(bounded));
 }
 
 void JuceVSTWrapper::getProgramName(char* name) {

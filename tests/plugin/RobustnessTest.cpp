@@ -1,0 +1,147 @@
+// Life cycles, missing model data, a host changing settings while audio runs, and random
+// opcodes and parameter values.
+
+#include "PluginTestSupport.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+using velmorant::host::PluginHost;
+using namespace velmorant::test;
+
+namespace {
+
+TEST(PluginLifeCycle, RepeatedLoadProcessCloseUnloadLeavesNoDiagnostics) {
+    StderrCapture capture;
+    const std::vector<float> tone = pluckedTone(2048, 44100.0);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        PluginHost host;
+        loadAndStart(host, 512);
+        const StereoBlock out = renderMono(host, tone, 512);
+        EXPECT_TRUE(allFinite(out.left));
+        host.suspend();
+        host.unload();
+    }
+    expectNoJuceDiagnostics(capture.text());
+}
+
+TEST(PluginLifeCycle, ClosingWithoutEverResumingIsClean) {
+    StderrCapture capture;
+    {
+        PluginHost host;
+        std::string error;
+        ASSERT_TRUE(host.load(pluginPath(), error)) << error;
+    }
+    expectNoJuceDiagnostics(capture.text());
+}
+
+TEST(PluginLifeCycle, EditorOpcodesWithoutADisplayAnswerZero) {
+    PluginHost host;
+    loadAndStart(host, 256);
+    const char* display = std::getenv("DISPLAY");
+    const std::string savedDisplay = display ? display : "";
+    ::unsetenv("DISPLAY");
+    long fakeParentWindow = 1;
+    EXPECT_EQ(host.dispatch(effEditOpen, 0, 0, nullptr), 0);
+    EXPECT_EQ(host.dispatch(effEditOpen, 0, 0, &fakeParentWindow), 0);
+    EXPECT_EQ(host.dispatch(effEditIdle), 0);
+    EXPECT_EQ(host.dispatch(effEditClose), 0);
+    EXPECT_EQ(host.dispatch(effEditGetRect, 0, 0, nullptr), 0);
+    if (!savedDisplay.empty()) ::setenv("DISPLAY", savedDisplay.c_str(), 1);
+}
+
+TEST(PluginLifeCycle, MissingModelFolderGivesAUsablePluginThatSaysWhy) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("velmorant-nomodels-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const fs::path copy = folder / "VelmorantPreamp.so";
+    fs::copy_file(pluginPath(), copy, fs::copy_options::overwrite_existing);
+    {
+        StderrCapture capture;
+        PluginHost host;
+        loadAndStart(host, 256, copy.string());
+        EXPECT_EQ(host.effectName(), "Velmorant Preamp");
+        host.setParameter(3, 0.9f);
+        const StereoBlock out = renderMono(host, pluckedTone(1024, 44100.0), 256);
+        EXPECT_EQ(peak(out.left), 0.0f);
+        EXPECT_EQ(peak(out.right), 0.0f);
+        host.unload();
+        const std::string said = capture.text();
+        EXPECT_NE(said.find((copy.string() + ".dat")), std::string::npos) << said;
+        expectNoJuceDiagnostics(said);
+    }
+    fs::remove_all(folder);
+}
+
+TEST(PluginThreads, SettingsChangeWhileAudioRuns) {
+    PluginHost host;
+    loadAndStart(host, 128);
+    std::atomic<bool> done{false};
+    std::atomic<bool> finite{true};
+    std::thread audio([&] {
+        const std::vector<float> tone = pluckedTone(128, 44100.0);
+        StereoBlock in(128), out(128);
+        in.left = tone;
+        in.right = tone;
+        while (!done) {
+            host.processReplacing(in.pointers(), out.pointers(), 128);
+            if (!allFinite(out.left) || !allFinite(out.right)) finite = false;
+        }
+    });
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const int32_t frequent[] = {2, 3, 4, 5, 6, 7, 8, 9, 10};
+    for (int step = 0; step < 60; ++step) {
+        host.setParameter(frequent[step % 9], unit(random));
+        if (step % 20 == 0) host.setParameter(1, step % 40 == 0 ? 1.0f : 0.0f);  // reloads the input stage
+        if (step % 15 == 0) host.dispatch(effSetProgram, 0, step % 12);
+        host.getParameter(step % 11);
+        host.parameterDisplay(step % 11);
+    }
+    host.setParameter(8, 0.0f);
+    done = true;
+    audio.join();
+    EXPECT_TRUE(finite);
+}
+
+// Random values for the opcodes that take no structured pointer; the structured ones get valid
+// records. Output must stay finite whatever the host does.
+TEST(PluginFuzz, RandomOpcodesAndParameterValuesKeepTheOutputFinite) {
+    PluginHost host;
+    loadAndStart(host, 64);
+    std::mt19937 random(2024);
+    const float oddValues[] = {0.0f, 1.0f, 0.5f, -1.0f, 7.5f, NAN, INFINITY, -INFINITY, 1e-30f, 0.999999f};
+    const int32_t skipped[] = {effClose, effEditGetRect, effEditOpen, effEditClose, effEditIdle,
+                               effSetSpeakerArrangement, effGetSpeakerArrangement};
+    std::vector<uint8_t> scratch(4096);
+    VstSpeakerArrangement arrangements[2]{};
+    const std::vector<float> tone = pluckedTone(64, 44100.0);
+    for (int step = 0; step < 400; ++step) {
+        const int32_t opcode = static_cast<int32_t>(random() % 80);
+        const auto index = static_cast<int32_t>(random() % 16) - 2;
+        const auto value = static_cast<VstIntPtr>(random() % 70) - 3;
+        const float opt = oddValues[random() % std::size(oddValues)];
+        if (opcode == effSetSpeakerArrangement) {
+            arrangements[0].numChannels = static_cast<int32_t>(random() % 4);
+            arrangements[1].numChannels = arrangements[0].numChannels;
+            host.dispatch(opcode, 0, reinterpret_cast<VstIntPtr>(&arrangements[0]), &arrangements[1]);
+        } else if (std::find(std::begin(skipped), std::end(skipped), opcode) == std::end(skipped)) {
+            for (auto& byte : scratch) byte = static_cast<uint8_t>(random());
+            scratch.back() = 0;
+            host.dispatch(opcode, index, opcode == effSetChunk ? value * 40 : value, scratch.data(), opt);
+        }
+        host.setParameter(static_cast<int32_t>(random() % 13) - 1, oddValues[random() % std::size(oddValues)]);
+        host.dispatch(effMainsChanged, 0, 1);
+        StereoBlock in(64), out(64);
+        in.left = tone;
+        in.right = tone;
+        host.processReplacing(in.pointers(), out.pointers(), 1 + static_cast<int32_t>(random() % 64));
+        ASSERT_TRUE(allFinite(out.left) && allFinite(out.right)) << "step " << step << " opcode " << opcode;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+// Parameters, programs and chunks through the dispatcher and the record's parameter entries.
+
+#include "PluginTestSupport.h"
+
+#include <cstring>
+
+using velmorant::host::PluginHost;
+using namespace velmorant::test;
+
+namespace {
+
+class PluginState : public ::testing::Test {
+protected:
+    void SetUp() override { loadAndStart(host, 128); }
+    PluginHost host;
+};
+
+TEST_F(PluginState, ParametersRoundTripThroughTheRecord) {
+    host.setParameter(3, 0.75f);  // Gain
+    EXPECT_FLOAT_EQ(host.getParameter(3), 0.75f);
+    host.setParameter(0, 1.0f);  // the second valve type
+    EXPECT_EQ(host.parameterDisplay(0), "12ax7 RSD-1");
+    EXPECT_EQ(host.getParameter(11), 0.0f);
+    EXPECT_EQ(host.getParameter(-1), 0.0f);
+    host.setParameter(11, 0.5f);  // out of range: ignored
+    host.setParameter(-1, 0.5f);
+}
+
+TEST_F(PluginState, HostChangesAreNotEchoedAsAutomation) {
+    host.clearAutomationLog();
+    host.setParameter(3, 0.25f);
+    host.dispatch(effSetProgram, 0, 2);
+    EXPECT_TRUE(host.automationLog().empty());
+}
+
+TEST_F(PluginState, ProgramSwitchingAndRanges) {
+    EXPECT_EQ(host.dispatch(effGetProgram), 0);
+    host.dispatch(effSetProgram, 0, 5);
+    EXPECT_EQ(host.dispatch(effGetProgram), 5);
+    host.dispatch(effSetProgram, 0, 12);
+    host.dispatch(effSetProgram, 0, -1);
+    EXPECT_EQ(host.dispatch(effGetProgram), 5);
+    char name[24] = "Crunch";
+    host.dispatch(effSetProgramName, 0, 0, name);
+    EXPECT_EQ(host.programName(5), "Crunch");
+    EXPECT_EQ(host.programName(4), "5 default");
+}
+
+TEST_F(PluginState, BankChunkRestoresEverythingInAFreshInstance) {
+    host.dispatch(effSetProgram, 0, 3);
+    host.setParameter(3, 0.625f);
+    host.setParameter(4, 1.0f);
+    char name[24] = "Lead";
+    host.dispatch(effSetProgramName, 0, 0, name);
+    const std::vector<uint8_t> chunk = host.getChunk(false);
+    ASSERT_FALSE(chunk.empty());
+
+    PluginHost restored;
+    loadAndStart(restored, 128);
+    restored.setChunk(chunk, false);
+    EXPECT_EQ(restored.dispatch(effGetProgram), 3);
+    EXPECT_EQ(restored.programName(3), "Lead");
+    for (int32_t i = 0; i < host.numParameters(); ++i) {
+        EXPECT_FLOAT_EQ(restored.getParameter(i), host.getParameter(i)) << host.parameterName(i);
+        EXPECT_EQ(restored.parameterDisplay(i), host.parameterDisplay(i));
+    }
+    EXPECT_EQ(restored.getChunk(false), chunk) << "saving again gives the same bytes";
+}
+
+TEST_F(PluginState, ProgramChunkAndMalformedChunks) {
+    const std::vector<uint8_t> program = host.getChunk(true);
+    EXPECT_FALSE(program.empty());
+    const std::vector<uint8_t> before = host.getChunk(false);
+
+    std::vector<uint8_t> garbage(300);
+    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 37 + 11);
+    host.setChunk(garbage, false);
+    std::vector<uint8_t> truncated(before.begin(), before.begin() + static_cast<long>(before.size() / 2));
+    host.setChunk(truncated, false);
+    EXPECT_EQ(host.dispatch(effSetChunk, 0, 100, nullptr), 0);
+    EXPECT_EQ(host.dispatch(effGetChunk, 0, 0, nullptr), 0);
+    EXPECT_EQ(host.getChunk(false), before) << "a malformed chunk leaves the state as it was";
+}
+
+}  // namespace
