@@ -507,11 +507,11 @@ void VelmorantPreampAudioProcessor::reloadStages(const PreampProgram& program, c
 
     if (failedFiles.isEmpty())
         return;
-    juce::String line = "Velmorant Preamp: cannot use model data file " + failedFiles[0] + " (" + firstReason + ")";
+    juce::String line = "Velmorant Preamp: ";
+    line << (firstReason.contains(failedFiles[0]) ? firstReason : "cannot use model data file " + failedFiles[0] + ": " + firstReason);
     if (failedFiles.size() > 1)
-        line << " and " << (failedFiles.size() - 1) << " more; the affected channels output silence";
-    else
-        line << "; the affected channels output silence";
+        line << " (and " << (failedFiles.size() - 1) << " more model data files)";
+    line << "; the channels without model data output silence";
     std::fprintf(stderr, "%s\n", line.toRawUTF8());
 }
 

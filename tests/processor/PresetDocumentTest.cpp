@@ -1,48 +1,23 @@
-#include "PresetDocument.h"
-
+// GoogleTest first: the X11 headers that JUCE pulls in define None.
 #include <gtest/gtest.h>
+
+#include "PresetDocument.h"
+#include "ProcessorTestSupport.h"
+
 
 #include <string>
 
 namespace
 {
-// A chunk framed by hand: magic, little-endian length, text, terminating zero.
-std::string frame(const std::string& text, uint32_t length)
-{
-    std::string chunk = "VC2!";
-    for (int i = 0; i < 4; ++i)
-        chunk += static_cast<char>((length >> (8 * i)) & 0xff);
-    return chunk + text + '\0';
-}
-
-std::string frame(const std::string& text)
-{
-    return frame(text, static_cast<uint32_t>(text.size()));
-}
-
-std::string expectedDefaultText()
-{
-    std::string text = R"(<vrk_velmorant cprog="0" version="1"><programs>)";
-    for (int k = 1; k <= 12; ++k)
-        text += "<program programname=\"" + std::to_string(k)
-                + R"( default" model="0" ch="0" gain="0.5" ovrsmplng="0" in="0.5" out="0.5" stro="-0.5" trbl="0.5" mdl="0.5" bas="0.5" showset="-0.5"/>)";
-    return text + "</programs></vrk_velmorant>";
-}
-
 std::optional<PresetState> readText(const std::string& text, const PreampProgramBank& over = {})
 {
-    const std::string chunk = frame(text);
+    const std::string chunk = frameChunk(text);
     return PresetDocument::read(chunk.data(), static_cast<int>(chunk.size()), over);
 }
 
 std::string programsWith(const std::string& programElements)
 {
     return "<vrk_velmorant cprog=\"1\"><programs>" + programElements + "</programs></vrk_velmorant>";
-}
-
-std::string bytesOf(const juce::MemoryBlock& block)
-{
-    return std::string(static_cast<const char*>(block.getData()), block.getSize());
 }
 
 PreampProgramBank builtInPrograms()
@@ -64,7 +39,7 @@ TEST(PresetDocument, BuiltInDefaultsWriteTheDefaultChunkByteForByte)
 
     juce::MemoryBlock chunk;
     PresetDocument::write(programs, 0, chunk);
-    EXPECT_EQ(bytesOf(chunk), frame(expectedDefaultText()));
+    EXPECT_EQ(bytesOf(chunk), frameChunk(expectedDefaultDocument()));
 
     const auto reread = PresetDocument::read(chunk.getData(), static_cast<int>(chunk.getSize()), {});
     ASSERT_TRUE(reread);
@@ -192,7 +167,7 @@ TEST(PresetDocument, OverlongNamesAreCut)
 
 TEST(PresetDocument, MalformedChunksAreRefused)
 {
-    const std::string good = frame(R"(<vrk_velmorant cprog="1"/>)");
+    const std::string good = frameChunk(R"(<vrk_velmorant cprog="1"/>)");
     const auto read = [](const std::string& chunk) {
         return PresetDocument::read(chunk.data(), static_cast<int>(chunk.size()), {});
     };
@@ -200,12 +175,12 @@ TEST(PresetDocument, MalformedChunksAreRefused)
     EXPECT_FALSE(PresetDocument::read(nullptr, 100, {}));
     EXPECT_FALSE(read(good.substr(0, 8)));
     EXPECT_FALSE(read("VC3!" + good.substr(4)));
-    EXPECT_FALSE(read(frame(R"(<vrk_velmorant cprog="1"/>)", 0)));
-    EXPECT_FALSE(read(frame(R"(<vrk_velmorant cprog="1)")));
-    EXPECT_FALSE(read(frame("not a document")));
-    EXPECT_FALSE(read(frame(R"(<other cprog="1"/>)")));
+    EXPECT_FALSE(read(frameChunk(R"(<vrk_velmorant cprog="1"/>)", 0)));
+    EXPECT_FALSE(read(frameChunk(R"(<vrk_velmorant cprog="1)")));
+    EXPECT_FALSE(read(frameChunk("not a document")));
+    EXPECT_FALSE(read(frameChunk(R"(<other cprog="1"/>)")));
     // A length beyond the chunk is read only up to the chunk's end.
-    EXPECT_TRUE(read(frame(R"(<vrk_velmorant cprog="1"/>)", 4096)));
-    EXPECT_TRUE(read(frame(R"(<vrk_velmorant cprog="1"/>)", 0xfffffff0u)));
-    EXPECT_FALSE(read(frame(R"(<vrk_velmorant cprog="1"/>)", 4096).substr(0, 20)));
+    EXPECT_TRUE(read(frameChunk(R"(<vrk_velmorant cprog="1"/>)", 4096)));
+    EXPECT_TRUE(read(frameChunk(R"(<vrk_velmorant cprog="1"/>)", 0xfffffff0u)));
+    EXPECT_FALSE(read(frameChunk(R"(<vrk_velmorant cprog="1"/>)", 4096).substr(0, 20)));
 }
