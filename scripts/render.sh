@@ -1,8 +1,50 @@
 #!/usr/bin/env bash
-# Sets up the machine and builds the project. Rendering audio through the plug-in arrives with the host.
+# The main command: sets up the machine, builds the plug-in and its command-line host (the build
+# also generates the default model data beside the plug-in), and renders a WAV file through the
+# plug-in. Without an input file it makes a short guitar-like test signal first.
+#
+#   bash scripts/render.sh [input.wav [output.wav]] [host options, e.g. --param Gain=0.8 --program 3]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+input=""
+output=""
+if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then input="$1"; shift; fi
+if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then output="$1"; shift; fi
+if [ -n "$input" ] && [ ! -f "$input" ]; then
+  echo "render: no such input file: $input" >&2
+  exit 1
+fi
+
 bash scripts/setup.sh
+BUILD=build/release
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
-echo "render: the command-line host is not built yet; nothing was rendered."
+cmake --build "$BUILD" -j "$(nproc)"
+
+HOST="$BUILD/bin/velmorant-host"
+PLUGIN="$BUILD/plugin/VelmorantPreamp.so"
+if [ ! -d "$PLUGIN.dat" ]; then
+  echo "render: warning: no model data in $PLUGIN.dat; the plug-in will output silence" >&2
+fi
+
+mkdir -p "$BUILD/render"
+if [ -z "$input" ]; then
+  # Two strummed chords of plucked strings, each string a little after the one before.
+  input="$BUILD/render/guitar-test.wav"
+  sox -q -n -r 48000 -b 24 -c 1 "$BUILD/render/chord-e.wav" synth 2.2 \
+    pluck E2 pluck B2 pluck E3 pluck G#3 pluck B3 pluck E4 \
+    delay 0 .025 .05 .075 .1 .125 remix - fade 0 2.2 .4 norm -8
+  sox -q -n -r 48000 -b 24 -c 1 "$BUILD/render/chord-a.wav" synth 2.2 \
+    pluck A2 pluck E3 pluck A3 pluck C#4 pluck E4 \
+    delay 0 .025 .05 .075 .1 remix - fade 0 2.2 .4 norm -8
+  sox -q "$BUILD/render/chord-e.wav" "$BUILD/render/chord-a.wav" "$input"
+  rm -f "$BUILD/render/chord-e.wav" "$BUILD/render/chord-a.wav"
+  echo "render: made a test signal: $input"
+fi
+if [ -z "$output" ]; then
+  name="$(basename "$input")"
+  output="$BUILD/render/${name%.*}-preamp.wav"
+fi
+
+"$HOST" render "$input" "$output" --plugin "$PLUGIN" "$@"
+echo "render: the result is $output"
