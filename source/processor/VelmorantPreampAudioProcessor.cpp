@@ -1,4 +1,5 @@
 #include "VelmorantPreampAudioProcessor.h"
+#include "VelmorantPreampEditor.h"
 
 #include "EngineSettings.h"
 
@@ -196,7 +197,7 @@ bool VelmorantPreampAudioProcessor::producesMidi() const
 
 juce::AudioProcessorEditor* VelmorantPreampAudioProcessor::createEditor()
 {
-    return nullptr;
+    return new VelmorantPreampEditor(*this);
 }
 
 bool VelmorantPreampAudioProcessor::hasEditor() const
