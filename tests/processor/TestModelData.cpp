@@ -16,20 +16,23 @@ namespace
 {
 using ValveModel = DempwolfTriode2<0>;
 
-// Small weights and a wide normalisation keep the network's currents smooth in the port voltages.
+// The hidden neurons follow the first port voltage (the grid-cathode voltage, a few volts) and
+// ignore the others, so the currents change with the signal without saturating.
 template <class Record>
 void shapeNetwork(Record& net, float currentScale)
 {
     net.boxMin.assign(net.boxMin.size(), -1.0e30f);
     net.boxMax.assign(net.boxMax.size(), 1.0e30f);
-    net.inputMin.assign(net.inputMin.size(), -400.0f);
-    net.inputMax.assign(net.inputMax.size(), 400.0f);
+    net.inputMin.assign(net.inputMin.size(), -4.0f);
+    net.inputMax.assign(net.inputMax.size(), 4.0f);
     net.outputMin.assign(net.outputMin.size(), 0.0f);
     net.outputMax.assign(net.outputMax.size(), currentScale);
     net.layerSizes = {2};
     net.allocArrays();
+    const size_t inputs = net.inputMin.size();
+    const size_t hiddenWeights = 2 * (inputs + 1);
     for (size_t w = 0; w < net.weights.size(); ++w)
-        net.weights[w] = 0.2f + 0.05f * static_cast<float>(w % 7);
+        net.weights[w] = w < hiddenWeights ? (w % (inputs + 1) == 0 ? 1.0f : 0.0f) : 0.5f;
 }
 
 void writeProjected(const std::string& path, const SSParamsVecAutomation& block)
@@ -52,7 +55,7 @@ void writeProjected(const std::string& path, const SSParamsVecAutomation& block)
         chunk->allocNets(1);
         chunk->createNet(0);
         PCANetRecord& net = *chunk->nets[0];
-        shapeNetwork(net, 1.0e-4f);
+        shapeNetwork(net, 1.0e-3f);
         net.hiddenNeuronSteepness.assign(net.hiddenNeuronSteepness.size(), 0.5f);
         net.outputNeuronSteepness.assign(net.outputNeuronSteepness.size(), 0.5f);
     }
@@ -75,7 +78,7 @@ void writeStandard(const std::string& path, const SSParamsVecAutomation& block)
         chunk->allocNets(1);
         chunk->nets[0] = std::make_unique<ModelNetRecord>(block.nV, block.nI, 0.5f);
         chunk->nets[0]->outputSteepness = 0.5f;
-        shapeNetwork(*chunk->nets[0], 1.0e-4f);
+        shapeNetwork(*chunk->nets[0], 1.0e-3f);
     }
     if (file.openForWrite(path.c_str()) == nullptr || file.write() == 0 || file.close() != 0)
         throw std::runtime_error("cannot write " + path + ": " + file.lastError());
