@@ -14,6 +14,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-apps fonts-dejavu-core
   valgrind sox
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev
 )
 
 SUDO=""

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AlignedAllocation.h"
+
 #include <cstddef>
 #include <cstdlib>
 #include <new>
@@ -15,7 +17,7 @@ constexpr std::size_t workArrayAlignment = 16;
 inline void* alignedAllocateBytes(std::size_t bytes)
 {
     const std::size_t rounded = ((bytes + workArrayAlignment - 1) / workArrayAlignment) * workArrayAlignment;
-    void* memory = std::aligned_alloc(workArrayAlignment, rounded == 0 ? workArrayAlignment : rounded);
+    void* memory = platform::alignedAlloc(workArrayAlignment, rounded == 0 ? workArrayAlignment : rounded);
     if (memory == nullptr)
         throw std::bad_alloc();
     return memory;
@@ -34,6 +36,6 @@ T* alignedAllocate(std::size_t count)
 // Releases an array from alignedAllocate; a null pointer is ignored.
 inline void alignedFree(void* memory)
 {
-    std::free(memory);
+    platform::alignedRelease(memory);
 }
 } // namespace velmorant

@@ -4,6 +4,8 @@
 #include "NetworkFactory.h"
 #include "PCAModelFileF.h"
 
+#include "AlignedAllocation.h"
+
 #include <floatfann.h>
 
 #include <cstdlib>
@@ -14,11 +16,11 @@ namespace
 {
 constexpr std::size_t arrayAlignment = 16;
 
-// A zero-filled, 16-byte aligned float array (released with std::free).
+// A zero-filled, 16-byte aligned float array (released with platform::alignedRelease).
 float* allocateFloats(std::size_t count)
 {
     const std::size_t bytes = (count * sizeof(float) + arrayAlignment - 1) / arrayAlignment * arrayAlignment;
-    void* memory = std::aligned_alloc(arrayAlignment, bytes == 0 ? arrayAlignment : bytes);
+    void* memory = velmorant::platform::alignedAlloc(arrayAlignment, bytes == 0 ? arrayAlignment : bytes);
     if (memory == nullptr)
         throw std::bad_alloc();
     auto* values = static_cast<float*>(memory);
@@ -43,7 +45,7 @@ NeuralNetRunner::~NeuralNetRunner()
 {
     replaceNetwork(nullptr);
     for (float* array : {boxMax, boxMin, inputMax, inputMin, outputMax, outputMin, netInput, inputScale, outputScale})
-        std::free(array);
+        velmorant::platform::alignedRelease(array);
 }
 
 NeuralNetRunner::NeuralNetRunner(NeuralNetRunner&& other) noexcept

@@ -231,7 +231,7 @@ TEST_F(Dispatcher, NullHostPointersAreRefusedWithoutCallingTheOperation)
     }
     EXPECT_EQ(send(effSetSpeakerArrangement, 0, 0, buffer), 0);
     EXPECT_EQ(send(effGetSpeakerArrangement, 0, 0, buffer), 0);
-    EXPECT_EQ(send(effSetChunk, -1, 0, buffer), 0);
+    EXPECT_EQ(send(effSetChunk, -2, 0, buffer), 0); // (-1 is the marker for a pointer value)
     EXPECT_EQ(send(effSetChunk, VstIntPtr{1} << 31, 0, buffer), 0);
     EXPECT_TRUE(log.calls.empty());
 }

@@ -17,13 +17,22 @@ public:
     void processReplacing(float**, float**, VstInt32) override {}
 };
 
+std::size_t usableSize(const void* block)
+{
+#if defined(_WIN32)
+    return _msize(const_cast<void*>(block));
+#else
+    return malloc_usable_size(const_cast<void*>(block));
+#endif
+}
+
 // Under AddressSanitizer the usable size is exactly the size asked for.
 void expectBlockSize(const void* block, std::size_t bytes)
 {
 #if defined(__SANITIZE_ADDRESS__)
-    EXPECT_EQ(malloc_usable_size(const_cast<void*>(block)), bytes);
+    EXPECT_EQ(usableSize(block), bytes);
 #else
-    EXPECT_GE(malloc_usable_size(const_cast<void*>(block)), bytes);
+    EXPECT_GE(usableSize(block), bytes);
 #endif
 }
 

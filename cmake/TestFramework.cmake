@@ -1,0 +1,30 @@
+# GoogleTest for the test executables, and how each executable is registered with CTest.
+# Linux uses Debian's installed GoogleTest. The Windows cross build compiles the sources Debian ships
+# in /usr/src/googletest with MinGW, and CTest runs the executables through Wine (the toolchain's
+# CMAKE_CROSSCOMPILING_EMULATOR).
+if(WIN32)
+  set(VELMORANT_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian's googletest package)")
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory("${VELMORANT_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+  foreach(lib IN ITEMS gtest gtest_main)
+    if(NOT TARGET GTest::${lib})
+      add_library(GTest::${lib} ALIAS ${lib})
+    endif()
+  endforeach()
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# velmorant_register_test(target): on Linux every test case becomes its own CTest test. Under Wine
+# every process start costs a Wine start-up, so there an executable is one CTest test that runs all
+# its cases (and nothing runs under Wine at build time).
+function(velmorant_register_test target)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES TIMEOUT 600)
+  else()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  endif()
+endfunction()
