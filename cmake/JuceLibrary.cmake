@@ -31,8 +31,9 @@ set_target_properties(velmorant_juce PROPERTIES
   C_VISIBILITY_PRESET hidden
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON)
-# Consumers see the modules' include paths and definitions without compiling their sources again.
-target_include_directories(velmorant_juce INTERFACE
+# Consumers see the modules' include paths (as system headers, so our warnings stay ours) and
+# definitions without compiling their sources again.
+target_include_directories(velmorant_juce SYSTEM INTERFACE
   $<TARGET_PROPERTY:velmorant_juce,INCLUDE_DIRECTORIES>)
 target_compile_definitions(velmorant_juce INTERFACE
   $<TARGET_PROPERTY:velmorant_juce,COMPILE_DEFINITIONS>)
