@@ -11,6 +11,7 @@ namespace velmorant::host {
 int runInfo(const HostOptions& options);
 int runRender(const HostOptions& options);
 int runChunk(const HostOptions& options);
+int runScreenshot(const HostOptions& options);
 
 // Loads the plug-in, opens it at `sampleRate` and the options' block size and applies the options'
 // chunk, program and parameters. The plug-in is left switched off (not yet resumed).

@@ -67,6 +67,8 @@ bool parseHostOptions(int argc, char** argv, HostOptions& options, std::string& 
         SampleFormat format = SampleFormat::Int16;
         if (arg == "--quiet" || arg == "-q") {
             options.quiet = true;
+        } else if (arg == "--editor") {
+            options.showEditor = true;
         } else if (arg.rfind("--", 0) == 0 && i + 1 >= argc) {
             return fail(arg + " needs a value");
         } else if (arg == "--plugin") {

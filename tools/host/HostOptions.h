@@ -23,6 +23,7 @@ struct HostOptions {
     double sampleRate = 0.0;  // 0: the input file's rate
     std::optional<SampleFormat> format;  // default: the input file's format
     bool quiet = false;
+    bool showEditor = false;  // render with the editor open
 };
 
 // Parses argv. On failure returns false with the reason in `error`.

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "EditorWindow.h"
 #include "ProgressBar.h"
 
 #include <chrono>
@@ -11,7 +12,8 @@ namespace {
 // Runs `input` through the plug-in block by block. The plug-in's inputs take the file's channels
 // (a mono file feeds every input); the output keeps the file's channel count. A latency the
 // plug-in reports is compensated by feeding that many extra samples and dropping as many.
-WavAudio renderThrough(PluginHost& host, const WavAudio& input, int32_t blockSize, bool showProgress) {
+WavAudio renderThrough(PluginHost& host, const WavAudio& input, int32_t blockSize, bool showProgress,
+                       EditorWindow& editor) {
     AEffect* effect = host.effect();
     const auto inputCount = static_cast<size_t>(std::max(effect->numInputs, 0));
     const auto outputCount = static_cast<size_t>(std::max(effect->numOutputs, 0));
@@ -45,6 +47,7 @@ WavAudio renderThrough(PluginHost& host, const WavAudio& input, int32_t blockSiz
         }
         position += count;
         progress.update(position);
+        editor.idle();  // does nothing unless the editor is open
     }
     return output;
 }
@@ -83,11 +86,17 @@ int runRender(const HostOptions& options) {
         return 1;
     }
 
+    EditorWindow editor(host);
+    if (options.showEditor && !editor.open(error)) {
+        std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
+        return 1;
+    }
     host.resume();
     const auto started = std::chrono::steady_clock::now();
-    WavAudio output = renderThrough(host, input, options.blockSize, !options.quiet);
+    WavAudio output = renderThrough(host, input, options.blockSize, !options.quiet, editor);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     host.suspend();
+    editor.close();
 
     if (options.format) output.format = *options.format;
     if (!saveChunkIfAsked(host, options, error) || !writeWav(outputPath, output, error)) {

@@ -20,6 +20,7 @@ const Command kCommands[] = {
     {"info", "", velmorant::host::runInfo},
     {"render", "INPUT.wav OUTPUT.wav", velmorant::host::runRender},
     {"chunk", "--save-chunk FILE", velmorant::host::runChunk},
+    {"screenshot", "PLAIN.png SETTINGS.png", velmorant::host::runScreenshot},
 };
 
 void printUsage() {
@@ -38,7 +39,8 @@ void printUsage() {
                  "  --sample-rate HZ      rate told to the plug-in and written to the output\n"
                  "                        (default: the input file's rate; no resampling)\n"
                  "  --format 16|24|float  output sample format (default: the input's)\n"
-                 "  --quiet, -q           no progress bar and no summary\n",
+                 "  --quiet, -q           no progress bar and no summary\n"
+                 "  --editor              render with the plug-in's editor open in an X window\n",
                  velmorant::host::defaultPluginPath().c_str());
 }
 

@@ -1,0 +1,153 @@
+// The plug-in's editor opened through the host's dispatcher in a real X window (run under Xvfb):
+// clicked and dragged with xdotool, with the changes observed at the host's automation callback,
+// and each view compared with its reference picture.
+#include <gtest/gtest.h>
+
+#include "EditorWindow.h"
+#include "PluginHost.h"
+
+#include <png.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using velmorant::host::EditorWindow;
+using velmorant::host::PluginHost;
+
+namespace
+{
+constexpr int32_t dualTriodes = 0, channel = 1, gain = 3, showSettings = 10;
+
+class EditorWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (std::getenv ("DISPLAY") == nullptr)
+            GTEST_SKIP() << "no X display";
+        std::string error;
+        ASSERT_TRUE (host.load (VELMORANT_PLUGIN_PATH, error)) << error;
+        host.open (44100.0, 512);
+        ASSERT_TRUE (window.open (error)) << error;
+        window.idleFor (300);
+    }
+
+    void TearDown() override
+    {
+        window.close();
+        host.unload();
+    }
+
+    // Runs xdotool on the editor's window, then lets the editor handle what arrived.
+    void xdotool (const std::string& actions)
+    {
+        const std::string command = "xdotool " + actions;
+        ASSERT_EQ (std::system (command.c_str()), 0) << command;
+        window.idleFor (150);
+    }
+
+    std::string at (int x, int y) const
+    {
+        return "mousemove --window " + std::to_string (window.windowId()) + " " + std::to_string (x) + " " + std::to_string (y);
+    }
+
+    void clickAt (int x, int y) { xdotool (at (x, y) + " click 1"); }
+
+    // The last value the plug-in reported to the host for a parameter, or NaN.
+    float lastAutomation (int32_t index)
+    {
+        float value = std::nanf ("");
+        for (const auto& change : host.automationLog())
+            if (change.index == index)
+                value = change.value;
+        return value;
+    }
+
+    PluginHost host;
+    EditorWindow window { host };
+};
+
+struct Picture
+{
+    int width = 0, height = 0;
+    std::vector<png_byte> rgb;
+};
+
+Picture readPng (const std::string& path)
+{
+    Picture picture;
+    png_image image {};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file (&image, path.c_str()) == 0)
+        return picture;
+    image.format = PNG_FORMAT_RGB;
+    picture.width = (int) image.width;
+    picture.height = (int) image.height;
+    picture.rgb.resize (PNG_IMAGE_SIZE (image));
+    if (png_image_finish_read (&image, nullptr, picture.rgb.data(), 0, nullptr) == 0)
+        picture = {};
+    return picture;
+}
+
+// Screenshots differ from their references by no more than rendering noise: a small mean
+// difference and few pixels far off.
+void expectCloseTo (const std::string& shotPath, const std::string& referencePath)
+{
+    const auto shot = readPng (shotPath), reference = readPng (referencePath);
+    ASSERT_FALSE (reference.rgb.empty()) << referencePath;
+    ASSERT_EQ (shot.width, reference.width);
+    ASSERT_EQ (shot.height, reference.height);
+    double total = 0.0;
+    size_t farOff = 0;
+    for (size_t i = 0; i < shot.rgb.size(); ++i)
+    {
+        const int difference = std::abs ((int) shot.rgb[i] - (int) reference.rgb[i]);
+        total += difference;
+        farOff += difference > 32 ? 1 : 0;
+    }
+    EXPECT_LT (total / (double) shot.rgb.size(), 2.0) << shotPath;
+    EXPECT_LT ((double) farOff / (double) shot.rgb.size(), 0.005) << shotPath;
+}
+} // namespace
+
+TEST_F (EditorWindowTest, OpensAtTheEditorSize)
+{
+    EXPECT_EQ (window.width(), 460);
+    EXPECT_EQ (window.height(), 368);
+    EXPECT_TRUE (host.automationLog().empty()) << "opening the editor reported a parameter change";
+}
+
+TEST_F (EditorWindowTest, ClicksAndDragsReachTheHostAsAutomation)
+{
+    clickAt (232, 12); // the settings tab
+    EXPECT_EQ (lastAutomation (showSettings), 1.0f);
+    EXPECT_EQ (host.getParameter (showSettings), 0.5f); // the switches report their step less one half
+
+    clickAt (272, 60); // RSD-1
+    EXPECT_EQ (lastAutomation (dualTriodes), 1.0f);
+    clickAt (286, 98); // High
+    EXPECT_EQ (lastAutomation (channel), 1.0f);
+
+    xdotool (at (140, 157) + " mousedown 1"); // the Gain bar, dragged most of the way to its end
+    xdotool (at (230, 157));
+    xdotool (at (320, 157) + " mouseup 1");
+    EXPECT_GT (lastAutomation (gain), 0.75f);
+    EXPECT_EQ (host.getParameter (gain), lastAutomation (gain));
+
+    clickAt (232, 12); // closing the settings view again
+    EXPECT_EQ (lastAutomation (showSettings), 0.0f);
+}
+
+TEST_F (EditorWindowTest, ViewsMatchTheirReferencePictures)
+{
+    const std::string plain = "editor_plain.png", settings = "editor_settings.png";
+    std::string error;
+    ASSERT_TRUE (window.saveScreenshot (plain, error)) << error;
+    host.setParameter (showSettings, 1.0f);
+    window.idleFor (400);
+    ASSERT_TRUE (window.saveScreenshot (settings, error)) << error;
+    expectCloseTo (plain, VELMORANT_REFERENCE_DIR "/plain.png");
+    expectCloseTo (settings, VELMORANT_REFERENCE_DIR "/settings.png");
+}
