@@ -56,7 +56,7 @@ TEST(PresetDocument, StepsSurviveTheRoundTripAndNumbersUseNineDigits)
         programs[static_cast<size_t>(step % 12)].values[paramBass] = static_cast<float>(14 - step);
         programs[static_cast<size_t>(step % 12)].values[paramOversampling] = static_cast<float>(step % 5);
         programs[static_cast<size_t>(step % 12)].values[paramOutput] = 27.0f;
-        programs[static_cast<size_t>(step % 12)].name = "Crunch & \"Lead\" <é>";
+        programs[static_cast<size_t>(step % 12)].name = juce::String(juce::CharPointer_UTF8("Crunch & \"Lead\" <\xc3\xa9>"));
 
         juce::MemoryBlock chunk;
         PresetDocument::write(programs, 3, chunk);
