@@ -8,10 +8,11 @@ JOBS="$(nproc)"
 
 run_config() {
   local preset="$1"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" "${@:2}" >/dev/null
   cmake --build --preset "$preset" -j "$JOBS"
   ctest --preset "$preset" -j "$JOBS"
 }
 
 run_config release
-run_config asan
+# The sanitizer build reuses the release build's generated model data instead of training again.
+run_config asan -DVELMORANT_PREBUILT_MODEL_DATA="$PWD/build/release/plugin/VelmorantPreamp.so.dat"

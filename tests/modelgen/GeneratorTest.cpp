@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "Generator.h"
+#include "PreampChannel.h"
+#include "ReferenceChain.h"
+#include "ValveBlocks.h"
+
+using namespace modelgen;
+
+namespace
+{
+std::string readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string scratchFolder(const char* name)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("velmorant_modelgen_" + std::string(name));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder.string();
+}
+} // namespace
+
+TEST(Generator, SameCommandGivesByteIdenticalFilesOnAnyThreadCount)
+{
+    const std::string first = scratchFolder("first"), second = scratchFolder("second");
+    GeneratorOptions options = GeneratorOptions::quick();
+    std::string error;
+    options.threads = 1;
+    ASSERT_TRUE(Generator(options).generate(first, {Valve::rsd1}, {0}, error)) << error;
+    options.threads = 3;
+    ASSERT_TRUE(Generator(options).generate(second, {Valve::rsd1}, {0}, error)) << error;
+    const std::string name = modelFileName(Valve::rsd1, stageFiles[0]);
+    const std::string bytes = readBytes(first + "/" + name);
+    EXPECT_GT(bytes.size(), 1000u);
+    EXPECT_EQ(bytes, readBytes(second + "/" + name));
+}
+
+TEST(Generator, FilesLoadIntoTheChainWhichThenStartsFromTheRecordedOperatingPoint)
+{
+    const std::string folder = scratchFolder("load");
+    std::string error;
+    ASSERT_TRUE(Generator(GeneratorOptions::quick()).generate(folder, {Valve::eh1}, {1, 2, 3, 4}, error)) << error;
+
+    ValveBlocks blocks(Valve::eh1, 48000.0);
+    PreampChannel chain;
+    for (int stage = 0; stage < 4; ++stage) {
+        const StageFile& file = stageFiles[size_t(stage) + 1];
+        const std::string path = folder + "/" + modelFileName(Valve::eh1, file);
+        ASSERT_TRUE(chain.loadStage(uint8_t(stage), &blocks.stage(stage, Channel::high), path.c_str(), file.projected))
+            << chain.lastError();
+    }
+    ASSERT_TRUE(chain.isReady());
+    chain.prepare(48000, 4);
+    for (int stage = 0; stage < 4; ++stage)
+        chain.setStageStep(uint8_t(stage), stage == 3 ? 224 : 8);
+
+    // Every internal rate has a record: the state after preparation is the true quiescent state
+    // of the step the stages held when prepared (step 0: preparation comes before stepping).
+    ValveBlocks reference(Valve::eh1, 48000.0);
+    const auto points = chainOperatingPoints(reference, Channel::high, 192000.0, 0, 0);
+    for (int stage = 1; stage < 3; ++stage)
+        for (size_t k = 0; k < chain.solvers[stage].x.size(); ++k)
+            EXPECT_NEAR(chain.solvers[stage].x[k], points[size_t(stage)].x[k], 1e-9) << "stage " << stage;
+
+    std::vector<float> silence(256, 0.0f);
+    chain.processOversampled(silence.data(), uint32_t(silence.size()));
+    for (float sample : silence)
+        EXPECT_TRUE(std::isfinite(sample));
+}

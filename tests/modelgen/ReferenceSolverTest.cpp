@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "DenseSolve.h"
+#include "OperatingPoint.h"
+#include "PortCurrentSolver.h"
+#include "ReferenceStage.h"
+#include "ValveBlocks.h"
+
+using namespace modelgen;
+
+TEST(DenseSolve, SolvesSystemsThatNeedRowExchangesAtEveryStep)
+{
+    // Zero leading pivots force a row exchange in every column; z = (1, 2, 3).
+    const std::vector<double> M{0, 2, 1, 1, 0, 4, 3, 1, 0};
+    std::vector<double> b{7, 13, 5};
+    ASSERT_TRUE(solveInPlace(M, b, 3));
+    EXPECT_NEAR(b[0], 1.0, 1e-12);
+    EXPECT_NEAR(b[1], 2.0, 1e-12);
+    EXPECT_NEAR(b[2], 3.0, 1e-12);
+    std::vector<double> c{1, 1, 1};
+    EXPECT_FALSE(solveInPlace({1, 2, 2, 4}, c, 2));
+}
+
+namespace
+{
+// i - g(p + F i) evaluated independently of the solver.
+double portResidual(SSParamsVecAutomation& block, const std::vector<double>& p, const std::vector<double>& i)
+{
+    std::vector<double> v(block.nV), g(block.nI);
+    for (uint32_t a = 0; a < block.nV; ++a) {
+        v[a] = p[a];
+        for (uint32_t b = 0; b < block.nI; ++b)
+            v[a] += block.F(a, b) * i[b];
+    }
+    block.nonlinearCurrents(v, g);
+    double worst = 0.0;
+    for (uint32_t b = 0; b < block.nI; ++b)
+        worst = std::max(worst, std::fabs(i[b] - g[b]));
+    return worst;
+}
+} // namespace
+
+TEST(PortCurrentSolver, SolvesThePortEquationOfEveryBlockFromColdStarts)
+{
+    for (Valve valve : {Valve::eh1, Valve::rsd1}) {
+        ValveBlocks blocks(valve, 96000.0);
+        for (int stage = 0; stage < 4; ++stage) {
+            SSParamsVecAutomation& block = blocks.stage(stage, Channel::high);
+            block.setStep(stage == 3 ? 449 : 16);
+            const OperatingPoint op = findOperatingPoint(block, 0.0);
+            ASSERT_TRUE(op.converged) << "stage " << stage;
+            PortCurrentSolver solver(block);
+            // Drive the grid hard both ways from the quiescent point: cut-off and grid conduction.
+            for (double drive : {-40.0, -2.0, 0.5, 3.0}) {
+                std::vector<double> p = op.p;
+                p[0] += stage == 1 ? drive : -drive;
+                std::vector<double> i(block.nI, 0.0);
+                EXPECT_TRUE(solver.solveWithBlockF(p, i)) << "stage " << stage << " drive " << drive;
+                EXPECT_LT(portResidual(block, p, i), 1e-11) << "stage " << stage << " drive " << drive;
+                for (double current : i)
+                    EXPECT_GE(current, -1e-18);  // zero within rounding in cut-off
+            }
+        }
+    }
+}
+
+TEST(OperatingPoint, IsAFixedPointOfTheSampleByStepSolver)
+{
+    ValveBlocks blocks(Valve::eh1, 44100.0);
+    for (int stage = 0; stage < 4; ++stage)
+        for (double rate : {44100.0, 768000.0}) {
+            SSParamsVecAutomation& block = blocks.stage(stage, Channel::low);
+            block.setSampleRate(rate);
+            block.setStep(stage == 3 ? 225 : 8);
+            const OperatingPoint op = findOperatingPoint(block, 0.0);
+            ASSERT_TRUE(op.converged);
+            ReferenceStage reference(block);
+            reference.start(op);
+            double output = 0.0;
+            for (int n = 0; n < 200; ++n)
+                output = reference.step(0.0);
+            EXPECT_NEAR(output, op.output, 1e-7) << "stage " << stage << " rate " << rate;
+            for (uint32_t k = 0; k < block.nI; ++k)
+                EXPECT_NEAR(reference.portCurrents()[k], op.i[k], 1e-10 + 1e-7 * std::fabs(op.i[k]));
+            EXPECT_EQ(reference.failures(), 0u);
+        }
+}

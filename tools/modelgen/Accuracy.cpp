@@ -1,0 +1,105 @@
+#include "Accuracy.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include "PreampChannel.h"
+#include "StageFiles.h"
+#include "TestSignals.h"
+
+namespace modelgen
+{
+
+namespace
+{
+double nanosecondsPerSample(std::chrono::steady_clock::duration elapsed, size_t samples)
+{
+    return double(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / double(samples);
+}
+
+const StageFile& fileOfStage(int stage, Channel channel)
+{
+    if (stage == 0)
+        return channel == Channel::low ? stageFiles[0] : stageFiles[1];
+    return stageFiles[size_t(stage) + 1];
+}
+} // namespace
+
+AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c)
+{
+    AccuracyResult result;
+    const ChainSettings& s = c.settings;
+
+    std::vector<float> reference = c.signal;
+    ReferenceChain referenceChain(c.valve, s);
+    referenceChain.inputGain = accuracyInputGain;
+    auto start = std::chrono::steady_clock::now();
+    referenceChain.process(reference.data(), uint32_t(reference.size()));
+    result.referenceNsPerSample = nanosecondsPerSample(std::chrono::steady_clock::now() - start, reference.size());
+
+    ValveBlocks blocks(c.valve, s.baseRate);
+    PreampChannel chain;
+    for (int stage = 0; stage < 4; ++stage) {
+        const StageFile& file = fileOfStage(stage, s.channel);
+        const std::string path = folder + "/" + modelFileName(c.valve, file);
+        if (!chain.loadStage(uint8_t(stage), &blocks.stage(stage, s.channel), path.c_str(), file.projected)) {
+            result.error = chain.lastError();
+            return result;
+        }
+    }
+    chain.prepare(s.baseRate, s.factor);
+    for (int stage = 0; stage < 4; ++stage)
+        chain.setStageStep(uint8_t(stage), stage == 3 ? s.toneStep : s.gainStep);
+    chain.inputGain = accuracyInputGain;
+    std::vector<float> network = c.signal;
+    start = std::chrono::steady_clock::now();
+    if (s.factor == 1)
+        chain.process(network.data(), uint32_t(network.size()));
+    else
+        chain.processOversampled(network.data(), uint32_t(network.size()));
+    result.networkNsPerSample = nanosecondsPerSample(std::chrono::steady_clock::now() - start, network.size());
+
+    double signalEnergy = 0.0, errorEnergy = 0.0;
+    for (size_t n = 0; n < reference.size(); ++n) {
+        signalEnergy += double(reference[n]) * double(reference[n]);
+        const double e = double(reference[n]) - double(network[n]);
+        errorEnergy += e * e;
+    }
+    result.serDb = errorEnergy > 0.0 ? 10.0 * std::log10(signalEnergy / errorEnergy) : 300.0;
+    if (!std::isfinite(result.serDb))
+        result.serDb = -300.0;
+    return result;
+}
+
+std::vector<AccuracyCase> standardCases(double seconds, uint32_t baseRate)
+{
+    struct Signal { const char* name; std::vector<float> samples; };
+    const std::vector<Signal> signals{
+        {"sweep -26 dB", sineSweep(baseRate, seconds, 40.0, 12000.0, 0.05)},
+        {"sweep -10 dB", sineSweep(baseRate, seconds, 40.0, 12000.0, 0.3)},
+        {"sweep 0 dB", sineSweep(baseRate, seconds, 40.0, 12000.0, 1.0)},
+        {"pluck", pluck(baseRate, seconds, 110.0, 0.5)},
+    };
+    std::vector<AccuracyCase> cases;
+    for (Valve valve : {Valve::eh1, Valve::rsd1})
+        for (Channel channel : {Channel::low, Channel::high})
+            for (uint32_t gain : {0u, 8u, 16u})
+                for (uint32_t tone : {224u, 0u, 449u})
+                    for (uint32_t factor : {1u, 4u})
+                        for (const Signal& signal : signals)
+                            cases.push_back({valve, ChainSettings{channel, gain, tone, baseRate, factor, 4},
+                                             signal.name, signal.samples});
+    return cases;
+}
+
+std::string describe(const AccuracyCase& c)
+{
+    char line[160];
+    std::snprintf(line, sizeof line, "%-4s %-4s gain %2u tone %3u x%-2u %-13s", valveFileTag(c.valve),
+                  c.settings.channel == Channel::low ? "low" : "high", c.settings.gainStep, c.settings.toneStep,
+                  c.settings.factor, c.signalName.c_str());
+    return line;
+}
+
+} // namespace modelgen

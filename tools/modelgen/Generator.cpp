@@ -1,0 +1,283 @@
+#include "Generator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "ModelFileAssembly.h"
+#include "ParallelFor.h"
+#include "Random.h"
+#include "ReferenceChain.h"
+#include "TestSignals.h"
+
+namespace modelgen
+{
+
+GeneratorOptions::GeneratorOptions()
+{
+    gainStages.projected = true;
+    gainStages.boxes = 4;
+    gainStages.pointsPerBox = 1000;
+    gainStages.network.hiddenNeurons = 10;
+    gainStages.network.epochs = 300;
+    toneStage = gainStages;
+    toneStage.projected = false;
+}
+
+GeneratorOptions GeneratorOptions::quick()
+{
+    GeneratorOptions quickOptions;
+    quickOptions.signalSeconds = 0.01;
+    quickOptions.keepEvery = 1;
+    for (StepTrainingOptions* stage : {&quickOptions.gainStages, &quickOptions.toneStage}) {
+        stage->boxes = 2;
+        stage->pointsPerBox = 100;
+        stage->network.hiddenNeurons = 4;
+        stage->network.epochs = 20;
+    }
+    return quickOptions;
+}
+
+namespace
+{
+constexpr uint32_t gainSteps = 17;
+constexpr uint32_t toneOperatingGain = 8;   // the gain step behind the tone stage's operating points
+constexpr uint32_t defaultToneStep = 224;   // treble 7, bass 7, voice 0
+const std::array<uint32_t, 3> toneTrainingGains{0, 8, 16};
+
+// The training input: sweeps at four levels and two plucked notes, separated by short silences.
+std::vector<float> trainingSignal(double rate, double seconds)
+{
+    std::vector<float> signal;
+    const std::vector<float> gap(size_t(0.02 * rate), 0.0f);
+    auto append = [&](const std::vector<float>& part) {
+        signal.insert(signal.end(), part.begin(), part.end());
+        signal.insert(signal.end(), gap.begin(), gap.end());
+    };
+    for (double level : {0.03, 0.2, 0.8, 3.0})
+        append(sineSweep(rate, seconds, 30.0, 15000.0, level));
+    append(pluck(rate, seconds, 82.4, 0.5));
+    append(pluck(rate, seconds, 196.0, 2.5));
+    return signal;
+}
+
+// Collects one in `keep` visited samples of the chosen stages.
+class RegionCollector : public StageObserver
+{
+public:
+    RegionCollector(std::array<RegionSamples*, 4> targets, uint32_t keepEvery) : regions(targets), keep(keepEvery) {}
+
+    void observe(int stage, const std::vector<double>& p, const std::vector<double>& i) override
+    {
+        if (stage == 0)
+            ++sample;
+        RegionSamples* region = regions[size_t(stage)];
+        if (region != nullptr && sample % keep == 0) {
+            region->nV = uint32_t(p.size());
+            region->nI = uint32_t(i.size());
+            region->add(p, i);
+        }
+    }
+
+private:
+    std::array<RegionSamples*, 4> regions;
+    uint32_t keep;
+    uint64_t sample = 0;
+};
+
+uint64_t stepSeed(Valve valve, size_t file, uint32_t step)
+{
+    return Random::seedOf(0x5eed, uint64_t(valve) + 1, file + 1, step + 1);
+}
+
+std::vector<double> rateRecords(const std::vector<std::pair<uint32_t, OperatingPoint>>& points)
+{
+    std::vector<double> keys{double(points.size())};
+    for (const auto& [rate, op] : points) {
+        keys.push_back(double(rate));
+        keys.insert(keys.end(), op.p.begin(), op.p.end());
+        keys.insert(keys.end(), op.i.begin(), op.i.end());
+        keys.insert(keys.end(), op.x.begin(), op.x.end());
+    }
+    return keys;
+}
+} // namespace
+
+Generator::Generator(const GeneratorOptions& generatorOptions) : options(generatorOptions) {}
+
+bool Generator::generate(const std::string& folder, const std::vector<Valve>& valves,
+                         const std::vector<size_t>& files, std::string& error)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const auto elapsed = [&]() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    const auto wanted = [&](size_t file) { return std::find(files.begin(), files.end(), file) != files.end(); };
+    const double rate = options.trainingRate;
+    const std::vector<float> signal = trainingSignal(rate, options.signalSeconds);
+
+    // models[valve][file][step]
+    std::map<Valve, std::array<std::vector<StepModel>, 5>> models;
+    for (Valve valve : valves)
+        for (size_t f = 0; f < stageFiles.size(); ++f)
+            models[valve][f].resize(wanted(f) ? stageFiles[f].steps : 0);
+
+    // Gain stages: one job per valve and gain step runs the chain on both channels and trains
+    // every wanted file's step. Tone-stage inputs: stage 2's output on both channels at a few gains.
+    struct GainJob { Valve valve; uint32_t gain; };
+    std::vector<GainJob> gainJobs;
+    for (Valve valve : valves)
+        for (uint32_t g = 0; g < gainSteps; ++g)
+            if (wanted(0) || wanted(1) || wanted(2) || wanted(3))
+                gainJobs.push_back({valve, g});
+    struct ToneInputJob { Valve valve; Channel channel; uint32_t gain; };
+    std::vector<ToneInputJob> toneInputJobs;
+    if (wanted(4))
+        for (Valve valve : valves)
+            for (Channel channel : {Channel::low, Channel::high})
+                for (uint32_t g : toneTrainingGains)
+                    toneInputJobs.push_back({valve, channel, g});
+    std::vector<std::vector<double>> toneInputs(toneInputJobs.size());
+
+    parallelFor(gainJobs.size() + toneInputJobs.size(), options.threads, [&](size_t k) {
+        if (k >= gainJobs.size()) {
+            const ToneInputJob& job = toneInputJobs[k - gainJobs.size()];
+            ChainSettings settings{job.channel, job.gain, defaultToneStep, uint32_t(rate), 1, 3};
+            ReferenceChain chain(job.valve, settings);
+            std::vector<double>& out = toneInputs[k - gainJobs.size()];
+            for (float sample : signal)
+                out.push_back(chain.runStages(double(sample)));
+            return;
+        }
+        const GainJob& job = gainJobs[k];
+        RegionSamples low0, high0, second, third;
+        for (Channel channel : {Channel::low, Channel::high}) {
+            ChainSettings settings{channel, job.gain, defaultToneStep, uint32_t(rate), 1, 3};
+            ReferenceChain chain(job.valve, settings);
+            RegionCollector collector({channel == Channel::low ? &low0 : &high0, &second, &third, nullptr},
+                                      options.keepEvery);
+            chain.setObserver(&collector);
+            for (float sample : signal)
+                chain.runStages(double(sample));
+        }
+        ValveBlocks blocks(job.valve, rate);
+        const RegionSamples* regions[4] = {&low0, &high0, &second, &third};
+        for (size_t f = 0; f < 4; ++f) {
+            if (!wanted(f))
+                continue;
+            SSParamsVecAutomation& block = blocks.stage(stageFiles[f].stage, stageFiles[f].channel);
+            block.setSampleRate(rate);
+            block.setStep(job.gain);
+            models.at(job.valve)[f][job.gain] =
+                trainStep(*regions[f], block, options.gainStages, stepSeed(job.valve, f, job.gain));
+        }
+    });
+
+    const double gainStagesDone = elapsed();
+
+    // Tone stage: treble moves only the output (G, H, K), so one set of networks serves the 15
+    // treble positions of each bass and voice setting.
+    struct ToneJob { Valve valve; uint32_t bass, voice; };
+    std::vector<ToneJob> toneJobs;
+    if (wanted(4))
+        for (Valve valve : valves)
+            for (uint32_t bass = 0; bass < 15; ++bass)
+                for (uint32_t voice = 0; voice < 2; ++voice)
+                    toneJobs.push_back({valve, bass, voice});
+    parallelFor(toneJobs.size(), options.threads, [&](size_t k) {
+        const ToneJob& job = toneJobs[k];
+        const uint32_t step = (7 * 15 + job.bass) * 2 + job.voice;
+        ValveBlocks blocks(job.valve, rate);
+        SSParamsVecAutomation& block = blocks.stage(3, Channel::high);
+        block.setSampleRate(rate);
+        block.setStep(step);
+        RegionSamples region;
+        for (size_t s = 0; s < toneInputJobs.size(); ++s) {
+            if (toneInputJobs[s].valve != job.valve)
+                continue;
+            ReferenceStage stage(block);
+            stage.start(findOperatingPoint(block, toneInputs[s].front()));
+            for (size_t n = 0; n < toneInputs[s].size(); ++n) {
+                stage.step(toneInputs[s][n]);
+                if (n % options.keepEvery == 0) {
+                    region.nV = block.nV;
+                    region.nI = block.nI;
+                    region.add(stage.predictedPortVoltages(), stage.portCurrents());
+                }
+            }
+        }
+        const StepModel model = trainStep(region, block, options.toneStage, stepSeed(job.valve, 4, step));
+        for (uint32_t treble = 0; treble < 15; ++treble)
+            models.at(job.valve)[4][(treble * 15 + job.bass) * 2 + job.voice] = model;
+    });
+
+    const double toneStageDone = elapsed();
+
+    // Rate records and files, one job per file.
+    struct FileJob { Valve valve; size_t file; };
+    std::vector<FileJob> fileJobs;
+    for (Valve valve : valves)
+        for (size_t f : files)
+            fileJobs.push_back({valve, f});
+    std::vector<std::string> errors(fileJobs.size());
+    parallelFor(fileJobs.size(), options.threads, [&](size_t k) {
+        const FileJob& job = fileJobs[k];
+        const StageFile& spec = stageFiles[job.file];
+        ValveBlocks blocks(job.valve, rate);
+        std::vector<std::vector<std::pair<uint32_t, OperatingPoint>>> points(spec.steps);
+        for (uint32_t internal : internalRates()) {
+            if (spec.stage < 3) {
+                for (uint32_t g = 0; g < spec.steps; ++g)
+                    points[g].emplace_back(internal, chainOperatingPoints(blocks, spec.channel, internal, g,
+                                                                          defaultToneStep)[size_t(spec.stage)]);
+                continue;
+            }
+            const double gridBias =
+                chainOperatingPoints(blocks, spec.channel, internal, toneOperatingGain, defaultToneStep)[2].output;
+            SSParamsVecAutomation& tone = blocks.stage(3, spec.channel);
+            for (uint32_t t = 0; t < spec.steps; ++t) {
+                tone.setStep(t);
+                points[t].emplace_back(internal, findOperatingPoint(tone, gridBias));
+            }
+        }
+        std::vector<std::vector<double>> keys;
+        for (const auto& stepPoints : points)
+            keys.push_back(rateRecords(stepPoints));
+        const SSParamsVecAutomation& block = blocks.stage(spec.stage, spec.channel);
+        writeModelFile(folder + "/" + modelFileName(job.valve, spec), spec.projected, block.nV, block.nI,
+                       models.at(job.valve)[job.file], keys, errors[k]);
+    });
+
+    char timing[160];
+    std::snprintf(timing, sizeof timing, "gain stages %.1f s, tone stage %.1f s, rate records and files %.1f s\n",
+                  gainStagesDone, toneStageDone - gainStagesDone, elapsed() - toneStageDone);
+    report = timing;
+    for (const auto& [valve, valveFiles] : models)
+        for (size_t f = 0; f < valveFiles.size(); ++f) {
+            double worstRms = 0.0, worstMax = 0.0;
+            size_t networks = 0;
+            for (const StepModel& step : valveFiles[f])
+                for (const TrainedNetwork& net : step.networks) {
+                    worstRms = std::max(worstRms, net.rmsError);
+                    worstMax = std::max(worstMax, net.maxError);
+                    ++networks;
+                }
+            if (networks > 0) {
+                char line[200];
+                std::snprintf(line, sizeof line, "%-36s %5zu networks, worst rms error %.3g A, worst max error %.3g A\n",
+                              modelFileName(valve, stageFiles[f]).c_str(), networks, worstRms, worstMax);
+                report += line;
+            }
+        }
+    for (const std::string& e : errors)
+        if (!e.empty()) {
+            error = e;
+            return false;
+        }
+    return true;
+}
+
+} // namespace modelgen

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "StageFiles.h"
+#include "StepTrainer.h"
+
+namespace modelgen
+{
+
+struct GeneratorOptions
+{
+    unsigned threads = 2;
+    uint32_t trainingRate = 96000;    // rate of the training runs and of the networks' equations
+    double signalSeconds = 0.12;      // length of each training signal
+    uint32_t keepEvery = 4;           // visited samples kept for training: one in this many
+    StepTrainingOptions gainStages;   // stages 0 to 2 (projected files)
+    StepTrainingOptions toneStage;    // stage 3 (standard file)
+
+    GeneratorOptions();
+    // Small training for tests: short signals, few points and epochs.
+    static GeneratorOptions quick();
+};
+
+// Generates model data files: reference runs of the Newton chain on training signals at several
+// levels and gains find the region each stage visits; networks are trained on it per pot step;
+// rate records hold each step's operating point at every internal rate.
+class Generator
+{
+public:
+    explicit Generator(const GeneratorOptions& options);
+
+    // Writes the chosen files (indices into stageFiles) of the chosen valves into folder.
+    bool generate(const std::string& folder, const std::vector<Valve>& valves, const std::vector<size_t>& files,
+                  std::string& error);
+
+    // Summary of the last generation: networks trained and their worst training errors.
+    std::string summary() const { return report; }
+
+private:
+    GeneratorOptions options;
+    std::string report;
+};
+
+} // namespace modelgen

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "StepModel.h"
+
+namespace modelgen
+{
+
+// Writes one stage's model data file: one chunk per pot step with that step's networks and rate
+// records (keys). A projected file also holds each step's mask, output flags and projection.
+// Returns false with the reason when the file cannot be written.
+bool writeModelFile(const std::string& path, bool projected, uint32_t portVoltages, uint32_t portCurrents,
+                    const std::vector<StepModel>& steps, const std::vector<std::vector<double>>& keys,
+                    std::string& error);
+
+} // namespace modelgen

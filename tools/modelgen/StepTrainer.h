@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+#include "NetworkTrainer.h"
+#include "SSParamsVecAutomation.h"
+#include "StepModel.h"
+
+namespace modelgen
+{
+
+struct StepTrainingOptions
+{
+    bool projected = true;       // projected file: principal-axis projection, symmetric outputs
+    uint32_t boxes = 4;          // region boxes, split along the first network input
+    uint32_t pointsPerBox = 1500;
+    double jitterShare = 0.3;    // share of extra points moved off the visited set
+    TrainingOptions network;
+};
+
+// Turns the visited port voltages of one stage at one pot step into its networks: the input
+// mask and projection (projected files), the boxes, and one trained network per box. The block
+// must be at the training rate and the step, with its triode at the valve's constant set: it
+// supplies the exact currents of the points moved off the visited set.
+StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, const StepTrainingOptions& options,
+                    uint64_t seed);
+
+} // namespace modelgen
