@@ -1,5 +1,7 @@
 #include "EngineSettings.h"
 
+#include "PluginPlatform.h"
+
 #include <array>
 #include <cmath>
 
@@ -112,5 +114,5 @@ bool EngineSettings::isProjectedStage(int stage)
 
 juce::String EngineSettings::defaultModelFolder()
 {
-    return juce::File::getSpecialLocation(juce::File::currentApplicationFile).getFullPathName() + ".dat/";
+    return velmorant::platform::modelFolderBeside(velmorant::platform::pluginModuleFile());
 }

@@ -39,6 +39,7 @@ juce::String modelFileName(const PreampProgram& program, int stage);
 // Stages 0 to 2 use projected model files, the tone stage a standard one.
 bool isProjectedStage(int stage);
 
-// The folder beside the plug-in's own module file: its full path with ".dat/" appended.
+// The folder beside the plug-in's own module file: its full path with ".dat/" appended (".dat\"
+// on Windows).
 juce::String defaultModelFolder();
 } // namespace EngineSettings

@@ -1,11 +1,11 @@
 // The velmorant-host program as a user runs it: exit codes, messages and output files.
 
 #include "PluginTestSupport.h"
+#include "TestPlatform.h"
 #include "WavFile.h"
 
 #include <cstdio>
 #include <filesystem>
-#include <sys/wait.h>
 
 using namespace velmorant::host;
 using namespace velmorant::test;
@@ -18,16 +18,8 @@ struct HostRun {
 };
 
 HostRun runHost(const std::string& arguments) {
-    const std::string command = "'" + hostProgramPath() + "' " + arguments + " 2>&1";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    HostRun run{-1, {}};
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const ProgramRun run = runProgram(hostProgramPath(), arguments);
+    return {run.exitCode, run.output};
 }
 
 class HostProgram : public ::testing::Test {
@@ -51,7 +43,7 @@ protected:
     }
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("velmorant-host-test-" + std::to_string(::getpid()));
-    const std::string plugin = " --plugin '" + pluginPath() + "' -q";
+    const std::string plugin = " --plugin \"" + pluginPath() + "\" -q";
 };
 
 TEST_F(HostProgram, RenderKeepsTheInputsShapeAndSavesAChunkThatReproducesIt) {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
+#include "HostPlatform.h"
 
 using velmorant::host::PluginHost;
 using velmorant::test::pluginPath;
@@ -129,6 +129,16 @@ TEST_F(PluginIdentity, LongProgramNamesAreCutAtACharacterBoundary) {
     EXPECT_EQ(host.programName(0), longName.substr(0, 22));
 }
 
+TEST_F(PluginIdentity, ProgramNamesFromTheHostAreMadeValidUtf8) {
+    char broken[] = "ab\xFF\xC3-cd\xED\xA0\x80";  // a stray byte, a lone lead byte, a surrogate
+    host.dispatch(effSetProgramName, 0, 0, broken);
+    EXPECT_EQ(host.programName(0), "ab?" "?-cd?" "??");
+    std::string capped(22, 'n');
+    capped += "\xC3\x84tail";  // the 24-byte limit falls inside the two-byte character
+    host.dispatch(effSetProgramName, 0, 0, capped.data());
+    EXPECT_EQ(host.programName(0), std::string(22, 'n'));
+}
+
 TEST_F(PluginIdentity, ParameterTextsStayWithinTheirLimits) {
     for (int32_t i = 0; i < host.numParameters(); ++i) {
         char text[64];
@@ -160,15 +170,20 @@ TEST(PluginEntry, HostAnsweringZeroToTheVersionGetsNoPlugin) {
 }
 
 TEST(PluginEntry, NullHostCallbackGetsNoPlugin) {
-    void* library = ::dlopen(pluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
-    auto entry = reinterpret_cast<AEffect* (*)(audioMasterCallback)>(::dlsym(library, "VSTPluginMain"));
+    std::string reason;
+    void* library = velmorant::host::platform::loadLibrary(pluginPath(), reason);
+    ASSERT_NE(library, nullptr) << reason;
+    auto entry = reinterpret_cast<AEffect* (*)(audioMasterCallback)>(
+        velmorant::host::platform::findSymbol(library, "VSTPluginMain"));
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry(nullptr), nullptr);
-    ::dlclose(library);
+    velmorant::host::platform::unloadLibrary(library);
 }
 
 TEST(PluginEntry, LibraryExportsOnlyTheEntryPoint) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the DLL's export table is checked with objdump by scripts/test-windows.sh";
+#endif
     const std::string command = "nm -D --defined-only '" + pluginPath() + "'";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);

@@ -1,7 +1,9 @@
 // Life cycles, missing model data, a host changing settings while audio runs, and random
 // opcodes and parameter values.
 
+#include "HostPlatform.h"
 #include "PluginTestSupport.h"
+#include "TestPlatform.h"
 
 #include <atomic>
 #include <cmath>
@@ -40,25 +42,28 @@ TEST(PluginLifeCycle, ClosingWithoutEverResumingIsClean) {
 }
 
 TEST(PluginLifeCycle, EditorOpcodesWithoutADisplayAnswerZero) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows always has a desktop";
+#endif
     PluginHost host;
     loadAndStart(host, 256);
     const char* display = std::getenv("DISPLAY");
     const std::string savedDisplay = display ? display : "";
-    ::unsetenv("DISPLAY");
+    unsetEnvironment("DISPLAY");
     long fakeParentWindow = 1;
     EXPECT_EQ(host.dispatch(effEditOpen, 0, 0, nullptr), 0);
     EXPECT_EQ(host.dispatch(effEditOpen, 0, 0, &fakeParentWindow), 0);
     EXPECT_EQ(host.dispatch(effEditIdle), 0);
     EXPECT_EQ(host.dispatch(effEditClose), 0);
     EXPECT_EQ(host.dispatch(effEditGetRect, 0, 0, nullptr), 0);
-    if (!savedDisplay.empty()) ::setenv("DISPLAY", savedDisplay.c_str(), 1);
+    if (!savedDisplay.empty()) setEnvironment("DISPLAY", savedDisplay);
 }
 
 TEST(PluginLifeCycle, MissingModelFolderGivesAUsablePluginThatSaysWhy) {
     namespace fs = std::filesystem;
     const fs::path folder = fs::temp_directory_path() / ("velmorant-nomodels-" + std::to_string(::getpid()));
     fs::create_directories(folder);
-    const fs::path copy = folder / "VelmorantPreamp.so";
+    const fs::path copy = folder / velmorant::host::platform::kPluginFileName;
     fs::copy_file(pluginPath(), copy, fs::copy_options::overwrite_existing);
     {
         StderrCapture capture;

@@ -1,5 +1,7 @@
 #include "FileIo.h"
 
+#include "HostPlatform.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +47,7 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     int lastErrno = errno;
     const bool closed = std::fclose(file) == 0;
     if (written && closed) {
-        if (std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+        if (platform::replaceFile(temporary, path)) return true;
         error = describe(path, "cannot move the finished file into place", errno);
     } else {
         error = describe(path, "write failed", written ? errno : lastErrno);

@@ -1,10 +1,10 @@
 #include "HostOptions.h"
 
+#include "HostPlatform.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <limits.h>
-#include <unistd.h>
 
 namespace velmorant::host {
 namespace {
@@ -45,12 +45,9 @@ bool parseParameter(const std::string& text, HostOptions& options, std::string& 
 }  // namespace
 
 std::string defaultPluginPath() {
-    char buffer[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return "VelmorantPreamp.so";
-    std::string path(buffer, static_cast<size_t>(length));
-    path.erase(path.rfind('/') + 1);
-    return path + "../plugin/VelmorantPreamp.so";
+    const std::string program = platform::executablePath();
+    if (program.empty()) return platform::kPluginFileName;
+    return platform::directoryOf(program) + platform::nativePath("../plugin/") + platform::kPluginFileName;
 }
 
 bool parseHostOptions(int argc, char** argv, HostOptions& options, std::string& error) {

@@ -29,7 +29,7 @@ struct HostOptions {
 // Parses argv. On failure returns false with the reason in `error`.
 bool parseHostOptions(int argc, char** argv, HostOptions& options, std::string& error);
 
-// The plug-in built with this host: <host dir>/../plugin/VelmorantPreamp.so.
+// The plug-in built with this host: <host dir>/../plugin/VelmorantPreamp.so (.dll on Windows).
 std::string defaultPluginPath();
 
 }  // namespace velmorant::host

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <dlfcn.h>
+
+#include "HostPlatform.h"
 
 namespace velmorant::host {
 namespace {
@@ -36,13 +37,13 @@ PluginHost::~PluginHost() { unload(); }
 
 bool PluginHost::load(const std::string& libraryPath, std::string& error) {
     unload();
-    library_ = ::dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string reason;
+    library_ = platform::loadLibrary(libraryPath, reason);
     if (library_ == nullptr) {
-        const char* reason = ::dlerror();
-        error = "cannot load " + libraryPath + ": " + (reason ? reason : "unknown error");
+        error = "cannot load " + libraryPath + ": " + reason;
         return false;
     }
-    auto entry = reinterpret_cast<EntryPoint>(::dlsym(library_, "VSTPluginMain"));
+    auto entry = reinterpret_cast<EntryPoint>(platform::findSymbol(library_, "VSTPluginMain"));
     if (entry == nullptr) {
         error = libraryPath + " has no VSTPluginMain entry point: not a VST 2.4 plug-in";
         unload();
@@ -72,7 +73,7 @@ void PluginHost::unload() {
         effect_ = nullptr;
     }
     if (library_ != nullptr) {
-        ::dlclose(library_);
+        platform::unloadLibrary(library_);
         library_ = nullptr;
     }
 }

@@ -44,10 +44,6 @@ constexpr ChannelConfiguration kChannelConfigurations[] = {{1, 1}, {2, 2}};
 
 int sliceCapacityFor(VstInt32 hostBlockSize) { return std::clamp<int>(hostBlockSize, 1, kMaxSliceSize); }
 
-bool hasDisplay() {
-    return juce::XWindowSystem::getInstance()->getDisplay() != nullptr;
-}
-
 }  // namespace
 
 JuceVSTWrapper::JuceVSTWrapper(audioMasterCallback hostCallback, std::unique_ptr<juce::AudioProcessor> owned)
@@ -77,12 +73,12 @@ VstIntPtr JuceVSTWrapper::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr 
     case effEditGetRect: return editorGetRect(ptr);
     case effEditOpen: return editorOpen(ptr);
     case effEditClose: {
-        juce::SharedResourcePointer<juce::HostDrivenEventLoop> hostDrivenEventLoop;
+        velmorant::platform::HostDrivenEvents hostDrivenEventLoop;
         editorClose();
         return 0;
     }
     case effEditIdle: {
-        juce::SharedResourcePointer<juce::HostDrivenEventLoop> hostDrivenEventLoop;
+        velmorant::platform::HostDrivenEvents hostDrivenEventLoop;
         hostDrivenEventLoop->processPendingEvents();
         return 0;
     }
@@ -100,7 +96,7 @@ void JuceVSTWrapper::shutDown() {
     if (isShutDown.exchange(true)) return;
     // Wait for a process call already under way; later ones see the flag and only write silence.
     while (activeProcessCalls.load() != 0) std::this_thread::yield();
-    juce::SharedResourcePointer<juce::HostDrivenEventLoop> hostDrivenEventLoop;
+    velmorant::platform::HostDrivenEvents hostDrivenEventLoop;
     editorClose();
     processor->removeListener(this);
     processor->setPlayHead(nullptr);
@@ -203,10 +199,9 @@ void JuceVSTWrapper::setProgram(VstInt32 program) { processor->setCurrentProgram
 
 void JuceVSTWrapper::setProgramName(char* name) {
     if (name == nullptr) return;
-    // A host's program name buffer holds 24 bytes; read no further and split no character.
-    char bounded[velmorant::vst::kProgramNameBytes];
-    copyHostText(bounded, name, sizeof bounded);
-    processor->changeProgramName(processor->getCurrentProgram(), juce::String::fromUTF8(bounded));
+    // A host's program name buffer holds 24 bytes: read no further.
+    const std::string text = velmorant::vst::readHostText(name, velmorant::vst::kProgramNameBytes);
+    processor->changeProgramName(processor->getCurrentProgram(), juce::String::fromUTF8(text.c_str()));
 }
 
 void JuceVSTWrapper::getProgramName(char* name) {
@@ -364,7 +359,7 @@ bool JuceVSTWrapper::createEditorIfNeeded() {
 
 VstIntPtr JuceVSTWrapper::editorGetRect(void* ptr) {
     if (ptr == nullptr) return 0;
-    juce::SharedResourcePointer<juce::HostDrivenEventLoop> hostDrivenEventLoop;
+    velmorant::platform::HostDrivenEvents hostDrivenEventLoop;
     if (!createEditorIfNeeded()) return 0;
     editorRect = {0, 0, static_cast<VstInt16>(editorComponent->getHeight()),
                   static_cast<VstInt16>(editorComponent->getWidth())};
@@ -374,8 +369,8 @@ VstIntPtr JuceVSTWrapper::editorGetRect(void* ptr) {
 
 VstIntPtr JuceVSTWrapper::editorOpen(void* parentWindow) {
     if (parentWindow == nullptr) return 0;
-    juce::SharedResourcePointer<juce::HostDrivenEventLoop> hostDrivenEventLoop;
-    if (!hasDisplay() || !createEditorIfNeeded()) return 0;
+    velmorant::platform::HostDrivenEvents hostDrivenEventLoop;
+    if (!velmorant::platform::hasDesktop() || !createEditorIfNeeded()) return 0;
     editorComponent->setOpaque(true);
     editorComponent->setVisible(true);
     editorComponent->addToDesktop(0, parentWindow);

@@ -8,7 +8,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <juce_audio_plugin_client/utility/juce_LinuxMessageThread.h>
+#include "PluginPlatform.h"
 
 #include <atomic>
 #include <memory>
@@ -83,7 +83,7 @@ private:
 
     // JUCE stays initialised, and its message thread running, for the adapter's whole life.
     juce::ScopedJuceInitialiser_GUI libraryInitialiser;
-    juce::SharedResourcePointer<juce::MessageThread> messageThread;
+    velmorant::platform::SharedMessageThread messageThread;
 
     std::unique_ptr<juce::AudioProcessor> processor;
     std::unique_ptr<juce::AudioProcessorEditor> editorComponent;

@@ -8,10 +8,11 @@
 namespace {
 
 AEffect* createPlugin(audioMasterCallback audioMaster) {
+    velmorant::platform::adoptPluginModule();
     // Keeps JUCE (its message manager included) alive while the plug-in is made; the adapter holds
     // its own reference from then on. The calling thread acts as the message thread meanwhile.
     juce::ScopedJuceInitialiser_GUI libraryInitialiser;
-    juce::SharedResourcePointer<juce::HostDrivenEventLoop> hostDrivenEventLoop;
+    velmorant::platform::HostDrivenEvents hostDrivenEventLoop;
 
     if (audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
 

@@ -1,0 +1,49 @@
+#pragma once
+// What the plug-in does differently on Linux and on Windows, each in one place: which module JUCE
+// lives in, the model data folder beside the plug-in file, the thread that runs JUCE's messages and
+// whether editor windows can be made.
+
+#include <juce_core/juce_core.h>
+#include <juce_events/juce_events.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+// Linux only (the header is empty elsewhere): JUCE's shared message thread and host-driven loop.
+#include <juce_audio_plugin_client/utility/juce_LinuxMessageThread.h>
+
+namespace velmorant::platform
+{
+#if JUCE_LINUX || JUCE_BSD
+// A plug-in on Linux brings its own message thread, shared by all its instances...
+using SharedMessageThread = juce::SharedResourcePointer<juce::MessageThread>;
+// ...unless the host drives events: then a host call that touches components holds this, and the
+// editor's idle call processes what is pending.
+using HostDrivenEvents = juce::SharedResourcePointer<juce::HostDrivenEventLoop>;
+#else
+// On Windows the host's user-interface thread, which loads the plug-in, runs the message loop that
+// dispatches JUCE's messages to its hidden message window: there is nothing to start or drive.
+struct SharedMessageThread
+{
+    SharedMessageThread() {}
+};
+struct HostDrivenEvents
+{
+    HostDrivenEvents() {}
+    HostDrivenEvents* operator->() { return this; }
+    void processPendingEvents() {}
+};
+#endif
+
+// Called by the entry point before JUCE starts. On Windows JUCE must be told that it lives in this
+// DLL, or its window classes and currentApplicationFile refer to the host's executable.
+void adoptPluginModule();
+
+// The full path of the plug-in's own library file.
+juce::File pluginModuleFile();
+
+// The model data folder: the plug-in file's full path with ".dat" and the platform's separator
+// appended ("...\VelmorantPreamp.dll.dat\" on Windows, ".../VelmorantPreamp.so.dat/" on Linux).
+juce::String modelFolderBeside(const juce::File& pluginFile);
+
+// Whether editor windows can be made: on Linux only with an X display; Windows always has a desktop.
+bool hasDesktop();
+} // namespace velmorant::platform
