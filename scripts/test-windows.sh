@@ -35,7 +35,7 @@ trap '"$WINESERVER" -k >/dev/null 2>&1 || true' EXIT
 # The DLL imports system DLLs only and exports its entry point only.
 objdump=x86_64-w64-mingw32-objdump
 dll="$BUILD/plugin/VelmorantPreamp.dll"
-exports="$($objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NF>=2 && $1 ~ /^\[/ {print $NF}')"
+exports="$($objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '$1 == "[" || $1 ~ /^\[[0-9]/ {print $NF}')"
 if [ "$exports" != "VSTPluginMain" ]; then
   echo "test-windows: the DLL must export only VSTPluginMain, it exports: $exports" >&2
   exit 1
@@ -52,7 +52,7 @@ ctest --preset windows -j "$JOBS"
 HOST_EXE="$BUILD/bin/velmorant-host.exe"
 RENDER="$BUILD/render"
 mkdir -p "$RENDER"
-"$WINE" "$HOST_EXE" info --plugin "$dll" > "$RENDER/info.txt"
+"$WINE" "$HOST_EXE" info --plugin "$dll" | tr -d '\r' > "$RENDER/info.txt"
 grep -q '^name: *Velmorant Preamp$' "$RENDER/info.txt"
 sox -q -n -r 44100 -b 24 -c 2 "$RENDER/input.wav" synth 1.5 pluck E2 pluck B3 fade 0 1.5 .3 norm -6
 render_args=(--param Gain=0.8 --param Oversampling=0.5 --format float -q)

@@ -16,3 +16,9 @@ run_config() {
 run_config release
 # The sanitizer build reuses the release build's generated model data instead of training again.
 run_config asan -DVELMORANT_PREBUILT_MODEL_DATA="$PWD/build/release/plugin/VelmorantPreamp.so.dat"
+
+# The Windows DLL, host and tests, cross-built and run under Wine against the release build's model
+# data and renders.
+windows_started=$SECONDS
+bash scripts/test-windows.sh
+echo "test: the Windows step took $((SECONDS - windows_started)) s"

@@ -66,5 +66,5 @@ TEST(EngineSettings, ModelFileTable)
 TEST(EngineSettings, ModelFolderLiesBesideTheModule)
 {
     const auto module = juce::File::getSpecialLocation(juce::File::currentApplicationFile);
-    EXPECT_EQ(EngineSettings::defaultModelFolder(), module.getFullPathName() + ".dat/");
+    EXPECT_EQ(EngineSettings::defaultModelFolder(), module.getFullPathName() + ".dat" + juce::File::getSeparatorString());
 }
