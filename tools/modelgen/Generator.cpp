@@ -30,7 +30,8 @@ GeneratorOptions::GeneratorOptions()
 GeneratorOptions GeneratorOptions::quick()
 {
     GeneratorOptions quickOptions;
-    quickOptions.signalSeconds = 0.01;
+    quickOptions.trainingRate = 24000;
+    quickOptions.signalSeconds = 0.005;
     quickOptions.keepEvery = 1;
     for (StepTrainingOptions* stage : {&quickOptions.gainStages, &quickOptions.toneStage}) {
         stage->boxes = 2;
@@ -52,7 +53,7 @@ const std::array<uint32_t, 3> toneTrainingGains{0, 8, 16};
 std::vector<float> trainingSignal(double rate, double seconds)
 {
     std::vector<float> signal;
-    const std::vector<float> gap(size_t(0.02 * rate), 0.0f);
+    const std::vector<float> gap(size_t(std::min(0.02, seconds / 4.0) * rate), 0.0f);
     auto append = [&](const std::vector<float>& part) {
         signal.insert(signal.end(), part.begin(), part.end());
         signal.insert(signal.end(), gap.begin(), gap.end());
