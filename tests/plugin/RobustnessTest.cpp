@@ -125,7 +125,7 @@ TEST(PluginFuzz, RandomOpcodesAndParameterValuesKeepTheOutputFinite) {
     std::vector<uint8_t> scratch(4096);
     VstSpeakerArrangement arrangements[2]{};
     const std::vector<float> tone = pluckedTone(64, 44100.0);
-    for (int step = 0; step < 400; ++step) {
+    for (int step = 0; step < 250; ++step) {
         const int32_t opcode = static_cast<int32_t>(random() % 80);
         const auto index = static_cast<int32_t>(random() % 16) - 2;
         const auto value = static_cast<VstIntPtr>(random() % 70) - 3;
