@@ -52,6 +52,13 @@ WavAudio renderThrough(PluginHost& host, const WavAudio& input, int32_t blockSiz
     return output;
 }
 
+bool isSilent(const WavAudio& audio) {
+    for (const auto& channel : audio.channels)
+        for (float sample : channel)
+            if (sample != 0.0f) return false;
+    return true;
+}
+
 size_t countNonFinite(const WavAudio& audio) {
     size_t count = 0;
     for (const auto& channel : audio.channels)
@@ -106,6 +113,8 @@ int runRender(const HostOptions& options) {
     const size_t nonFinite = countNonFinite(output);
     if (nonFinite > 0)
         std::fprintf(stderr, "velmorant-host: warning: the plug-in produced %zu non-finite samples\n", nonFinite);
+    if (isSilent(output) && !isSilent(input))
+        std::fprintf(stderr, "velmorant-host: warning: the output is silent (see the plug-in's messages above)\n");
 
     const double duration = static_cast<double>(input.frameCount()) / input.sampleRate;
     if (!options.quiet) {
