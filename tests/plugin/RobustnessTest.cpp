@@ -45,6 +45,7 @@ TEST(PluginLifeCycle, EditorOpcodesWithoutADisplayAnswerZero) {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows always has a desktop";
 #endif
+    StderrCapture capture;
     PluginHost host;
     loadAndStart(host, 256);
     const char* display = std::getenv("DISPLAY");
@@ -56,6 +57,16 @@ TEST(PluginLifeCycle, EditorOpcodesWithoutADisplayAnswerZero) {
     EXPECT_EQ(host.dispatch(effEditIdle), 0);
     EXPECT_EQ(host.dispatch(effEditClose), 0);
     EXPECT_EQ(host.dispatch(effEditGetRect, 0, 0, nullptr), 0);
+    ERect* rect = nullptr;  // the size is known without a display
+    ASSERT_EQ(host.dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 368);
+    EXPECT_EQ(rect->right, 460);
+    EXPECT_EQ(host.dispatch(effEditClose), 0);
+    host.unload();
+    expectNoJuceDiagnostics(capture.text());
     if (!savedDisplay.empty()) setEnvironment("DISPLAY", savedDisplay);
 }
 

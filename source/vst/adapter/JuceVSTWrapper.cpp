@@ -65,7 +65,17 @@ JuceVSTWrapper::JuceVSTWrapper(audioMasterCallback hostCallback, std::unique_ptr
     programsAreChunks(true);
 }
 
-JuceVSTWrapper::~JuceVSTWrapper() { shutDown(); }
+JuceVSTWrapper::~JuceVSTWrapper() {
+    shutDown();
+#if JUCE_LINUX || JUCE_BSD
+    // With the last instance JUCE shuts down when libraryInitialiser goes, deleting its shared
+    // objects (the image cache and its timer among them) on the message thread. The shared message
+    // thread stops with its last reference, so the host's thread takes its place for that.
+    const bool lastInstance = (*messageThread).getReferenceCount() == 1;
+    messageThread.reset();
+    if (lastInstance) juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
+#endif
+}
 
 VstIntPtr JuceVSTWrapper::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     if (isShutDown) return 0;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class JuceVSTWrapper : public AudioEffectX, private juce::AudioProcessorListener, private juce::AudioPlayHead
 {
@@ -83,7 +84,8 @@ private:
 
     // JUCE stays initialised, and its message thread running, for the adapter's whole life.
     juce::ScopedJuceInitialiser_GUI libraryInitialiser;
-    velmorant::platform::SharedMessageThread messageThread;
+    // Released first on destruction, so that JUCE can shut down on the host's thread.
+    std::optional<velmorant::platform::SharedMessageThread> messageThread{std::in_place};
 
     std::unique_ptr<juce::AudioProcessor> processor;
     std::unique_ptr<juce::AudioProcessorEditor> editorComponent;
