@@ -7,12 +7,15 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <unistd.h>
 
 namespace
 {
+// One folder per test process: ctest runs the cases of this suite in parallel processes, and a
+// shared folder would let one process read a file that another is still writing.
 juce::String modelFolder()
 {
-    return juce::String(testing::TempDir()) + "velmorant_processor_models/";
+    return juce::String(testing::TempDir()) + "velmorant_processor_models_" + juce::String(::getpid()) + "/";
 }
 
 // Channel 0 a sine, channel 1 (when present) a sine of another frequency and level.
