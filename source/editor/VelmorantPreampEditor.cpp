@@ -61,6 +61,7 @@ VelmorantPreampEditor::VelmorantPreampEditor (VelmorantPreampAudioProcessor& own
 
 VelmorantPreampEditor::~VelmorantPreampEditor()
 {
+    stopTimer();
     getProcessor().removeChangeListener (this);
     // Children go in creation order; reset() clears each pointer before deleting its child.
     valveGlowKnob.reset();
@@ -182,6 +183,11 @@ void VelmorantPreampEditor::setUpKnobs()
         s.knob.setSliderStyle (s.style);
         s.knob.addListener (this);
     }
+}
+
+void VelmorantPreampEditor::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colours::black);
 }
 
 void VelmorantPreampEditor::resized()

@@ -25,6 +25,8 @@ public:
     ~VelmorantPreampEditor() override;
 
     void resized() override;
+    // The children cover the whole window; this only honours the opaque flag a plug-in adapter may set.
+    void paint (juce::Graphics& g) override;
 
     void changeListenerCallback (juce::ChangeBroadcaster* source) override;
     void timerCallback() override;
