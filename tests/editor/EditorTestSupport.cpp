@@ -3,7 +3,7 @@
 
 namespace juce
 {
-// JUCE's Linux message queue: dispatches one posted message, or returns false when none is waiting.
+// JUCE's native message queue: dispatches one posted message, or returns false when none is waiting.
 bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
 }
 
