@@ -19,10 +19,11 @@ namespace modelgen
 GeneratorOptions::GeneratorOptions()
 {
     gainStages.projected = true;
-    gainStages.boxes = 4;
-    gainStages.pointsPerBox = 1000;
+    gainStages.boxes = 6;
+    gainStages.trainingPoints = 6000;
+    gainStages.pointsPerBox = 800;
     gainStages.network.hiddenNeurons = 10;
-    gainStages.network.epochs = 300;
+    gainStages.network.iterations = 40;
     toneStage = gainStages;
     toneStage.projected = false;
 }
@@ -31,13 +32,15 @@ GeneratorOptions GeneratorOptions::quick()
 {
     GeneratorOptions quickOptions;
     quickOptions.trainingRate = 24000;
+    quickOptions.trainingRates = {24000};
     quickOptions.signalSeconds = 0.005;
     quickOptions.keepEvery = 1;
     for (StepTrainingOptions* stage : {&quickOptions.gainStages, &quickOptions.toneStage}) {
         stage->boxes = 2;
+        stage->trainingPoints = 200;
         stage->pointsPerBox = 100;
         stage->network.hiddenNeurons = 4;
-        stage->network.epochs = 20;
+        stage->network.iterations = 10;
     }
     return quickOptions;
 }
@@ -47,7 +50,7 @@ namespace
 constexpr uint32_t gainSteps = 17;
 constexpr uint32_t toneOperatingGain = 8;   // the gain step behind the tone stage's operating points
 constexpr uint32_t defaultToneStep = 224;   // treble 7, bass 7, voice 0
-const std::array<uint32_t, 3> toneTrainingGains{0, 8, 16};
+const std::array<uint32_t, 2> toneTrainingGains{0, 16};
 
 // The training input: sweeps at four levels and two plucked notes, separated by short silences.
 std::vector<float> trainingSignal(double rate, double seconds)
@@ -118,7 +121,9 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     };
     const auto wanted = [&](size_t file) { return std::find(files.begin(), files.end(), file) != files.end(); };
     const double rate = options.trainingRate;
-    const std::vector<float> signal = trainingSignal(rate, options.signalSeconds);
+    std::vector<std::vector<float>> signals;
+    for (uint32_t runRate : options.trainingRates)
+        signals.push_back(trainingSignal(runRate, options.signalSeconds));
 
     // models[valve][file][step]
     std::map<Valve, std::array<std::vector<StepModel>, 5>> models;
@@ -134,36 +139,38 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
         for (uint32_t g = 0; g < gainSteps; ++g)
             if (wanted(0) || wanted(1) || wanted(2) || wanted(3))
                 gainJobs.push_back({valve, g});
-    struct ToneInputJob { Valve valve; Channel channel; uint32_t gain; };
+    struct ToneInputJob { Valve valve; Channel channel; uint32_t gain; size_t rate; };
     std::vector<ToneInputJob> toneInputJobs;
     if (wanted(4))
         for (Valve valve : valves)
             for (Channel channel : {Channel::low, Channel::high})
                 for (uint32_t g : toneTrainingGains)
-                    toneInputJobs.push_back({valve, channel, g});
+                    for (size_t r = 0; r < options.trainingRates.size(); ++r)
+                        toneInputJobs.push_back({valve, channel, g, r});
     std::vector<std::vector<double>> toneInputs(toneInputJobs.size());
 
     parallelFor(gainJobs.size() + toneInputJobs.size(), options.threads, [&](size_t k) {
         if (k >= gainJobs.size()) {
             const ToneInputJob& job = toneInputJobs[k - gainJobs.size()];
-            ChainSettings settings{job.channel, job.gain, defaultToneStep, uint32_t(rate), 1, 3};
+            ChainSettings settings{job.channel, job.gain, defaultToneStep, options.trainingRates[job.rate], 1, 3};
             ReferenceChain chain(job.valve, settings);
             std::vector<double>& out = toneInputs[k - gainJobs.size()];
-            for (float sample : signal)
+            for (float sample : signals[job.rate])
                 out.push_back(chain.runStages(double(sample)));
             return;
         }
         const GainJob& job = gainJobs[k];
         RegionSamples low0, high0, second, third;
-        for (Channel channel : {Channel::low, Channel::high}) {
-            ChainSettings settings{channel, job.gain, defaultToneStep, uint32_t(rate), 1, 3};
-            ReferenceChain chain(job.valve, settings);
-            RegionCollector collector({channel == Channel::low ? &low0 : &high0, &second, &third, nullptr},
-                                      options.keepEvery);
-            chain.setObserver(&collector);
-            for (float sample : signal)
-                chain.runStages(double(sample));
-        }
+        for (size_t r = 0; r < options.trainingRates.size(); ++r)
+            for (Channel channel : {Channel::low, Channel::high}) {
+                ChainSettings settings{channel, job.gain, defaultToneStep, options.trainingRates[r], 1, 3};
+                ReferenceChain chain(job.valve, settings);
+                RegionCollector collector({channel == Channel::low ? &low0 : &high0, &second, &third, nullptr},
+                                          options.keepEvery);
+                chain.setObserver(&collector);
+                for (float sample : signals[r])
+                    chain.runStages(double(sample));
+            }
         ValveBlocks blocks(job.valve, rate);
         const RegionSamples* regions[4] = {&low0, &high0, &second, &third};
         for (size_t f = 0; f < 4; ++f) {
@@ -193,12 +200,12 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
         const uint32_t step = (7 * 15 + job.bass) * 2 + job.voice;
         ValveBlocks blocks(job.valve, rate);
         SSParamsVecAutomation& block = blocks.stage(3, Channel::high);
-        block.setSampleRate(rate);
-        block.setStep(step);
         RegionSamples region;
         for (size_t s = 0; s < toneInputJobs.size(); ++s) {
             if (toneInputJobs[s].valve != job.valve)
                 continue;
+            block.setSampleRate(options.trainingRates[toneInputJobs[s].rate]);
+            block.setStep(step);
             ReferenceStage stage(block);
             stage.start(findOperatingPoint(block, toneInputs[s].front()));
             for (size_t n = 0; n < toneInputs[s].size(); ++n) {
@@ -210,6 +217,8 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
                 }
             }
         }
+        block.setSampleRate(rate);
+        block.setStep(step);
         const StepModel model = trainStep(region, block, options.toneStage, stepSeed(job.valve, 4, step));
         for (uint32_t treble = 0; treble < 15; ++treble)
             models.at(job.valve)[4][(treble * 15 + job.bass) * 2 + job.voice] = model;

@@ -13,8 +13,11 @@ namespace modelgen
 struct GeneratorOptions
 {
     unsigned threads = 2;
-    uint32_t trainingRate = 96000;    // rate of the training runs and of the networks' equations
-    double signalSeconds = 0.12;      // length of each training signal
+    // Rates of the reference runs that find the visited region: the networks serve every rate,
+    // and the port equation moves a little with it.
+    std::vector<uint32_t> trainingRates{48000, 192000};
+    uint32_t trainingRate = 96000;    // rate of the equation behind the points moved off the runs
+    double signalSeconds = 0.06;      // length of each training signal
     uint32_t keepEvery = 4;           // visited samples kept for training: one in this many
     StepTrainingOptions gainStages;   // stages 0 to 2 (projected files)
     StepTrainingOptions toneStage;    // stage 3 (standard file)

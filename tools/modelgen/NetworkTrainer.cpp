@@ -1,11 +1,7 @@
 #include "NetworkTrainer.h"
 
-#include <floatfann.h>
-
 #include <algorithm>
 #include <cmath>
-#include <map>
-#include <memory>
 
 #include "DenseSolve.h"
 #include "Random.h"
@@ -15,22 +11,12 @@ namespace modelgen
 
 namespace
 {
-struct NetworkDeleter
-{
-    void operator()(fann* network) const { fann_destroy(network); }
-};
-struct DataDeleter
-{
-    void operator()(fann_train_data* data) const { fann_destroy_train(data); }
-};
-
-// The output scaling: current = scale * networkOutput + offset, in single precision as the
-// runner computes it; the trained outputs stay well inside the clamp of the linear piece.
+// The output scaling: current = scale * networkOutput + offset, as the runner computes it; the
+// trained outputs stay well inside the clamp of the linear piece.
 struct OutputScaling
 {
     float minimum, maximum;  // the record's outputMin, outputMax
     double scale() const { return double(maximum - minimum); }
-    double normalise(double current) const { return (current - double(minimum)) / scale(); }
 };
 
 OutputScaling outputScaling(double lo, double hi, bool symmetric)
@@ -44,117 +30,146 @@ OutputScaling outputScaling(double lo, double hi, bool symmetric)
     return {float(lo - 0.05 * span), float(hi + 0.05 * span)};
 }
 
-// FANN's connection order is the record's order: layer by layer, destination by destination,
-// sources ascending with the bias last. Read it through the connection array to be explicit.
-std::vector<float> recordWeights(fann* network, const std::vector<uint32_t>& layers)
+// The network function in double precision with its gradient in the record's weight order:
+// hidden neuron by hidden neuron (inputs, then bias), then output by output (hidden, then bias).
+class NetworkFunction
 {
-    const unsigned total = fann_get_total_connections(network);
-    std::vector<fann_connection> connections(total);
-    fann_get_connection_array(network, connections.data());
-    std::map<std::pair<unsigned, unsigned>, float> byPair;
-    for (const fann_connection& c : connections)
-        byPair[{c.from_neuron, c.to_neuron}] = c.weight;
-    std::vector<float> weights;
-    unsigned base = 0;
-    for (size_t l = 0; l + 1 < layers.size(); ++l) {
-        const unsigned nextBase = base + layers[l] + 1;
-        for (unsigned j = 0; j < layers[l + 1]; ++j)
-            for (unsigned k = 0; k <= layers[l]; ++k)
-                weights.push_back(byPair.at({base + k, nextBase + j}));
-        base = nextBase;
+public:
+    NetworkFunction(uint32_t inputs, uint32_t hidden, uint32_t outputs, double hiddenSteepness,
+                    double outputSteepness, std::vector<double> outputScale)
+        : P(inputs), H(hidden), O(outputs), sh(hiddenSteepness), so(outputSteepness), scale(std::move(outputScale)),
+          activation(hidden), slope(hidden)
+    {
     }
-    return weights;
+
+    size_t weightCount() const { return size_t(H) * (P + 1) + size_t(O) * (H + 1); }
+    size_t hiddenWeights() const { return size_t(H) * (P + 1); }
+    size_t outputBase(uint32_t k) const { return hiddenWeights() + size_t(k) * (H + 1); }
+
+    // Hidden activations of input x (normalised); keeps them for output() and gradient().
+    void runHidden(const std::vector<double>& w, const double* x)
+    {
+        for (uint32_t j = 0; j < H; ++j) {
+            const double* row = &w[size_t(j) * (P + 1)];
+            double sum = row[P];
+            for (uint32_t d = 0; d < P; ++d)
+                sum += row[d] * x[d];
+            const double a = sh * sum, denominator = 1.0 + std::fabs(a);
+            activation[j] = a / denominator;
+            slope[j] = sh / (denominator * denominator);
+        }
+    }
+
+    // Output k in amperes minus its offset: scale * steepness * (V h + c).
+    double output(const std::vector<double>& w, uint32_t k) const
+    {
+        const double* row = &w[outputBase(k)];
+        double sum = row[H];
+        for (uint32_t j = 0; j < H; ++j)
+            sum += row[j] * activation[j];
+        return scale[k] * so * sum;
+    }
+
+    // d output(k) / d w at the hidden layer last run: the hidden part (H (P + 1) entries) and
+    // the part of output k (H + 1 entries).
+    void gradient(const std::vector<double>& w, const double* x, uint32_t k, double* hiddenPart,
+                  double* outputPart) const
+    {
+        const double factor = scale[k] * so;
+        const double* row = &w[outputBase(k)];
+        for (uint32_t j = 0; j < H; ++j) {
+            const double back = factor * row[j] * slope[j];
+            for (uint32_t d = 0; d < P; ++d)
+                hiddenPart[size_t(j) * (P + 1) + d] = back * x[d];
+            hiddenPart[size_t(j) * (P + 1) + P] = back;
+            outputPart[j] = factor * activation[j];
+        }
+        outputPart[H] = factor;
+    }
+
+    const std::vector<double>& hidden() const { return activation; }
+
+private:
+    uint32_t P, H, O;
+    double sh, so;
+    std::vector<double> scale;
+    std::vector<double> activation, slope;
+};
+
+// The pairs in the network's own units: normalised inputs, targets less the output offsets and
+// over the error unit.
+struct FitData
+{
+    size_t count = 0;
+    uint32_t P = 0, O = 0;
+    std::vector<double> x, t;
+    double unit = 1.0;
+};
+
+double cost(NetworkFunction& f, const std::vector<double>& w, const FitData& data)
+{
+    double sum = 0.0;
+    for (size_t s = 0; s < data.count; ++s) {
+        f.runHidden(w, &data.x[s * data.P]);
+        for (uint32_t k = 0; k < data.O; ++k) {
+            const double r = f.output(w, k) / data.unit - data.t[s * data.O + k];
+            sum += r * r;
+        }
+    }
+    return sum;
 }
 
-void initialiseWeights(fann* network, Random& random)
+// Normal equations of the linearised problem: JtJ (lower triangle filled) and Jt r.
+void normalEquations(NetworkFunction& f, const std::vector<double>& w, const FitData& data, std::vector<double>& JtJ,
+                     std::vector<double>& Jtr, uint32_t hidden)
 {
-    const unsigned total = fann_get_total_connections(network);
-    std::vector<fann_connection> connections(total);
-    fann_get_connection_array(network, connections.data());
-    for (fann_connection& c : connections)
-        c.weight = float(random.uniform(-1.0, 1.0));
-    fann_set_weight_array(network, connections.data(), total);
+    const size_t M = f.weightCount(), Hw = f.hiddenWeights();
+    std::fill(JtJ.begin(), JtJ.end(), 0.0);
+    std::fill(Jtr.begin(), Jtr.end(), 0.0);
+    std::vector<double> g(Hw + hidden + 1);
+    std::vector<size_t> index(g.size());
+    for (size_t s = 0; s < data.count; ++s) {
+        const double* x = &data.x[s * data.P];
+        f.runHidden(w, x);
+        for (uint32_t k = 0; k < data.O; ++k) {
+            f.gradient(w, x, k, g.data(), g.data() + Hw);
+            const double ws = 1.0 / (data.unit * data.unit);
+            const double r = f.output(w, k) - data.t[s * data.O + k] * data.unit;
+            for (size_t a = 0; a < Hw; ++a)
+                index[a] = a;
+            for (size_t a = Hw; a < g.size(); ++a)
+                index[a] = f.outputBase(k) + (a - Hw);
+            for (size_t a = 0; a < g.size(); ++a) {
+                const double ga = ws * g[a];
+                Jtr[index[a]] += ga * r;
+                double* rowA = &JtJ[index[a] * M];
+                for (size_t b = 0; b <= a; ++b)
+                    rowA[index[b]] += ga * g[b];
+            }
+        }
+    }
+    for (size_t a = 0; a < M; ++a)
+        for (size_t b = a + 1; b < M; ++b)
+            JtJ[a * M + b] = JtJ[b * M + a];
 }
-} // namespace
 
-TrainedNetwork trainNetwork(const std::vector<double>& inputs, const std::vector<double>& targets, uint32_t inputCount,
-                            uint32_t outputCount, const TrainingOptions& options, uint64_t seed)
+// Output weights by least squares on the hidden activations (the outputs are linear
+// in them).
+void fitOutputLayer(NetworkFunction& f, std::vector<double>& w, const FitData& data, uint32_t hidden,
+                    const std::vector<double>& factors)
 {
-    const size_t count = inputs.size() / inputCount;
-    const uint32_t hidden = options.hiddenNeurons;
-    TrainedNetwork net;
-    net.hiddenLayers = {hidden};
-
-    // Input normalisation onto -1 .. +1 over the training points, with a little room.
-    net.inputMin.resize(inputCount);
-    net.inputMax.resize(inputCount);
-    std::vector<double> inputScale(inputCount);
-    for (uint32_t d = 0; d < inputCount; ++d) {
-        double lo = inputs[d], hi = inputs[d];
-        for (size_t s = 0; s < count; ++s) {
-            lo = std::min(lo, inputs[s * inputCount + d]);
-            hi = std::max(hi, inputs[s * inputCount + d]);
-        }
-        const double pad = 0.01 * (hi - lo);
-        net.inputMin[d] = float(lo - pad);
-        net.inputMax[d] = float(hi + pad);
-        const float scale = net.inputMax[d] != net.inputMin[d] ? 2.0f / (net.inputMax[d] - net.inputMin[d]) : 0.0f;
-        inputScale[d] = double(scale);
-    }
-    std::vector<OutputScaling> scaling;
-    for (uint32_t k = 0; k < outputCount; ++k) {
-        double lo = targets[k], hi = targets[k];
-        for (size_t s = 0; s < count; ++s) {
-            lo = std::min(lo, targets[s * outputCount + k]);
-            hi = std::max(hi, targets[s * outputCount + k]);
-        }
-        scaling.push_back(outputScaling(lo, hi, options.symmetricOutput));
-        net.outputMin.push_back(scaling.back().minimum);
-        net.outputMax.push_back(scaling.back().maximum);
-    }
-
-    std::unique_ptr<fann_train_data, DataDeleter> data(fann_create_train(unsigned(count), inputCount, outputCount));
-    for (size_t s = 0; s < count; ++s) {
-        for (uint32_t d = 0; d < inputCount; ++d)
-            data->input[s][d] =
-                float((inputs[s * inputCount + d] - double(net.inputMin[d])) * inputScale[d] - 1.0);
-        for (uint32_t k = 0; k < outputCount; ++k)
-            data->output[s][k] = float(scaling[k].normalise(targets[s * outputCount + k]));
-    }
-
-    const std::vector<uint32_t> layers = {inputCount, hidden, outputCount};
-    std::unique_ptr<fann, NetworkDeleter> network(fann_create_standard(3, inputCount, hidden, outputCount));
-    fann_set_error_log(reinterpret_cast<struct fann_error*>(network.get()), nullptr);
-    fann_set_activation_function_hidden(network.get(), FANN_ELLIOT_SYMMETRIC);
-    fann_set_activation_function_output(network.get(),
-                                        options.symmetricOutput ? FANN_LINEAR_PIECE_SYMMETRIC : FANN_LINEAR_PIECE);
-    fann_set_activation_steepness_hidden(network.get(), net.hiddenSteepness);
-    fann_set_activation_steepness_output(network.get(), net.outputSteepness);
-    fann_set_train_error_function(network.get(), FANN_ERRORFUNC_LINEAR);
-    fann_set_training_algorithm(network.get(), FANN_TRAIN_RPROP);
-    Random random(seed);
-    initialiseWeights(network.get(), random);
-    for (uint32_t e = 0; e < options.epochs; ++e)
-        fann_train_epoch(network.get(), data.get());
-    net.weights = recordWeights(network.get(), layers);
-
-    // Least-squares fit of the output layer on the hidden activations: the outputs are linear in
-    // those weights, so this finds their optimum directly.
     const size_t width = hidden + 1;
-    std::vector<double> activations(count * width);
-    for (size_t s = 0; s < count; ++s) {
-        fann_run(network.get(), data->input[s]);
-        const fann_neuron* neurons = network->first_layer[1].first_neuron;
-        for (uint32_t j = 0; j < hidden; ++j)
-            activations[s * width + j] = double(neurons[j].value);
-        activations[s * width + hidden] = 1.0;
+    std::vector<double> rows(data.count * width);
+    for (size_t s = 0; s < data.count; ++s) {
+        f.runHidden(w, &data.x[s * data.P]);
+        std::copy(f.hidden().begin(), f.hidden().end(), &rows[s * width]);
+        rows[s * width + hidden] = 1.0;
     }
-    const size_t outputBase = size_t(inputCount + 1) * hidden;
-    for (uint32_t k = 0; k < outputCount; ++k) {
+    for (uint32_t k = 0; k < data.O; ++k) {
         std::vector<double> normal(width * width, 0.0), rhs(width, 0.0);
-        for (size_t s = 0; s < count; ++s) {
-            const double* a = &activations[s * width];
-            const double t = double(data->output[s][k]) / double(net.outputSteepness);
+        for (size_t s = 0; s < data.count; ++s) {
+            const double* a = &rows[s * width];
+            const double t = data.t[s * data.O + k] * data.unit / factors[k];
             for (size_t r = 0; r < width; ++r) {
                 rhs[r] += a[r] * t;
                 for (size_t c = 0; c < width; ++c)
@@ -167,24 +182,178 @@ TrainedNetwork trainNetwork(const std::vector<double>& inputs, const std::vector
         for (size_t r = 0; r < width; ++r)
             normal[r * width + r] += 1e-10 * trace / double(width);
         if (solveInPlace(normal, rhs, width))
-            for (size_t r = 0; r < width; ++r)
-                net.weights[outputBase + k * width + r] = float(rhs[r]);
+            std::copy(rhs.begin(), rhs.end(), &w[f.outputBase(k)]);
+    }
+}
+
+void levenbergMarquardt(NetworkFunction& f, std::vector<double>& w, const FitData& data, uint32_t hidden,
+                        uint32_t iterations)
+{
+    const size_t M = f.weightCount();
+    std::vector<double> JtJ(M * M), Jtr(M), system(M * M), step(M), trial(M);
+    double current = cost(f, w, data), lambda = 1e-3;
+    bool fresh = false;
+    for (uint32_t it = 0; it < iterations && lambda < 1e12; ++it) {
+        if (!fresh) {
+            normalEquations(f, w, data, JtJ, Jtr, hidden);
+            fresh = true;
+        }
+        double largestDiagonal = 0.0;
+        for (size_t a = 0; a < M; ++a)
+            largestDiagonal = std::max(largestDiagonal, JtJ[a * M + a]);
+        system = JtJ;
+        for (size_t a = 0; a < M; ++a)
+            system[a * M + a] += lambda * (JtJ[a * M + a] + 1e-9 * largestDiagonal);
+        for (size_t a = 0; a < M; ++a)
+            step[a] = -Jtr[a];
+        if (!solveInPlace(system, step, M)) {
+            lambda *= 10.0;
+            continue;
+        }
+        for (size_t a = 0; a < M; ++a)
+            trial[a] = w[a] + step[a];
+        const double candidate = cost(f, trial, data);
+        if (std::isfinite(candidate) && candidate < current) {
+            const bool stalled = candidate > current * (1.0 - 1e-9);
+            w.swap(trial);
+            current = candidate;
+            lambda = std::max(lambda / 3.0, 1e-12);
+            fresh = false;
+            if (stalled)
+                break;
+        } else {
+            lambda *= 4.0;
+        }
+    }
+}
+
+// Hidden neurons whose steep parts are spread over the normalised input cube.
+void initialiseHidden(std::vector<double>& w, uint32_t P, uint32_t H, double hiddenSteepness, Random& random)
+{
+    for (uint32_t j = 0; j < H; ++j) {
+        double* row = &w[size_t(j) * (P + 1)];
+        double norm = 0.0;
+        for (uint32_t d = 0; d < P; ++d) {
+            row[d] = random.normal();
+            norm += row[d] * row[d];
+        }
+        const double gain = random.uniform(1.0, 4.0) / (hiddenSteepness * std::sqrt(std::max(norm, 1e-12)));
+        for (uint32_t d = 0; d < P; ++d)
+            row[d] *= gain;
+        row[P] = random.uniform(-1.0, 1.0) * gain * std::sqrt(norm);
+    }
+}
+double normalisationScale(float lo, float hi)
+{
+    return double(lo != hi ? 2.0f / (hi - lo) : 0.0f);
+}
+
+// The start's hidden layer rewritten for this network's input normalisation: both are affine in
+// the raw input, so the start's normalised input is a x + c of this one's.
+void takeOverHidden(const TrainedNetwork& start, const TrainedNetwork& net, uint32_t P, uint32_t H,
+                    std::vector<double>& w)
+{
+    std::vector<double> a(P), c(P);
+    for (uint32_t d = 0; d < P; ++d) {
+        const double own = normalisationScale(net.inputMin[d], net.inputMax[d]);
+        const double theirs = normalisationScale(start.inputMin[d], start.inputMax[d]);
+        a[d] = own != 0.0 ? theirs / own : 0.0;
+        c[d] = (double(net.inputMin[d]) - double(start.inputMin[d])) * theirs + a[d] - 1.0;
+    }
+    for (uint32_t j = 0; j < H; ++j) {
+        const float* from = &start.weights[size_t(j) * (P + 1)];
+        double* to = &w[size_t(j) * (P + 1)];
+        to[P] = double(from[P]);
+        for (uint32_t d = 0; d < P; ++d) {
+            to[d] = double(from[d]) * a[d];
+            to[P] += double(from[d]) * c[d];
+        }
+    }
+}
+} // namespace
+
+TrainedNetwork trainNetwork(const std::vector<double>& inputs, const std::vector<double>& targets, uint32_t inputCount,
+                            uint32_t outputCount, const TrainingOptions& options, uint64_t seed,
+                            const TrainedNetwork* start)
+{
+    const size_t count = inputs.size() / inputCount;
+    const uint32_t hidden = options.hiddenNeurons;
+    TrainedNetwork net;
+    net.hiddenLayers = {hidden};
+
+    FitData data;
+    data.count = count;
+    data.P = inputCount;
+    data.O = outputCount;
+
+    // Input normalisation onto -1 .. +1 over the training points, with a little room, computed
+    // from the stored single-precision bounds as the runner does.
+    net.inputMin.resize(inputCount);
+    net.inputMax.resize(inputCount);
+    data.x.resize(count * inputCount);
+    for (uint32_t d = 0; d < inputCount; ++d) {
+        double lo = inputs[d], hi = inputs[d];
+        for (size_t s = 0; s < count; ++s) {
+            lo = std::min(lo, inputs[s * inputCount + d]);
+            hi = std::max(hi, inputs[s * inputCount + d]);
+        }
+        const double pad = 0.01 * (hi - lo);
+        net.inputMin[d] = float(lo - pad);
+        net.inputMax[d] = float(hi + pad);
+        const float scale = net.inputMax[d] != net.inputMin[d] ? 2.0f / (net.inputMax[d] - net.inputMin[d]) : 0.0f;
+        for (size_t s = 0; s < count; ++s)
+            data.x[s * inputCount + d] =
+                double(float((inputs[s * inputCount + d] - double(net.inputMin[d])) * double(scale) - 1.0));
     }
 
-    // Errors in amperes with the final weights, as the runner evaluates them.
+    // Errors count in amperes, over the widest output span so that the numbers stay near one.
+    std::vector<OutputScaling> scaling;
+    std::vector<double> outputScale;
+    for (uint32_t k = 0; k < outputCount; ++k) {
+        double lo = targets[k], hi = targets[k];
+        for (size_t s = 0; s < count; ++s) {
+            lo = std::min(lo, targets[s * outputCount + k]);
+            hi = std::max(hi, targets[s * outputCount + k]);
+        }
+        scaling.push_back(outputScaling(lo, hi, options.symmetricOutput));
+        net.outputMin.push_back(scaling.back().minimum);
+        net.outputMax.push_back(scaling.back().maximum);
+        outputScale.push_back(scaling.back().scale());
+        data.unit = k == 0 ? scaling.back().scale() : std::max(data.unit, scaling.back().scale());
+    }
+    data.t.resize(count * outputCount);
+    for (size_t s = 0; s < count; ++s)
+        for (uint32_t k = 0; k < outputCount; ++k)
+            data.t[s * outputCount + k] = (targets[s * outputCount + k] - double(scaling[k].minimum)) / data.unit;
+
+    NetworkFunction f(inputCount, hidden, outputCount, net.hiddenSteepness, net.outputSteepness, outputScale);
+    std::vector<double> w(f.weightCount(), 0.0);
+    Random random(seed);
+    if (start != nullptr && start->weights.size() == w.size() && start->inputMin.size() == inputCount)
+        takeOverHidden(*start, net, inputCount, hidden, w);
+    else
+        initialiseHidden(w, inputCount, hidden, double(net.hiddenSteepness), random);
+    std::vector<double> factors(outputCount);
+    for (uint32_t k = 0; k < outputCount; ++k)
+        factors[k] = outputScale[k] * double(net.outputSteepness);
+    fitOutputLayer(f, w, data, hidden, factors);
+    levenbergMarquardt(f, w, data, hidden, options.iterations);
+    net.weights.assign(w.begin(), w.end());
+
+    // Errors in amperes with the stored single-precision weights, clamps included.
+    const std::vector<double> stored(net.weights.begin(), net.weights.end());
     const double lowClamp = options.symmetricOutput ? -1.0 : 0.0;
     std::vector<double> squared(outputCount, 0.0);
-    for (size_t s = 0; s < count; ++s)
+    for (size_t s = 0; s < count; ++s) {
+        f.runHidden(stored, &data.x[s * inputCount]);
         for (uint32_t k = 0; k < outputCount; ++k) {
-            double sum = 0.0;
-            for (size_t r = 0; r < width; ++r)
-                sum += double(net.weights[outputBase + k * width + r]) * activations[s * width + r];
-            const double o = std::clamp(sum * double(net.outputSteepness), lowClamp, 1.0);
-            const double current = std::max(0.0, scaling[k].scale() * o + double(scaling[k].minimum));
+            const double o = std::clamp(f.output(stored, k) / outputScale[k], lowClamp, 1.0);
+            const double current = std::max(0.0, outputScale[k] * o + double(scaling[k].minimum));
             const double error = std::fabs(current - targets[s * outputCount + k]);
             squared[k] += error * error;
             net.maxError = std::max(net.maxError, error);
         }
+    }
     for (double sq : squared)
         net.rmsError = std::max(net.rmsError, std::sqrt(sq / double(std::max<size_t>(count, 1))));
     return net;

@@ -32,9 +32,14 @@ public:
     unsigned long iterations() const { return iterationCount; }
 
 private:
+    // Follows the solution from the last sample's port voltages to the new ones in ever finer
+    // steps: where a full Newton step from the last currents stalls at a knee of the triode laws,
+    // the path stays on the circuit's own branch.
+    bool solveAlongPath(const Vector& from);
+
     SSParamsVecAutomation& block;
     PortCurrentSolver solver;
-    Vector u, x, xNew, p, i, y;
+    Vector u, x, xNew, p, i, y, lastP, lastI, pathP;
     unsigned long failureCount = 0;
     unsigned long iterationCount = 0;
 };

@@ -18,6 +18,8 @@ constexpr float unbounded = std::numeric_limits<float>::max();
 constexpr double constantPortRange = 1e-6;
 // Grid cells per network input when thinning the visited set to even coverage.
 constexpr int thinningCells = 40;
+// A principal axis whose spread is below this share of the widest one is left out of the projection.
+constexpr double thinAxisShare = 1e-3;
 
 // Eigenvectors of a symmetric n x n matrix (row after row) by cyclic Jacobi rotations; returns
 // them as the rows of the result, by descending eigenvalue, each with its largest entry positive.
@@ -74,11 +76,28 @@ std::vector<double> principalAxes(std::vector<double> S, size_t n)
     return axes;
 }
 
+// How many of the leading axes carry the visited set: the port voltages are linear in the
+// stage's state and input, so a stage with fewer states than ports visits a thin slab, and an
+// axis across it would only feed the networks rounding noise blown up by the normalisation.
+size_t significantAxes(const std::vector<double>& cov, const std::vector<double>& axes, size_t n)
+{
+    std::vector<double> spread(n, 0.0);
+    for (size_t r = 0; r < n; ++r)
+        for (size_t a = 0; a < n; ++a)
+            for (size_t b = 0; b < n; ++b)
+                spread[r] += axes[r * n + a] * cov[a * n + b] * axes[r * n + b];
+    size_t kept = 1;
+    while (kept < n && std::sqrt(std::max(spread[kept], 0.0)) > thinAxisShare * std::sqrt(std::max(spread[0], 0.0)))
+        ++kept;
+    return kept;
+}
+
 // The stage's view of the port voltages: mask, projection and the mapping both ways.
 struct InputMap
 {
     std::vector<uint32_t> enabled;  // indices of the enabled port voltages
-    std::vector<double> axes;       // P x C1, row after row (identity for a standard stage)
+    std::vector<double> axes;       // P x C1 orthonormal, row after row, over the weighted voltages
+    std::vector<double> weight;     // per enabled port voltage (ones for a standard stage)
     size_t P = 0;
 
     void project(const double* p, double* z) const
@@ -87,21 +106,56 @@ struct InputMap
         for (size_t r = 0; r < P; ++r) {
             double sum = 0.0;
             for (size_t c = 0; c < width; ++c)
-                sum += axes[r * width + c] * p[enabled[c]];
+                sum += axes[r * width + c] * weight[c] * p[enabled[c]];
             z[r] = sum;
         }
     }
-    // Moves p by dz in the network inputs (the axes are orthonormal).
+    // Moves p by dz in the network inputs.
     void displace(double* p, const double* dz) const
     {
         const size_t width = enabled.size();
         for (size_t r = 0; r < P; ++r)
             for (size_t c = 0; c < width; ++c)
-                p[enabled[c]] += axes[r * width + c] * dz[r];
+                p[enabled[c]] += axes[r * width + c] * dz[r] / weight[c];
     }
 };
 
-InputMap makeInputMap(const RegionSamples& samples, bool projected, StepModel& model)
+// How strongly the port currents answer each enabled port voltage (A/V, averaged over visited
+// points). A grid voltage swinging a few volts can matter more than a plate voltage swinging
+// hundreds; weighing the voltages by it makes the projection keep, and the boxes split, the
+// directions in which the currents change rather than those in which the voltages merely move.
+std::vector<double> portSensitivities(const RegionSamples& samples, const std::vector<uint32_t>& enabled,
+                                      SSParamsVecAutomation& block)
+{
+    constexpr size_t probes = 24;
+    constexpr double nudge = 1e-3;  // volts
+    const size_t nV = samples.nV, nI = samples.nI, count = samples.size();
+    PortCurrentSolver solver(block);
+    std::vector<double> sensitivity(enabled.size(), 0.0);
+    for (size_t k = 0; k < probes && count > 0; ++k) {
+        const size_t s = k * count / probes;
+        for (size_t c = 0; c < enabled.size(); ++c) {
+            std::vector<double> p(&samples.p[s * nV], &samples.p[s * nV] + nV);
+            std::vector<double> i(&samples.i[s * nI], &samples.i[s * nI] + nI), base = i;
+            if (!solver.solveWithBlockF(p, base))
+                continue;
+            i = base;
+            p[enabled[c]] += nudge;
+            if (!solver.solveWithBlockF(p, i))
+                continue;
+            double change = 0.0;
+            for (size_t b = 0; b < nI; ++b)
+                change += (i[b] - base[b]) * (i[b] - base[b]);
+            sensitivity[c] += std::sqrt(change) / nudge / double(probes);
+        }
+    }
+    const double largest = *std::max_element(sensitivity.begin(), sensitivity.end());
+    for (double& value : sensitivity)
+        value = largest > 0.0 ? std::max(value, 1e-3 * largest) / largest : 1.0;
+    return sensitivity;
+}
+
+InputMap makeInputMap(const RegionSamples& samples, bool projected, SSParamsVecAutomation& block, StepModel& model)
 {
     const size_t nV = samples.nV, count = samples.size();
     InputMap map;
@@ -119,28 +173,32 @@ InputMap makeInputMap(const RegionSamples& samples, bool projected, StepModel& m
     }
     const size_t width = map.enabled.size();
     map.P = width;
+    map.weight.assign(width, 1.0);
     if (!projected) {
         map.axes.assign(width * width, 0.0);
         for (size_t k = 0; k < width; ++k)
             map.axes[k * width + k] = 1.0;
         return map;
     }
+    map.weight = portSensitivities(samples, map.enabled, block);
     std::vector<double> mean(width, 0.0), cov(width * width, 0.0);
+    const auto weighted = [&](size_t s, size_t a) { return map.weight[a] * samples.p[s * nV + map.enabled[a]]; };
     for (size_t s = 0; s < count; ++s)
         for (size_t a = 0; a < width; ++a)
-            mean[a] += samples.p[s * nV + map.enabled[a]] / double(count);
+            mean[a] += weighted(s, a) / double(count);
     for (size_t s = 0; s < count; ++s)
         for (size_t a = 0; a < width; ++a)
             for (size_t b = 0; b < width; ++b)
-                cov[a * width + b] += (samples.p[s * nV + map.enabled[a]] - mean[a]) *
-                                      (samples.p[s * nV + map.enabled[b]] - mean[b]);
+                cov[a * width + b] += (weighted(s, a) - mean[a]) * (weighted(s, b) - mean[b]);
     map.axes = principalAxes(cov, width);
-    model.projectedInputs = uint32_t(width);
+    map.P = significantAxes(cov, map.axes, width);
+    map.axes.resize(map.P * width);
+    model.projectedInputs = uint32_t(map.P);
     model.projectionColumns = uint32_t(width);
-    model.projection.assign(width * width, 0.0);
-    for (size_t r = 0; r < width; ++r)
+    model.projection.assign(map.P * width, 0.0);
+    for (size_t r = 0; r < map.P; ++r)
         for (size_t c = 0; c < width; ++c)
-            model.projection[c * width + r] = map.axes[r * width + c];
+            model.projection[c * map.P + r] = map.axes[r * width + c] * map.weight[c];
     return map;
 }
 
@@ -213,6 +271,90 @@ TrainingSet makeTrainingSet(const RegionSamples& samples, const InputMap& map, S
     }
     return set;
 }
+
+// A region box of a step: bounds per network input (infinite at the outside) and its network.
+struct Box
+{
+    std::vector<double> lo, hi;
+    TrainedNetwork net;
+};
+
+// Trains the network of a box on the training points inside it and a margin around it, at most
+// pointsPerBox of them spread evenly over the set.
+void trainBox(Box& box, const TrainingSet& set, size_t P, size_t nI, const StepTrainingOptions& options,
+              uint64_t seed, const TrainedNetwork* start)
+{
+    const size_t count = set.size(P);
+    std::vector<double> innerLo(P), innerHi(P), margin(P);
+    for (size_t d = 0; d < P; ++d) {
+        innerLo[d] = std::numeric_limits<double>::max();
+        innerHi[d] = std::numeric_limits<double>::lowest();
+        for (size_t s = 0; s < count; ++s) {
+            innerLo[d] = std::min(innerLo[d], std::max(set.z[s * P + d], box.lo[d]));
+            innerHi[d] = std::max(innerHi[d], std::min(set.z[s * P + d], box.hi[d]));
+        }
+        margin[d] = 0.15 * std::max(innerHi[d] - innerLo[d], 0.0);
+    }
+    std::vector<size_t> inside;
+    for (size_t s = 0; s < count; ++s) {
+        bool within = true;
+        for (size_t d = 0; d < P && within; ++d)
+            within = set.z[s * P + d] > box.lo[d] - margin[d] && set.z[s * P + d] < box.hi[d] + margin[d];
+        if (within)
+            inside.push_back(s);
+    }
+    const size_t kept = std::min(inside.size(), size_t(options.pointsPerBox));
+    std::vector<double> z, i;
+    for (size_t k = 0; k < kept; ++k) {
+        const size_t s = inside[k * inside.size() / kept];
+        z.insert(z.end(), &set.z[s * P], &set.z[s * P] + P);
+        i.insert(i.end(), &set.i[s * nI], &set.i[s * nI] + nI);
+    }
+    TrainingOptions networkOptions = options.network;
+    networkOptions.symmetricOutput = options.projected;
+    box.net = trainNetwork(z, i, uint32_t(P), uint32_t(nI), networkOptions, seed, start);
+}
+
+// Splits a box at the median of its training points along the input where they spread most;
+// returns false when the box holds too few points to split.
+bool splitBox(const Box& box, const TrainingSet& set, size_t P, Box& lower, Box& upper)
+{
+    const size_t count = set.size(P);
+    std::vector<size_t> inside;
+    for (size_t s = 0; s < count; ++s) {
+        bool within = true;
+        for (size_t d = 0; d < P && within; ++d)
+            within = set.z[s * P + d] >= box.lo[d] && set.z[s * P + d] < box.hi[d];
+        if (within)
+            inside.push_back(s);
+    }
+    if (inside.size() < 64)
+        return false;
+    size_t axis = 0;
+    double widest = -1.0;
+    for (size_t d = 0; d < P; ++d) {
+        double lo = set.z[inside[0] * P + d], hi = lo;
+        for (size_t s : inside) {
+            lo = std::min(lo, set.z[s * P + d]);
+            hi = std::max(hi, set.z[s * P + d]);
+        }
+        if (hi - lo > widest) {
+            widest = hi - lo;
+            axis = d;
+        }
+    }
+    std::vector<double> values;
+    for (size_t s : inside)
+        values.push_back(set.z[s * P + axis]);
+    std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+    // Bounds are stored in single precision: split where a float lands.
+    const double cut = double(float(values[values.size() / 2]));
+    lower = box;
+    upper = box;
+    lower.hi[axis] = cut;
+    upper.lo[axis] = cut;
+    return true;
+}
 } // namespace
 
 StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, const StepTrainingOptions& options,
@@ -220,50 +362,44 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
 {
     StepModel model;
     Random random(seed);
-    const InputMap map = makeInputMap(samples, options.projected, model);
+    const InputMap map = makeInputMap(samples, options.projected, block, model);
     const size_t P = map.P, nI = samples.nI;
     model.outputFlags.assign(nI, 1);
+    const TrainingSet set = makeTrainingSet(samples, map, block, options.trainingPoints, options.jitterShare, random);
 
-    const size_t boxes = std::max<uint32_t>(options.boxes, 1);
-    const TrainingSet set =
-        makeTrainingSet(samples, map, block, boxes * options.pointsPerBox, options.jitterShare, random);
-    const size_t count = set.size(P);
-
-    // Split along the first network input at quantiles; the outer boxes reach to infinity so that
-    // every finite input finds a box.
-    std::vector<double> first(count);
-    for (size_t s = 0; s < count; ++s)
-        first[s] = set.z[s * P];
-    std::sort(first.begin(), first.end());
-    std::vector<double> bounds(boxes + 1);
-    bounds.front() = -double(unbounded);
-    bounds.back() = double(unbounded);
-    for (size_t b = 1; b < boxes; ++b)
-        bounds[b] = first[b * count / boxes];
-
-    for (size_t b = 0; b < boxes; ++b) {
-        const double inner = b == 0 ? first.front() : bounds[b];
-        const double outer = b + 1 == boxes ? first.back() : bounds[b + 1];
-        const double margin = 0.15 * (outer - inner);
-        std::vector<double> z, i;
-        for (size_t s = 0; s < count; ++s) {
-            const double v = set.z[s * P];
-            if (v > bounds[b] - margin && v < bounds[b + 1] + margin) {
-                z.insert(z.end(), &set.z[s * P], &set.z[s * P] + P);
-                i.insert(i.end(), &set.i[s * nI], &set.i[s * nI] + nI);
-            }
-        }
-        TrainingOptions networkOptions = options.network;
-        networkOptions.symmetricOutput = options.projected;
-        TrainedNetwork net = trainNetwork(z, i, uint32_t(P), uint32_t(nI), networkOptions, Random::seedOf(seed, b + 1));
-        net.boxMin.assign(P, -unbounded);
-        net.boxMax.assign(P, unbounded);
+    // Start with one box over everything and split the worst one until every box fits within
+    // the tolerance or the step has its most boxes; the boxes tile the whole input space.
+    std::vector<Box> boxes(1);
+    boxes[0].lo.assign(P, -double(unbounded));
+    boxes[0].hi.assign(P, double(unbounded));
+    uint64_t trained = 0;
+    trainBox(boxes[0], set, P, nI, options, Random::seedOf(seed, ++trained), nullptr);
+    while (boxes.size() < std::max<uint32_t>(options.boxes, 1)) {
+        size_t worst = 0;
+        for (size_t b = 1; b < boxes.size(); ++b)
+            if (boxes[b].net.rmsError > boxes[worst].net.rmsError)
+                worst = b;
+        Box lower, upper;
+        if (boxes[worst].net.rmsError <= options.tolerance || !splitBox(boxes[worst], set, P, lower, upper))
+            break;
+        trainBox(lower, set, P, nI, options, Random::seedOf(seed, ++trained), &boxes[worst].net);
+        trainBox(upper, set, P, nI, options, Random::seedOf(seed, ++trained), &boxes[worst].net);
+        boxes[worst] = std::move(lower);
+        boxes.insert(boxes.begin() + long(worst) + 1, std::move(upper));
+    }
+    for (Box& box : boxes) {
         // Neighbouring boxes overlap by one float step, so no input falls between them.
-        if (b > 0)
-            net.boxMin[0] = std::nextafter(float(bounds[b]), -unbounded);
-        if (b + 1 < boxes)
-            net.boxMax[0] = std::nextafter(float(bounds[b + 1]), unbounded);
-        model.networks.push_back(std::move(net));
+        box.net.boxMin.resize(P);
+        box.net.boxMax.resize(P);
+        for (size_t d = 0; d < P; ++d) {
+            box.net.boxMin[d] = std::nextafter(float(box.lo[d]), -unbounded);
+            box.net.boxMax[d] = std::nextafter(float(box.hi[d]), unbounded);
+            if (box.lo[d] <= -double(unbounded))
+                box.net.boxMin[d] = -unbounded;
+            if (box.hi[d] >= double(unbounded))
+                box.net.boxMax[d] = unbounded;
+        }
+        model.networks.push_back(std::move(box.net));
     }
     return model;
 }

@@ -12,8 +12,10 @@ namespace modelgen
 struct StepTrainingOptions
 {
     bool projected = true;       // projected file: principal-axis projection, symmetric outputs
-    uint32_t boxes = 4;          // region boxes, split along the first network input
-    uint32_t pointsPerBox = 1500;
+    uint32_t boxes = 8;            // most region boxes; the worst box is split while above tolerance
+    double tolerance = 2e-7;       // rms current error (A) a box may keep
+    uint32_t trainingPoints = 8000;
+    uint32_t pointsPerBox = 1200;  // most training points of one box's network
     double jitterShare = 0.3;    // share of extra points moved off the visited set
     TrainingOptions network;
 };

@@ -2,7 +2,7 @@
 // triode model, and measures how close the networks come to the Newton reference chain.
 //
 //   velmorant-modelgen generate FOLDER [--threads N] [--quick] [--valve eh|rsd] [--file K]...
-//   velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--rate HZ]
+//   velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--rate HZ] [--valve eh|rsd]
 
 #include <algorithm>
 #include <chrono>
@@ -26,7 +26,7 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: velmorant-modelgen generate FOLDER [--threads N] [--quick] [--valve eh|rsd] [--file K]...\n"
-                 "       velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--rate HZ]\n");
+                 "       velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--rate HZ] [--valve eh|rsd]\n");
     return 2;
 }
 
@@ -101,7 +101,10 @@ int generate(const Arguments& args)
 
 int accuracy(const Arguments& args)
 {
-    const std::vector<AccuracyCase> cases = standardCases(args.seconds, args.rate);
+    std::vector<AccuracyCase> cases;
+    for (AccuracyCase& c : standardCases(args.seconds, args.rate))
+        if (std::find(args.valves.begin(), args.valves.end(), c.valve) != args.valves.end())
+            cases.push_back(std::move(c));
     std::vector<AccuracyResult> results(cases.size());
     parallelFor(cases.size(), args.threads, [&](size_t k) { results[k] = compareChains(args.folder, cases[k]); });
 
