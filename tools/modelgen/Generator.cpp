@@ -19,11 +19,11 @@ namespace modelgen
 GeneratorOptions::GeneratorOptions()
 {
     gainStages.projected = true;
-    gainStages.boxes = 6;
+    gainStages.boxes = 8;
     gainStages.trainingPoints = 6000;
     gainStages.pointsPerBox = 800;
     gainStages.network.hiddenNeurons = 10;
-    gainStages.network.iterations = 40;
+    gainStages.network.iterations = 60;
     toneStage = gainStages;
     toneStage.projected = false;
 }
