@@ -5,6 +5,7 @@
 #include "TestModelData.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <thread>
 #include <unistd.h>
@@ -144,12 +145,17 @@ TEST_F(ProcessorAudio, ConcurrentChangesWhileProcessing)
         auto buffer = testSignal(2, 64);
         while (!done)
         {
-            const juce::ScopedLock lock(processor->getCallbackLock());
-            if (processor->isSuspended())
-                buffer.clear();
-            else
-                processor->processBlock(buffer, midi);
-            nonFinite = nonFinite || !allFinite(buffer);
+            {
+                const juce::ScopedLock lock(processor->getCallbackLock());
+                if (processor->isSuspended())
+                    buffer.clear();
+                else
+                    processor->processBlock(buffer, midi);
+                nonFinite = nonFinite || !allFinite(buffer);
+            }
+            // A host's audio thread waits for its next block between calls; a thread that relocks at
+            // once can starve the others of an unfair lock (Windows critical sections are unfair).
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
     });
     std::thread host([&] {
