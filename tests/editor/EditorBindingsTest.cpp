@@ -15,8 +15,8 @@ constexpr float window = 1.0f / 20480.0f;
 // Statistics of a full window with the given mean and standard deviation.
 LevelStatistics levelsOf (float mean, float deviation)
 {
-    const double n = 20480.0;
-    return { window, (float) ((double) mean * n), (float) (((double) deviation * deviation + (double) mean * mean) * n) };
+    const double n = 20480.0, m = mean, d = deviation;
+    return { window, (float) (m * n), (float) ((d * d + m * m) * n) };
 }
 } // namespace
 
