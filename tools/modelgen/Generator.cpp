@@ -19,13 +19,14 @@ namespace modelgen
 GeneratorOptions::GeneratorOptions()
 {
     gainStages.projected = true;
-    gainStages.boxes = 8;
+    gainStages.boxes = 12;
     gainStages.trainingPoints = 6000;
     gainStages.pointsPerBox = 800;
     gainStages.network.hiddenNeurons = 10;
     gainStages.network.iterations = 60;
     toneStage = gainStages;
     toneStage.projected = false;
+    toneStage.boxes = 8;  // two gentle inputs: more boxes would only lengthen the generation
 }
 
 GeneratorOptions GeneratorOptions::quick()

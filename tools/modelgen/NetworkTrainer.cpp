@@ -227,9 +227,13 @@ void levenbergMarquardt(NetworkFunction& f, std::vector<double>& w, const FitDat
     }
 }
 
-// Hidden neurons whose steep parts are spread over the normalised input cube.
+// Hidden neurons whose steep parts are spread over the normalised input cube, their slopes spread
+// log-uniformly over a decade: a gain stage whose second triode swings from cut-off to full
+// current within a volt of its input needs a few steep neurons, which the fit rarely grows from
+// gentle ones.
 void initialiseHidden(std::vector<double>& w, uint32_t P, uint32_t H, double hiddenSteepness, Random& random)
 {
+    constexpr double steepestStart = 10.0;
     for (uint32_t j = 0; j < H; ++j) {
         double* row = &w[size_t(j) * (P + 1)];
         double norm = 0.0;
@@ -237,7 +241,8 @@ void initialiseHidden(std::vector<double>& w, uint32_t P, uint32_t H, double hid
             row[d] = random.normal();
             norm += row[d] * row[d];
         }
-        const double gain = random.uniform(1.0, 4.0) / (hiddenSteepness * std::sqrt(std::max(norm, 1e-12)));
+        const double gain =
+            std::exp(random.uniform(0.0, std::log(steepestStart))) / (hiddenSteepness * std::sqrt(std::max(norm, 1e-12)));
         for (uint32_t d = 0; d < P; ++d)
             row[d] *= gain;
         row[P] = random.uniform(-1.0, 1.0) * gain * std::sqrt(norm);
