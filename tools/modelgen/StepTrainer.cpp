@@ -149,7 +149,9 @@ std::vector<double> portSensitivities(const RegionSamples& samples, const std::v
             sensitivity[c] += std::sqrt(change) / nudge / double(probes);
         }
     }
-    const double largest = *std::max_element(sensitivity.begin(), sensitivity.end());
+    double largest = 0.0;
+    for (double value : sensitivity)
+        largest = std::max(largest, value);
     for (double& value : sensitivity)
         value = largest > 0.0 ? std::max(value, 1e-3 * largest) / largest : 1.0;
     return sensitivity;
