@@ -13,8 +13,7 @@ PolyphaseFilter::PolyphaseFilter(uint16_t taps, uint16_t branches, const float* 
       phase(uint16_t(taps - 1u)),
       rows(alignedAllocate<float*>(taps)),
       rowStorage(alignedAllocate<float>(std::size_t(taps) * branchLength)),
-      delayLine(alignedAllocate<float>(branchLength)),
-      laneSums(alignedAllocate<float>(4))
+      delayLine(alignedAllocate<float>(branchLength))
 {
     for (uint32_t r = 0; r < taps; ++r)
         rows[r] = rowStorage + std::size_t(r) * branchLength;
@@ -28,7 +27,6 @@ PolyphaseFilter::~PolyphaseFilter()
     alignedFree(rowStorage);
     alignedFree(rows);
     alignedFree(delayLine);
-    alignedFree(laneSums);
 }
 
 // Row b + M*k holds branch b's coefficients (scaled by M) rotated to start at element k and
@@ -54,12 +52,14 @@ float PolyphaseFilter::output()
 {
     const float* row = rows[phase];
     float sum = 0.0f;
+    // Local lanes stay in registers; the order of the additions is that of four-wide lanes.
+    float lanes[4];
     for (uint32_t g = 0; g < octetCount; ++g)
     {
         const uint32_t base = 8u * g;
         for (uint32_t j = 0; j < 4; ++j)
-            laneSums[j] = row[base + j] * delayLine[base + j] + row[base + 4 + j] * delayLine[base + 4 + j];
-        sum += ((laneSums[1] + laneSums[0]) + laneSums[2]) + laneSums[3];
+            lanes[j] = row[base + j] * delayLine[base + j] + row[base + 4 + j] * delayLine[base + 4 + j];
+        sum += ((lanes[1] + lanes[0]) + lanes[2]) + lanes[3];
     }
     return sum;
 }

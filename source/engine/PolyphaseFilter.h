@@ -45,5 +45,4 @@ private:
     float** rows;
     float* rowStorage;
     float* delayLine;
-    float* laneSums;
 };

@@ -76,6 +76,8 @@ PreampChannel::PreampChannel()
       stepRunners{},
       stepRunnerCount{},
       lastRunner{},
+      boxTable{},
+      stepBoxes{},
       projectionWidth{},
       networkInputCount{},
       stageInputMask{},
@@ -159,6 +161,7 @@ bool PreampChannel::loadStage(uint8_t stage, SSParamsVecAutomation* block, const
 
     if (!buildNetworks(stage, previousTotal, total))
         return failStage(stage, std::string(path) + ": a network could not be built");
+    fillBoxTable(stage);
 
     // The step references must point into the new runners before anything can process.
     currentStep[stage] = std::min(currentStep[stage], stepCount[stage] - 1);
@@ -218,6 +221,24 @@ bool PreampChannel::buildNetworks(uint8_t stage, uint32_t previousCount, uint32_
     return allBuilt;
 }
 
+void PreampChannel::fillBoxTable(uint8_t stage)
+{
+    const uint32_t total = networkTotal[stage];
+    alignedFree(boxTable[stage]);
+    boxTable[stage] = nullptr;
+    std::size_t width = 0;
+    for (uint32_t k = 0; k < total; ++k)
+        width += 2u * std::size_t(runners[stage][k].inputCount);
+    boxTable[stage] = alignedAllocate<double>(width);
+    double* next = boxTable[stage];
+    for (uint32_t k = 0; k < total; ++k)
+    {
+        const NeuralNetRunner& runner = runners[stage][k];
+        next = std::copy(runner.boxMin, runner.boxMin + runner.inputCount, next);
+        next = std::copy(runner.boxMax, runner.boxMax + runner.inputCount, next);
+    }
+}
+
 void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
 {
     if (runners[stage] == nullptr)
@@ -225,7 +246,10 @@ void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
     for (uint32_t k = 0; k < count; ++k)
         runners[stage][k].~NeuralNetRunner();
     alignedFree(runners[stage]);
+    alignedFree(boxTable[stage]);
     runners[stage] = nullptr;
+    boxTable[stage] = nullptr;
+    stepBoxes[stage] = nullptr;
     stepRunners[stage] = nullptr;
     lastRunner[stage] = nullptr;
     stepRunnerCount[stage] = 0;
@@ -338,6 +362,11 @@ void PreampChannel::selectStepRunners(uint8_t stage, uint32_t step)
         first += projectedStage[stage] ? projectedChunk(modelFiles[stage], chunk).netCount
                                        : standardChunk(modelFiles[stage], chunk).netCount;
     stepRunners[stage] = runners[stage] + first;
+    // Steps of a projected file may differ in input count, so the boxes before are summed.
+    std::size_t boxOffset = 0;
+    for (uint32_t k = 0; k < first; ++k)
+        boxOffset += 2u * std::size_t(runners[stage][k].inputCount);
+    stepBoxes[stage] = boxTable[stage] + boxOffset;
     stepRunnerCount[stage] = projectedStage[stage] ? projectedChunk(modelFiles[stage], step).netCount
                                                    : standardChunk(modelFiles[stage], step).netCount;
     lastRunner[stage] = stepRunners[stage];
@@ -416,6 +445,22 @@ void PreampChannel::projectStage(uint8_t stage)
     }
 }
 
+// The first of the step's runners whose box holds the input strictly inside it (NaN never is).
+NeuralNetRunner* PreampChannel::findRunner(uint8_t stage, const double* input) const
+{
+    const uint32_t inputs = networkInputCount[stage];
+    const double* box = stepBoxes[stage];
+    for (uint32_t k = 0; k < stepRunnerCount[stage]; ++k, box += 2u * inputs)
+    {
+        uint32_t inside = 0;
+        while (inside < inputs && box[inside] < input[inside] && input[inside] < box[inputs + inside])
+            ++inside;
+        if (inside == inputs)
+            return stepRunners[stage] + k;
+    }
+    return nullptr;
+}
+
 void PreampChannel::runStage(uint8_t stage)
 {
     NonlinearStateSpaceSolver& solver = solvers[stage];
@@ -424,23 +469,22 @@ void PreampChannel::runStage(uint8_t stage)
     std::vector<double>& y = stageOutputs[stage];
 
     solver.predictPortVoltages(u);
+    double* input = networkInput[stage];
     if (projectionActive[stage])
         projectStage(stage);
     else
-        std::copy(solver.p.begin(), solver.p.begin() + networkInputCount[stage], networkInput[stage]);
+        // A few values: a plain loop, not a library call.
+        for (uint32_t k = 0; k < networkInputCount[stage]; ++k)
+            input[k] = solver.p[k];
 
-    NeuralNetRunner* matched = nullptr;
-    for (uint32_t k = 0; k < stepRunnerCount[stage] && matched == nullptr; ++k)
-        if (stepRunners[stage][k].contains(networkInput[stage]))
-            matched = stepRunners[stage] + k;
-    if (matched != nullptr)
+    if (NeuralNetRunner* matched = findRunner(stage, input))
     {
-        matched->run(networkInput[stage], solver.i);
+        matched->run(input, solver.i);
         lastRunner[stage] = matched;
     }
     else if (stage != toneStage)
     {
-        lastRunner[stage]->run(networkInput[stage], solver.i);
+        lastRunner[stage]->run(input, solver.i);
     }
     else
     {
@@ -448,7 +492,7 @@ void PreampChannel::runStage(uint8_t stage)
     }
 
     block.updateState(u, solver.i, solver.x, solver.xNew);
-    std::copy(solver.xNew.begin(), solver.xNew.end(), solver.x.begin());
+    solver.x.swap(solver.xNew);
     block.computeOutput(u, solver.x, solver.i, y);
 
     // A stage whose state or currents left the finite numbers would stay there for good:

@@ -75,6 +75,10 @@ public:
     NeuralNetRunner* stepRunners[stageCount];
     uint32_t stepRunnerCount[stageCount];
     NeuralNetRunner* lastRunner[stageCount];
+    // Every runner's box as doubles, runner after runner: its lower bounds, then its upper
+    // bounds. The search walks the current step's part of it without touching the runners.
+    double* boxTable[stageCount];
+    const double* stepBoxes[stageCount];
 
     uint32_t projectionWidth[stageCount];
     uint32_t networkInputCount[stageCount];
@@ -99,6 +103,8 @@ private:
     bool failStage(uint8_t stage, const std::string& reason);
     void resizeNetworkArrays(uint8_t stage, uint32_t inputs, uint32_t width);
 
+    void fillBoxTable(uint8_t stage);
+    NeuralNetRunner* findRunner(uint8_t stage, const double* input) const;
     void runStage(uint8_t stage);
     void projectStage(uint8_t stage);
     void runAllStages(double input);
