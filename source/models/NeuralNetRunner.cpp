@@ -8,7 +8,9 @@
 
 #include <floatfann.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -31,6 +33,17 @@ float* allocateFloats(std::size_t count)
 
 // Smallest output range the scaling keeps apart from zero.
 constexpr float minimumOutputRange = 1e-8f;
+
+// Currents flow one way only: y when y >= 0 (-0 included), +0 when y is negative or NaN. Without
+// a branch, since outputs near zero take either sign and a branch on it would be mispredicted.
+float oneWayCurrent(float y)
+{
+    uint32_t bits = 0;
+    std::memcpy(&bits, &y, sizeof bits);
+    bits &= 0u - static_cast<uint32_t>(y >= 0.0f);
+    std::memcpy(&y, &bits, sizeof y);
+    return y;
+}
 } // namespace
 
 NeuralNetRunner::NeuralNetRunner(uint16_t inputs, uint16_t outputs)
@@ -140,16 +153,21 @@ void NeuralNetRunner::run(const double* input, std::vector<double>& result)
             netInput[i] = static_cast<float>((input[i] - static_cast<double>(inputMin[i])) * static_cast<double>(inputScale[i]) - 1.0);
         netOutput = fann_run(network, netInput);
     }
+    // Locals, so that the stores into result cannot make the compiler reload the members.
+    const float* output = netOutput;
+    const float* scale = outputScale;
+    const float* minimum = outputMin;
+    const uint16_t* enabled = outputEnabled;
+    const uint16_t computedCount = output != nullptr ? outputCount : 0;
+    double* currents = result.data();
     const std::size_t count = flagCount < result.size() ? flagCount : result.size();
     uint16_t j = 0;
     for (std::size_t k = 0; k < count; ++k)
     {
-        if (outputEnabled[k] != 1)
+        if (enabled[k] != 1)
             continue;
-        const bool computed = netOutput != nullptr && j < outputCount;
-        const float y = computed ? outputScale[j] * netOutput[j] + outputMin[j] : 0.0f;
-        // Currents flow one way only; a NaN output counts as no current.
-        result[k] = y >= 0.0f ? static_cast<double>(y) : 0.0;
+        const float y = j < computedCount ? scale[j] * output[j] + minimum[j] : 0.0f;
+        currents[k] = static_cast<double>(oneWayCurrent(y));
         ++j;
     }
 }
