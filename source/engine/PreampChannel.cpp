@@ -81,6 +81,8 @@ PreampChannel::PreampChannel()
       projectionWidth{},
       networkInputCount{},
       stageInputMask{},
+      enabledVoltages{},
+      enabledVoltageCount{},
       projectionMatrix{},
       networkInput{},
       stageOutputFlags{},
@@ -152,6 +154,7 @@ bool PreampChannel::loadStage(uint8_t stage, SSParamsVecAutomation* block, const
 
     freeStageBuffers(stage);
     stageInputMask[stage] = alignedAllocate<uint32_t>(block->nV);
+    enabledVoltages[stage] = alignedAllocate<uint32_t>(block->nV);
     stageOutputFlags[stage] = alignedAllocate<uint16_t>(block->nI);
 
     NonlinearStateSpaceSolver& solver = solvers[stage];
@@ -258,10 +261,13 @@ void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
 void PreampChannel::freeStageBuffers(uint8_t stage)
 {
     alignedFree(stageInputMask[stage]);
+    alignedFree(enabledVoltages[stage]);
     alignedFree(projectionMatrix[stage]);
     alignedFree(networkInput[stage]);
     alignedFree(stageOutputFlags[stage]);
     stageInputMask[stage] = nullptr;
+    enabledVoltages[stage] = nullptr;
+    enabledVoltageCount[stage] = 0;
     projectionMatrix[stage] = nullptr;
     networkInput[stage] = nullptr;
     stageOutputFlags[stage] = nullptr;
@@ -409,6 +415,10 @@ void PreampChannel::loadStepProjection(uint8_t stage, uint32_t step)
 
     const PCAModelChunk& chunk = projectedChunk(modelFiles[stage], step);
     std::copy(chunk.inputMask.begin(), chunk.inputMask.begin() + nV, stageInputMask[stage]);
+    enabledVoltageCount[stage] = 0;
+    for (uint32_t c = 0; c < nV; ++c)
+        if (stageInputMask[stage][c] == 1)
+            enabledVoltages[stage][enabledVoltageCount[stage]++] = c;
     for (uint32_t k = 0; k < nI; ++k)
         stageOutputFlags[stage][k] = uint16_t(chunk.outputFlags[k] & 0xFFFFu);
     const uint32_t rows = chunk.projectedInputs;
@@ -429,18 +439,17 @@ void PreampChannel::loadStepProjection(uint8_t stage, uint32_t step)
 
 void PreampChannel::projectStage(uint8_t stage)
 {
-    const uint32_t nV = solvers[stage].nV;
     const double* p = solvers[stage].p.data();
-    const uint32_t* mask = stageInputMask[stage];
+    const uint32_t* enabled = enabledVoltages[stage];
+    const uint32_t width = enabledVoltageCount[stage];
     const double* matrix = projectionMatrix[stage];
     double* input = networkInput[stage];
     std::size_t next = 0;
     for (uint32_t r = 0; r < networkInputCount[stage]; ++r)
     {
         double sum = 0.0;
-        for (uint32_t c = 0; c < nV; ++c)
-            if (mask[c] == 1)
-                sum += p[c] * matrix[next++];
+        for (uint32_t k = 0; k < width; ++k)
+            sum += p[enabled[k]] * matrix[next++];
         input[r] = sum;
     }
 }

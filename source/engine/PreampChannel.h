@@ -83,6 +83,9 @@ public:
     uint32_t projectionWidth[stageCount];
     uint32_t networkInputCount[stageCount];
     uint32_t* stageInputMask[stageCount];
+    // The port voltages the mask enables, in order: the columns of the projection.
+    uint32_t* enabledVoltages[stageCount];
+    uint32_t enabledVoltageCount[stageCount];
     double* projectionMatrix[stageCount];
     double* networkInput[stageCount];
     uint16_t* stageOutputFlags[stageCount];
