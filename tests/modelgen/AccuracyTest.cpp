@@ -33,7 +33,7 @@ bool haveGeneratedData()
 }
 } // namespace
 
-// Guards what the networks reach today on this subset (about 18 dB worst, 30 dB mean), well above
+// Guards what the networks reach today on this subset (about 20 dB worst, 32 dB mean), well above
 // where plain RPROP training left them (1 dB worst, 16 dB mean over the full table).
 TEST(GeneratedModelData, NetworkChainKeepsItsReachedAccuracy)
 {
@@ -44,8 +44,8 @@ TEST(GeneratedModelData, NetworkChainKeepsItsReachedAccuracy)
     double mean = 0.0;
     for (double value : ser)
         mean += value / double(ser.size());
-    EXPECT_GE(*std::min_element(ser.begin(), ser.end()), 16.0);
-    EXPECT_GE(mean, 27.0);
+    EXPECT_GE(*std::min_element(ser.begin(), ser.end()), 18.0);
+    EXPECT_GE(mean, 29.0);
 }
 
 // The floor the networks must reach on every case; disabled until they do (the generator's

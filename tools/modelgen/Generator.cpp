@@ -24,6 +24,11 @@ GeneratorOptions::GeneratorOptions()
     gainStages.pointsPerBox = 800;
     gainStages.network.hiddenNeurons = 10;
     gainStages.network.iterations = 60;
+    // Near full gain the second triode of this block swings from cut-off to full current within a
+    // volt of the first one's input: it takes more and larger networks than the other stages.
+    secondStage = gainStages;
+    secondStage.boxes = 16;
+    secondStage.network.hiddenNeurons = 16;
     toneStage = gainStages;
     toneStage.projected = false;
     toneStage.boxes = 8;  // two gentle inputs: more boxes would only lengthen the generation
@@ -36,7 +41,7 @@ GeneratorOptions GeneratorOptions::quick()
     quickOptions.trainingRates = {24000};
     quickOptions.signalSeconds = 0.005;
     quickOptions.keepEvery = 1;
-    for (StepTrainingOptions* stage : {&quickOptions.gainStages, &quickOptions.toneStage}) {
+    for (StepTrainingOptions* stage : {&quickOptions.gainStages, &quickOptions.secondStage, &quickOptions.toneStage}) {
         stage->boxes = 2;
         stage->trainingPoints = 200;
         stage->pointsPerBox = 100;
@@ -180,8 +185,8 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             SSParamsVecAutomation& block = blocks.stage(stageFiles[f].stage, stageFiles[f].channel);
             block.setSampleRate(rate);
             block.setStep(job.gain);
-            models.at(job.valve)[f][job.gain] =
-                trainStep(*regions[f], block, options.gainStages, stepSeed(job.valve, f, job.gain));
+            const StepTrainingOptions& stepOptions = stageFiles[f].stage == 1 ? options.secondStage : options.gainStages;
+            models.at(job.valve)[f][job.gain] = trainStep(*regions[f], block, stepOptions, stepSeed(job.valve, f, job.gain));
         }
     });
 

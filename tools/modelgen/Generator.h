@@ -19,7 +19,8 @@ struct GeneratorOptions
     uint32_t trainingRate = 96000;    // rate of the equation behind the points moved off the runs
     double signalSeconds = 0.06;      // length of each training signal
     uint32_t keepEvery = 4;           // visited samples kept for training: one in this many
-    StepTrainingOptions gainStages;   // stages 0 to 2 (projected files)
+    StepTrainingOptions gainStages;   // stages 0 and 2 (projected files)
+    StepTrainingOptions secondStage;  // stage 1: two triodes in cascade within one block
     StepTrainingOptions toneStage;    // stage 3 (standard file)
 
     GeneratorOptions();

@@ -97,13 +97,13 @@ private:
 };
 
 // The pairs in the network's own units: normalised inputs, targets less the output offsets and
-// over the error unit.
+// over each output's error unit.
 struct FitData
 {
     size_t count = 0;
     uint32_t P = 0, O = 0;
     std::vector<double> x, t;
-    double unit = 1.0;
+    std::vector<double> units;
 };
 
 double cost(NetworkFunction& f, const std::vector<double>& w, const FitData& data)
@@ -112,7 +112,7 @@ double cost(NetworkFunction& f, const std::vector<double>& w, const FitData& dat
     for (size_t s = 0; s < data.count; ++s) {
         f.runHidden(w, &data.x[s * data.P]);
         for (uint32_t k = 0; k < data.O; ++k) {
-            const double r = f.output(w, k) / data.unit - data.t[s * data.O + k];
+            const double r = f.output(w, k) / data.units[k] - data.t[s * data.O + k];
             sum += r * r;
         }
     }
@@ -133,8 +133,8 @@ void normalEquations(NetworkFunction& f, const std::vector<double>& w, const Fit
         f.runHidden(w, x);
         for (uint32_t k = 0; k < data.O; ++k) {
             f.gradient(w, x, k, g.data(), g.data() + Hw);
-            const double ws = 1.0 / (data.unit * data.unit);
-            const double r = f.output(w, k) - data.t[s * data.O + k] * data.unit;
+            const double ws = 1.0 / (data.units[k] * data.units[k]);
+            const double r = f.output(w, k) - data.t[s * data.O + k] * data.units[k];
             for (size_t a = 0; a < Hw; ++a)
                 index[a] = a;
             for (size_t a = Hw; a < g.size(); ++a)
@@ -169,7 +169,7 @@ void fitOutputLayer(NetworkFunction& f, std::vector<double>& w, const FitData& d
         std::vector<double> normal(width * width, 0.0), rhs(width, 0.0);
         for (size_t s = 0; s < data.count; ++s) {
             const double* a = &rows[s * width];
-            const double t = data.t[s * data.O + k] * data.unit / factors[k];
+            const double t = data.t[s * data.O + k] * data.units[k] / factors[k];
             for (size_t r = 0; r < width; ++r) {
                 rhs[r] += a[r] * t;
                 for (size_t c = 0; c < width; ++c)
@@ -311,7 +311,9 @@ TrainedNetwork trainNetwork(const std::vector<double>& inputs, const std::vector
                 double(float((inputs[s * inputCount + d] - double(net.inputMin[d])) * double(scale) - 1.0));
     }
 
-    // Errors count in amperes, over the widest output span so that the numbers stay near one.
+    // Each output's error counts over the geometric mean of its own span and the widest one: a grid
+    // current a hundredth of the plate current still gets a fair share of the fit, since it charges
+    // the coupling capacitor in front of the grid, and the numbers stay near one.
     std::vector<OutputScaling> scaling;
     std::vector<double> outputScale;
     for (uint32_t k = 0; k < outputCount; ++k) {
@@ -324,12 +326,16 @@ TrainedNetwork trainNetwork(const std::vector<double>& inputs, const std::vector
         net.outputMin.push_back(scaling.back().minimum);
         net.outputMax.push_back(scaling.back().maximum);
         outputScale.push_back(scaling.back().scale());
-        data.unit = k == 0 ? scaling.back().scale() : std::max(data.unit, scaling.back().scale());
     }
+    double widest = 0.0;
+    for (double span : outputScale)
+        widest = std::max(widest, span);
+    for (double span : outputScale)
+        data.units.push_back(std::sqrt(span * widest));
     data.t.resize(count * outputCount);
     for (size_t s = 0; s < count; ++s)
         for (uint32_t k = 0; k < outputCount; ++k)
-            data.t[s * outputCount + k] = (targets[s * outputCount + k] - double(scaling[k].minimum)) / data.unit;
+            data.t[s * outputCount + k] = (targets[s * outputCount + k] - double(scaling[k].minimum)) / data.units[k];
 
     NetworkFunction f(inputCount, hidden, outputCount, net.hiddenSteepness, net.outputSteepness, outputScale);
     std::vector<double> w(f.weightCount(), 0.0);
