@@ -31,7 +31,6 @@ GeneratorOptions::GeneratorOptions()
     secondStage.network.hiddenNeurons = 16;
     toneStage = gainStages;
     toneStage.projected = false;
-    toneStage.boxes = 8;  // two gentle inputs: more boxes would only lengthen the generation
 }
 
 GeneratorOptions GeneratorOptions::quick()
