@@ -27,7 +27,7 @@ GeneratorOptions::GeneratorOptions()
     // Near full gain the second triode of this block swings from cut-off to full current within a
     // volt of the first one's input: it takes more and larger networks than the other stages.
     secondStage = gainStages;
-    secondStage.boxes = 16;
+    secondStage.boxes = 24;
     secondStage.network.hiddenNeurons = 16;
     toneStage = gainStages;
     toneStage.projected = false;
