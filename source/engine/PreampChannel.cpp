@@ -482,9 +482,7 @@ void PreampChannel::runStage(uint8_t stage)
     if (projectionActive[stage])
         projectStage(stage);
     else
-        // A few values: a plain loop, not a library call.
-        for (uint32_t k = 0; k < networkInputCount[stage]; ++k)
-            input[k] = solver.p[k];
+        std::copy(solver.p.begin(), solver.p.begin() + networkInputCount[stage], input);
 
     if (NeuralNetRunner* matched = findRunner(stage, input))
     {

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <utility>
 
@@ -33,17 +32,6 @@ float* allocateFloats(std::size_t count)
 
 // Smallest output range the scaling keeps apart from zero.
 constexpr float minimumOutputRange = 1e-8f;
-
-// Currents flow one way only: y when y >= 0 (-0 included), +0 when y is negative or NaN. Without
-// a branch, since outputs near zero take either sign and a branch on it would be mispredicted.
-float oneWayCurrent(float y)
-{
-    uint32_t bits = 0;
-    std::memcpy(&bits, &y, sizeof bits);
-    bits &= 0u - static_cast<uint32_t>(y >= 0.0f);
-    std::memcpy(&y, &bits, sizeof y);
-    return y;
-}
 } // namespace
 
 NeuralNetRunner::NeuralNetRunner(uint16_t inputs, uint16_t outputs)
@@ -167,7 +155,8 @@ void NeuralNetRunner::run(const double* input, std::vector<double>& result)
         if (enabled[k] != 1)
             continue;
         const float y = j < computedCount ? scale[j] * output[j] + minimum[j] : 0.0f;
-        currents[k] = static_cast<double>(oneWayCurrent(y));
+        // Currents flow one way only; a NaN output counts as no current.
+        currents[k] = y >= 0.0f ? static_cast<double>(y) : 0.0;
         ++j;
     }
 }

@@ -279,6 +279,7 @@ struct Box
 {
     std::vector<double> lo, hi;
     TrainedNetwork net;
+    bool splittable = true;  // false once it held too few points to split
 };
 
 // Trains the network of a box on the training points inside it and a margin around it, at most
@@ -376,25 +377,23 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
     boxes[0].hi.assign(P, double(unbounded));
     uint64_t trained = 0;
     trainBox(boxes[0], set, P, nI, options, Random::seedOf(seed, ++trained), nullptr);
-    std::vector<char> unsplittable(1, 0);
     while (boxes.size() < std::max<uint32_t>(options.boxes, 1)) {
         size_t worst = boxes.size();
         for (size_t b = 0; b < boxes.size(); ++b)
-            if (!unsplittable[b] && (worst == boxes.size() || boxes[b].net.rmsError > boxes[worst].net.rmsError))
+            if (boxes[b].splittable && (worst == boxes.size() || boxes[b].net.rmsError > boxes[worst].net.rmsError))
                 worst = b;
         if (worst == boxes.size() || boxes[worst].net.rmsError <= options.tolerance)
             break;
         Box lower, upper;
         if (!splitBox(boxes[worst], set, P, lower, upper)) {
             // Too few points to split: the next worst box may still gain from it.
-            unsplittable[worst] = 1;
+            boxes[worst].splittable = false;
             continue;
         }
         trainBox(lower, set, P, nI, options, Random::seedOf(seed, ++trained), &boxes[worst].net);
         trainBox(upper, set, P, nI, options, Random::seedOf(seed, ++trained), &boxes[worst].net);
         boxes[worst] = std::move(lower);
         boxes.insert(boxes.begin() + long(worst) + 1, std::move(upper));
-        unsplittable.insert(unsplittable.begin() + long(worst) + 1, 0);
     }
     for (Box& box : boxes) {
         // Neighbouring boxes overlap by one float step, so no input falls between them.
