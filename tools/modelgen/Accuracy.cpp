@@ -26,6 +26,23 @@ const StageFile& fileOfStage(int stage, Channel channel)
 }
 } // namespace
 
+std::string setUpNetworkChain(const std::string& folder, Valve valve, const ChainSettings& s, ValveBlocks& blocks,
+                              PreampChannel& chain)
+{
+    for (int stage = 0; stage < 4; ++stage) {
+        const StageFile& file = fileOfStage(stage, s.channel);
+        const std::string path = folder + "/" + modelFileName(valve, file);
+        if (!chain.loadStage(uint8_t(stage), &blocks.stage(stage, s.channel), path.c_str(), file.projected))
+            return chain.lastError();
+    }
+    // Steps first, as a host sets parameters before it starts processing: a preparation starts
+    // every stage at the operating point of its current step.
+    for (int stage = 0; stage < 4; ++stage)
+        chain.setStageStep(uint8_t(stage), stage == 3 ? s.toneStep : s.gainStep);
+    chain.prepare(s.baseRate, s.factor);
+    return "";
+}
+
 AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c)
 {
     AccuracyResult result;
@@ -40,17 +57,9 @@ AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c)
 
     ValveBlocks blocks(c.valve, s.baseRate);
     PreampChannel chain;
-    for (int stage = 0; stage < 4; ++stage) {
-        const StageFile& file = fileOfStage(stage, s.channel);
-        const std::string path = folder + "/" + modelFileName(c.valve, file);
-        if (!chain.loadStage(uint8_t(stage), &blocks.stage(stage, s.channel), path.c_str(), file.projected)) {
-            result.error = chain.lastError();
-            return result;
-        }
-    }
-    chain.prepare(s.baseRate, s.factor);
-    for (int stage = 0; stage < 4; ++stage)
-        chain.setStageStep(uint8_t(stage), stage == 3 ? s.toneStep : s.gainStep);
+    result.error = setUpNetworkChain(folder, c.valve, s, blocks, chain);
+    if (!result.error.empty())
+        return result;
     chain.inputGain = accuracyInputGain;
     std::vector<float> network = c.signal;
     start = std::chrono::steady_clock::now();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "PreampChannel.h"
 #include "ReferenceChain.h"
 
 namespace modelgen
@@ -28,6 +29,11 @@ struct AccuracyResult
 
 // The input gain both chains run with: the Input control at its middle.
 constexpr float accuracyInputGain = 1.5f;
+
+// Loads the folder's files into the plug-in's chain for the valve and channel, sets the steps and
+// prepares it at the settings' rate and factor. Returns "" or the reason it failed.
+std::string setUpNetworkChain(const std::string& folder, Valve valve, const ChainSettings& settings,
+                              ValveBlocks& blocks, PreampChannel& chain);
 
 // Runs both chains on the case's signal and compares their outputs.
 AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c);

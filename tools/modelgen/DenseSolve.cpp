@@ -1,5 +1,6 @@
 #include "DenseSolve.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -57,6 +58,14 @@ bool solveInPlace(const std::vector<double>& M, std::vector<double>& b, size_t n
         return false;
     lu.solve(b);
     return true;
+}
+
+double largestMagnitude(const std::vector<double>& values)
+{
+    double largest = 0.0;
+    for (double value : values)
+        largest = std::max(largest, std::fabs(value));
+    return largest;
 }
 
 } // namespace modelgen

@@ -23,6 +23,9 @@ private:
     size_t size = 0;
 };
 
+// The largest absolute value of the entries (0 for none).
+double largestMagnitude(const std::vector<double>& values);
+
 // Solves M z = b in place (b becomes z). Returns false when M is singular.
 bool solveInPlace(const std::vector<double>& M, std::vector<double>& b, size_t n);
 

@@ -1,8 +1,5 @@
 #include "ModelFileAssembly.h"
 
-#include "ModelFileF.h"
-#include "PCAModelFileF.h"
-
 namespace modelgen
 {
 
@@ -43,16 +40,8 @@ void fillProjected(PCAModelFileF& file, uint32_t nV, uint32_t nI, const std::vec
         chunk.secondMatrix.clear();
         chunk.keys = keys[s];
         chunk.allocNets(uint32_t(step.networks.size()));
-        for (size_t n = 0; n < step.networks.size(); ++n) {
-            const TrainedNetwork& net = step.networks[n];
-            chunk.createNet(uint32_t(n));
-            PCANetRecord& record = *chunk.nets[n];
-            copyScalings(net, record);
-            record.allocArrays();
-            record.hiddenNeuronSteepness.assign(record.hiddenNeuronSteepness.size(), net.hiddenSteepness);
-            record.outputNeuronSteepness.assign(record.outputNeuronSteepness.size(), net.outputSteepness);
-            record.weights = net.weights;
-        }
+        for (size_t n = 0; n < step.networks.size(); ++n)
+            chunk.nets[n] = projectedRecord(step.networks[n], step.projectedInputs, nI);
     }
 }
 
@@ -69,15 +58,8 @@ void fillStandard(ModelFileF& file, uint32_t nV, uint32_t nI, const std::vector<
         ModelChunk& chunk = *group.chunks[s];
         chunk.keys = keys[s];
         chunk.allocNets(uint32_t(steps[s].networks.size()));
-        for (size_t n = 0; n < steps[s].networks.size(); ++n) {
-            const TrainedNetwork& net = steps[s].networks[n];
-            auto record = std::make_unique<ModelNetRecord>(nV, nI, net.hiddenSteepness);
-            copyScalings(net, *record);
-            record->outputSteepness = net.outputSteepness;
-            record->allocArrays();
-            record->weights = net.weights;
-            chunk.nets[n] = std::move(record);
-        }
+        for (size_t n = 0; n < steps[s].networks.size(); ++n)
+            chunk.nets[n] = standardRecord(steps[s].networks[n], nV, nI);
     }
 }
 
@@ -96,6 +78,27 @@ bool writeFile(BaseModelFileF& file, const std::string& path, std::string& error
     return true;
 }
 } // namespace
+
+std::unique_ptr<PCANetRecord> projectedRecord(const TrainedNetwork& net, uint32_t inputs, uint32_t outputs)
+{
+    auto record = std::make_unique<PCANetRecord>(inputs, outputs);
+    copyScalings(net, *record);
+    record->allocArrays();
+    record->hiddenNeuronSteepness.assign(record->hiddenNeuronSteepness.size(), net.hiddenSteepness);
+    record->outputNeuronSteepness.assign(record->outputNeuronSteepness.size(), net.outputSteepness);
+    record->weights = net.weights;
+    return record;
+}
+
+std::unique_ptr<ModelNetRecord> standardRecord(const TrainedNetwork& net, uint32_t inputs, uint32_t outputs)
+{
+    auto record = std::make_unique<ModelNetRecord>(inputs, outputs, net.hiddenSteepness);
+    copyScalings(net, *record);
+    record->outputSteepness = net.outputSteepness;
+    record->allocArrays();
+    record->weights = net.weights;
+    return record;
+}
 
 bool writeModelFile(const std::string& path, bool projected, uint32_t portVoltages, uint32_t portCurrents,
                     const std::vector<StepModel>& steps, const std::vector<std::vector<double>>& keys,

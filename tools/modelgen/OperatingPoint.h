@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "SSParamsVecAutomation.h"
+#include "StepNetworks.h"
 
 namespace modelgen
 {
@@ -24,5 +25,15 @@ std::vector<double> stageInputs(SSParamsVecAutomation& block, double signal);
 // Solves x = A x + B u + C i together with i = g(D x + E u + F i) for the block at its current
 // sample rate and step, with u[0] = input.
 OperatingPoint findOperatingPoint(SSParamsVecAutomation& block, double input);
+
+// Where the chain comes to rest when the step's networks give the currents: x = A x + B u + C i
+// with i = networks(D x + E u), by Newton's method from start (the circuit's own operating
+// point, a few microamperes away). One network serves a step at every rate while the port
+// equation moves with the rate, so the networks meet the circuit's operating point only
+// approximately; a chain started there drifts to this one, a thump at a high gain. Returns start
+// when the networks give no currents there; converged says whether the residual fell below 2 nA (the
+// networks' rounding); it does not where the rest point falls on a box edge the currents jump at.
+OperatingPoint findNetworkOperatingPoint(SSParamsVecAutomation& block, double input, StepNetworks& networks,
+                                         const OperatingPoint& start);
 
 } // namespace modelgen

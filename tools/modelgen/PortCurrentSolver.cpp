@@ -18,14 +18,6 @@ constexpr double noiseFloor = 1e-12;
 // Converged when the Newton step is below this in amperes, or relatively to the currents.
 constexpr double absoluteTolerance = 1e-13;
 constexpr double relativeTolerance = 1e-10;
-
-double maxAbs(const std::vector<double>& values)
-{
-    double m = 0.0;
-    for (double value : values)
-        m = std::max(m, std::fabs(value));
-    return m;
-}
 } // namespace
 
 PortCurrentSolver::PortCurrentSolver(SSParamsVec& stageBlock)
@@ -54,7 +46,7 @@ double PortCurrentSolver::residual(const Vector& p, const Vector& W, const Vecto
     block.nonlinearCurrents(v, g);
     for (size_t b = 0; b < nI; ++b)
         out[b] = i[b] - g[b];
-    return maxAbs(out);
+    return largestMagnitude(out);
 }
 
 bool PortCurrentSolver::factorNewtonMatrix(const Vector& W)
@@ -86,8 +78,8 @@ bool PortCurrentSolver::solve(const Vector& p, const Vector& W, Vector& i)
         for (size_t b = 0; b < nI; ++b)
             delta[b] = -r[b];
         lu.solve(delta);
-        const double tolerance = absoluteTolerance + relativeTolerance * maxAbs(i);
-        if (maxAbs(delta) <= tolerance) {
+        const double tolerance = absoluteTolerance + relativeTolerance * largestMagnitude(i);
+        if (largestMagnitude(delta) <= tolerance) {
             for (size_t b = 0; b < nI; ++b)
                 i[b] += delta[b];
             return true;
