@@ -111,6 +111,29 @@ TEST_F(PluginProcessing, MonoArrangementProcessesOneChannel) {
     EXPECT_EQ(out, reference.left);
 }
 
+// A host that sets the controls and then starts the plug-in at its own rate (the start prepares
+// the chains at the controls' steps) hears silence from the first sample: every stage starts
+// where its networks rest. What is left at full gain (under -34 dBFS, on one channel) is a stage
+// fed another rest level than its one per-rate record assumes.
+TEST(PluginStart, SilenceStaysSilentFromTheFirstSample) {
+    if (!defaultModelDataPresent()) GTEST_SKIP() << "no default model data beside the plug-in";
+    for (float valve : {0.0f, 1.0f})
+        for (float channel : {0.0f, 1.0f})
+            for (float gain : {0.5f, 1.0f}) {
+                PluginHost host;
+                std::string error;
+                ASSERT_TRUE(host.load(pluginPath(), error)) << error;
+                host.open(48000.0, 512);
+                host.setParameter(0, valve);
+                host.setParameter(1, channel);
+                host.setParameter(3, gain);
+                host.resume();
+                const StereoBlock out = renderMono(host, std::vector<float>(4800, 0.0f), 512);
+                EXPECT_LT(peak(out.left), gain < 1.0f ? 1e-3f : 2e-2f)
+                    << "valve " << valve << " channel " << channel << " gain " << gain;
+            }
+}
+
 TEST_F(PluginProcessing, ResumeWithoutAValidRateFallsBackTo44100) {
     PluginHost other;
     std::string error;
