@@ -10,14 +10,14 @@ using namespace modelgen;
 
 namespace
 {
-// The build's generated model data against the Newton reference on short signals at the host
+// The build's generated model data against the Newton reference on 0.1 s signals at the host
 // rate: both valves and channels, gains 0, 8 and 16, the middle tone setting, a quiet and a
 // full-level sweep and a plucked note. Returns each case's signal-to-error ratio.
 std::vector<double> generatedDataSer()
 {
     const std::string folder = VELMORANT_MODEL_DATA_DIR;
     std::vector<double> ser;
-    for (const AccuracyCase& c : standardCases(0.02, 48000)) {
+    for (const AccuracyCase& c : standardCases(0.1, 48000)) {
         if (c.settings.toneStep != 224 || c.settings.factor != 1 || c.signalName == "sweep -10 dB")
             continue;
         const AccuracyResult result = compareChains(folder, c);
@@ -34,7 +34,7 @@ bool haveGeneratedData()
 }
 } // namespace
 
-// Guards what the networks reach today on this subset (about 21 dB worst, 37.5 dB mean), well above
+// Guards what the networks reach today on this subset (about 27.5 dB worst, 40 dB mean), well above
 // where plain RPROP training left them (1 dB worst, 16 dB mean over the full table).
 TEST(GeneratedModelData, NetworkChainKeepsItsReachedAccuracy)
 {
@@ -45,8 +45,8 @@ TEST(GeneratedModelData, NetworkChainKeepsItsReachedAccuracy)
     double mean = 0.0;
     for (double value : ser)
         mean += value / double(ser.size());
-    EXPECT_GE(*std::min_element(ser.begin(), ser.end()), 20.0);
-    EXPECT_GE(mean, 36.0);
+    EXPECT_GE(*std::min_element(ser.begin(), ser.end()), 26.0);
+    EXPECT_GE(mean, 38.5);
 }
 
 // A chain prepared at any setting starts at rest: fed silence it stays nearly silent while its
@@ -61,16 +61,21 @@ TEST(GeneratedModelData, PreparedChainFedSilenceStaysSilent)
     double loudest = 0.0;
     std::string where;
     for (Valve valve : {Valve::eh1, Valve::rsd1})
-        for (Channel channel : {Channel::low, Channel::high})
+        for (Channel channel : {Channel::low, Channel::high}) {
+            ValveBlocks blocks(valve, 48000);
+            PreampChannel chain;
             for (uint32_t gain : {0u, 8u, 16u})
                 for (uint32_t tone : {0u, 224u, 449u})
                     for (uint32_t factor : {1u, 4u}) {
                         const ChainSettings settings{channel, gain, tone, 48000, factor, 4};
-                        ValveBlocks blocks(valve, 48000);
-                        PreampChannel chain;
-                        const std::string error =
-                            setUpNetworkChain(VELMORANT_MODEL_DATA_DIR, valve, settings, blocks, chain);
-                        ASSERT_TRUE(error.empty()) << error;
+                        if (!chain.isReady()) {
+                            const std::string error =
+                                setUpNetworkChain(VELMORANT_MODEL_DATA_DIR, valve, settings, blocks, chain);
+                            ASSERT_TRUE(error.empty()) << error;
+                        }
+                        for (uint8_t stage = 0; stage < 4; ++stage)
+                            chain.setStageStep(stage, stage == 3 ? tone : gain);
+                        chain.prepare(48000, factor);
                         std::vector<float> silence(4800, 0.0f);
                         if (factor == 1)
                             chain.process(silence.data(), uint32_t(silence.size()));
@@ -82,6 +87,7 @@ TEST(GeneratedModelData, PreparedChainFedSilenceStaysSilent)
                                 where = describe({valve, settings, "silence", {}});
                             }
                     }
+        }
     RecordProperty("loudest", std::to_string(loudest) + " at " + where);
     EXPECT_LT(loudest, 2.5) << where;
 }

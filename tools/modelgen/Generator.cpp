@@ -30,7 +30,9 @@ GeneratorOptions::GeneratorOptions()
     secondStage = gainStages;
     secondStage.boxes = 24;
     secondStage.network.hiddenNeurons = 16;
-    toneStage = gainStages;
+    // The tone stage trains few step sets (one serves the fifteen treble positions), so it affords
+    // the second stage's larger fit, which its settings with bass and treble at 0 need at high gain.
+    toneStage = secondStage;
     toneStage.projected = false;
 }
 
