@@ -30,10 +30,11 @@ GeneratorOptions::GeneratorOptions()
     secondStage = gainStages;
     secondStage.boxes = 24;
     secondStage.network.hiddenNeurons = 16;
-    // The tone stage trains few step sets (one serves the fifteen treble positions), so it affords
-    // the second stage's larger fit, which its settings with bass and treble at 0 need at high gain.
-    toneStage = secondStage;
+    // The tone stage's settings with bass and treble at 0 need the second stage's larger networks at
+    // high gain; more boxes bought nothing more there.
+    toneStage = gainStages;
     toneStage.projected = false;
+    toneStage.network.hiddenNeurons = secondStage.network.hiddenNeurons;
 }
 
 GeneratorOptions GeneratorOptions::quick()
