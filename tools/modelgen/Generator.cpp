@@ -12,6 +12,7 @@
 #include "ParallelFor.h"
 #include "Random.h"
 #include "ReferenceChain.h"
+#include "StepNetworks.h"
 #include "TestSignals.h"
 
 namespace modelgen
@@ -123,22 +124,38 @@ std::array<size_t, 3> gainStageFiles(Channel channel)
     return {channel == Channel::low ? size_t(0) : size_t(1), 2, 3};
 }
 
+// Where a stage rests with a constant input: where its networks rest when it has any, else the
+// circuit's operating point.
+OperatingPoint restPoint(SSParamsVecAutomation& block, double input, StepNetworks* networks)
+{
+    const OperatingPoint circuit = findOperatingPoint(block, input);
+    return networks != nullptr ? findNetworkOperatingPoint(block, input, *networks, circuit) : circuit;
+}
+
+using GainStageNetworks = std::array<std::unique_ptr<StepNetworks>, 3>;
+
+// The networks of a channel's gain stages at a gain step (none for files not trained in this run).
+GainStageNetworks gainStageNetworks(ValveBlocks& blocks, Channel channel, uint32_t gain, const FileModels& models)
+{
+    GainStageNetworks networks;
+    const std::array<size_t, 3> files = gainStageFiles(channel);
+    for (int s = 0; s < 3; ++s)
+        networks[size_t(s)] = networksOf(models, files[size_t(s)], gain, blocks.stage(s, channel));
+    return networks;
+}
+
 // Where a channel's gain stages rest at one rate and gain step, each fed the rest output of the
-// one before: the operating point of its networks where they were trained in this run, else
-// the circuit's. Leaves the blocks at the rate and step.
+// one before. Leaves the blocks at the rate and step.
 std::array<OperatingPoint, 3> gainStagesAtRest(ValveBlocks& blocks, Channel channel, uint32_t internalRate,
-                                               uint32_t gain, const FileModels& models)
+                                               uint32_t gain, const GainStageNetworks& networks)
 {
     std::array<OperatingPoint, 3> points;
     double input = 0.0;
-    const std::array<size_t, 3> files = gainStageFiles(channel);
     for (int s = 0; s < 3; ++s) {
         SSParamsVecAutomation& block = blocks.stage(s, channel);
         block.setSampleRate(internalRate);
         block.setStep(gain);
-        points[size_t(s)] = findOperatingPoint(block, input);
-        if (auto networks = networksOf(models, files[size_t(s)], gain, block))
-            points[size_t(s)] = findNetworkOperatingPoint(block, input, *networks, points[size_t(s)]);
+        points[size_t(s)] = restPoint(block, input, networks[size_t(s)].get());
         input = points[size_t(s)].output;
     }
     return points;
@@ -152,31 +169,30 @@ std::vector<std::vector<std::pair<uint32_t, OperatingPoint>>> restPointsOfFile(V
 {
     const StageFile& spec = stageFiles[file];
     std::vector<std::vector<std::pair<uint32_t, OperatingPoint>>> points(spec.steps);
+    const auto record = [&](uint32_t step, uint32_t rate, const OperatingPoint& point) {
+        points[step].emplace_back(rate, point);
+        unsettled += point.converged ? 0 : 1;
+    };
     const std::vector<uint32_t> rates = internalRates();
     if (spec.stage < 3) {
-        for (uint32_t g = 0; g < spec.steps; ++g)
-            for (uint32_t internal : rates) {
-                points[g].emplace_back(internal,
-                                       gainStagesAtRest(blocks, spec.channel, internal, g, models)[size_t(spec.stage)]);
-                unsettled += points[g].back().second.converged ? 0 : 1;
-            }
+        for (uint32_t g = 0; g < spec.steps; ++g) {
+            const GainStageNetworks networks = gainStageNetworks(blocks, spec.channel, g, models);
+            for (uint32_t internal : rates)
+                record(g, internal, gainStagesAtRest(blocks, spec.channel, internal, g, networks)[size_t(spec.stage)]);
+        }
         return points;
     }
+    const GainStageNetworks feeding = gainStageNetworks(blocks, spec.channel, toneOperatingGain, models);
     std::vector<double> toneInputs;
     for (uint32_t internal : rates)
-        toneInputs.push_back(
-            gainStagesAtRest(blocks, spec.channel, internal, toneOperatingGain, models)[2].output);
+        toneInputs.push_back(gainStagesAtRest(blocks, spec.channel, internal, toneOperatingGain, feeding)[2].output);
     SSParamsVecAutomation& tone = blocks.stage(3, spec.channel);
     for (uint32_t t = 0; t < spec.steps; ++t) {
-        const auto networks = networksOf(models, file, t, tone);
+        const std::unique_ptr<StepNetworks> networks = networksOf(models, file, t, tone);
         for (size_t r = 0; r < rates.size(); ++r) {
             tone.setSampleRate(rates[r]);
             tone.setStep(t);
-            OperatingPoint point = findOperatingPoint(tone, toneInputs[r]);
-            if (networks)
-                point = findNetworkOperatingPoint(tone, toneInputs[r], *networks, point);
-            unsettled += point.converged ? 0 : 1;
-            points[t].emplace_back(rates[r], point);
+            record(t, rates[r], restPoint(tone, toneInputs[r], networks.get()));
         }
     }
     return points;

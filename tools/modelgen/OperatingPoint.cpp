@@ -5,6 +5,7 @@
 
 #include "DenseSolve.h"
 #include "PortCurrentSolver.h"
+#include "StepNetworks.h"
 
 namespace modelgen
 {
@@ -39,10 +40,7 @@ bool solveSteadyState(const SSParamsVec& block, std::vector<double>& rhs, size_t
     }
     return true;
 }
-} // namespace
 
-namespace
-{
 // A block's steady state with a constant input as a function of its port currents:
 // x = xu + Xi i and p = D x + E u = pu + Pi i.
 struct SteadyState

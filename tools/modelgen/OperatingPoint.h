@@ -3,10 +3,11 @@
 #include <vector>
 
 #include "SSParamsVecAutomation.h"
-#include "StepNetworks.h"
 
 namespace modelgen
 {
+
+class StepNetworks;
 
 // The quiescent state of a stage with a constant input: what the circuit settles to when every
 // capacitor carries no current, in the block's discrete variables at its current rate and step.

@@ -13,8 +13,6 @@ StepNetworks::StepNetworks(const StepModel& stepModel, bool projectedFile, uint3
 {
     const auto inputs = static_cast<uint16_t>(input.size());
     const auto outputs = static_cast<uint16_t>(portCurrents);
-    if (flags.empty())
-        flags.assign(portCurrents, 1);
     runners.reserve(model.networks.size());
     for (const TrainedNetwork& net : model.networks) {
         runners.emplace_back(inputs, outputs);
