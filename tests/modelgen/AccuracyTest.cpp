@@ -34,7 +34,7 @@ bool haveGeneratedData()
 }
 } // namespace
 
-// Guards what the networks reach today on this subset (about 27.5 dB worst, 40 dB mean), well above
+// Guards what the networks reach today on this subset (about 28 dB worst, 41.5 dB mean), well above
 // where plain RPROP training left them (1 dB worst, 16 dB mean over the full table).
 TEST(GeneratedModelData, NetworkChainKeepsItsReachedAccuracy)
 {
@@ -46,14 +46,14 @@ TEST(GeneratedModelData, NetworkChainKeepsItsReachedAccuracy)
     for (double value : ser)
         mean += value / double(ser.size());
     EXPECT_GE(*std::min_element(ser.begin(), ser.end()), 26.0);
-    EXPECT_GE(mean, 38.5);
+    EXPECT_GE(mean, 40.0);
 }
 
 // A chain prepared at any setting starts at rest: fed silence it stays nearly silent while its
 // stages settle (the output is in volts; a full-level note reaches tens of them). What is left
 // comes from a stage fed another rest level than its records assume: stages 1 and 2 serve both
 // channels and the tone stage every gain, and each channel's input-stage networks rest a few
-// millivolts apart (up to about 2 V at full gain on one channel; a tenth of that elsewhere).
+// millivolts apart (up to about 2.3 V at full gain on one valve; a tenth of that elsewhere).
 TEST(GeneratedModelData, PreparedChainFedSilenceStaysSilent)
 {
     if (!haveGeneratedData())

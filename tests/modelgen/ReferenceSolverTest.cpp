@@ -6,6 +6,8 @@
 #include "OperatingPoint.h"
 #include "PortCurrentSolver.h"
 #include "ReferenceStage.h"
+#include "TestSignals.h"
+#include "TrainingFrame.h"
 #include "ValveBlocks.h"
 
 using namespace modelgen;
@@ -86,4 +88,53 @@ TEST(OperatingPoint, IsAFixedPointOfTheSampleByStepSolver)
                 EXPECT_NEAR(reference.portCurrents()[k], op.i[k], 1e-10 + 1e-7 * std::fabs(op.i[k]));
             EXPECT_EQ(reference.failures(), 0u);
         }
+}
+
+// Points visited at 48 and 192 kHz, moved into the 96 kHz frame, are that rate's exact solutions:
+// Newton's method at 96 kHz from the moved port voltages gives back the visited currents. Unmoved,
+// the input stage's points map to currents microamperes off, which is what the move removes.
+TEST(TrainingFrame, MovedPointsSolveTheTrainingRatesPortEquation)
+{
+    const double trainingRate = 96000.0;
+    for (Channel channel : {Channel::low, Channel::high})
+        for (int stage = 0; stage < 3; ++stage)
+            for (double runRate : {48000.0, 192000.0}) {
+                SCOPED_TRACE(std::to_string(stage) + (channel == Channel::low ? " low " : " high ") +
+                             std::to_string(runRate));
+                ValveBlocks blocks(Valve::eh1, runRate);
+                SSParamsVecAutomation& block = blocks.stage(stage, channel);
+                const auto shift = frameShift(block, 16, runRate, trainingRate);
+                block.setSampleRate(runRate);
+                ReferenceStage run(block);
+                run.start(findOperatingPoint(block, 0.0));
+                RegionSamples moved;
+                std::vector<std::vector<double>> unmoved;
+                const std::vector<float> note = pluck(runRate, 0.02, 110.0, 1.0);
+                for (size_t n = 0; n < note.size(); n += 97) {
+                    for (size_t k = n; k < n + 97 && k < note.size(); ++k)
+                        run.step(double(note[k]));
+                    addInTrainingFrame(moved, run.predictedPortVoltages(), run.portCurrents(), shift);
+                    unmoved.push_back(run.predictedPortVoltages());
+                }
+                block.setSampleRate(trainingRate);
+                PortCurrentSolver solver(block);
+                double movedError = 0.0, unmovedError = 0.0;
+                for (size_t s = 0; s < moved.size(); ++s) {
+                    const std::vector<double> p(moved.p.begin() + long(s * moved.nV),
+                                                moved.p.begin() + long((s + 1) * moved.nV));
+                    const std::vector<double> visited(moved.i.begin() + long(s * moved.nI),
+                                                      moved.i.begin() + long((s + 1) * moved.nI));
+                    std::vector<double> i = visited, plain = visited;
+                    ASSERT_TRUE(solver.solveWithBlockF(p, i));
+                    ASSERT_TRUE(solver.solveWithBlockF(unmoved[s], plain));
+                    for (size_t c = 0; c < visited.size(); ++c) {
+                        movedError = std::max(movedError, std::fabs(i[c] - visited[c]));
+                        unmovedError = std::max(unmovedError, std::fabs(plain[c] - visited[c]));
+                    }
+                }
+                EXPECT_LT(movedError, 1e-9);
+                if (stage == 0) {
+                    EXPECT_GT(unmovedError, 1e-6);
+                }
+            }
 }

@@ -14,6 +14,7 @@
 #include "ReferenceChain.h"
 #include "StepNetworks.h"
 #include "TestSignals.h"
+#include "TrainingFrame.h"
 
 namespace modelgen
 {
@@ -58,7 +59,10 @@ GeneratorOptions GeneratorOptions::quick()
 namespace
 {
 constexpr uint32_t gainSteps = 17;
-constexpr uint32_t toneOperatingGain = 8;   // the gain step behind the tone stage's operating points
+// The gain step behind the tone stage's operating points: the gain stages rest a few millivolts
+// apart at different gains, and a start that far off the tone stage's rest shows most against the
+// quiet output of the lowest gain.
+constexpr uint32_t toneOperatingGain = 0;
 constexpr uint32_t defaultToneStep = 224;   // treble 7, bass 7, voice 0
 const std::array<uint32_t, 2> toneTrainingGains{0, 16};
 
@@ -78,26 +82,29 @@ std::vector<float> trainingSignal(double rate, double seconds)
     return signal;
 }
 
-// Collects one in `keep` visited samples of the chosen stages.
+using Matrix = SSParamsVecAutomation::Matrix;
+
+// Collects one in `keep` visited samples of the chosen stages, in the training rate's frame.
 class RegionCollector : public StageObserver
 {
 public:
-    RegionCollector(std::array<RegionSamples*, 4> targets, uint32_t keepEvery) : regions(targets), keep(keepEvery) {}
+    RegionCollector(std::array<RegionSamples*, 4> targets, std::array<Matrix, 4> frameShifts, uint32_t keepEvery)
+        : regions(targets), shifts(std::move(frameShifts)), keep(keepEvery)
+    {
+    }
 
     void observe(int stage, const std::vector<double>& p, const std::vector<double>& i) override
     {
         if (stage == 0)
             ++sample;
         RegionSamples* region = regions[size_t(stage)];
-        if (region != nullptr && sample % keep == 0) {
-            region->nV = uint32_t(p.size());
-            region->nI = uint32_t(i.size());
-            region->add(p, i);
-        }
+        if (region != nullptr && sample % keep == 0)
+            addInTrainingFrame(*region, p, i, shifts[size_t(stage)]);
     }
 
 private:
     std::array<RegionSamples*, 4> regions;
+    std::array<Matrix, 4> shifts;
     uint32_t keep;
     uint64_t sample = 0;
 };
@@ -118,12 +125,6 @@ std::unique_ptr<StepNetworks> networksOf(const FileModels& models, size_t file, 
     return std::make_unique<StepNetworks>(models[file][step], stageFiles[file].projected, block.nV, block.nI);
 }
 
-// The files of a channel's gain stages: its input stage, then the two gain stages.
-std::array<size_t, 3> gainStageFiles(Channel channel)
-{
-    return {channel == Channel::low ? size_t(0) : size_t(1), 2, 3};
-}
-
 // Where a stage rests with a constant input: where its networks rest when it has any, else the
 // circuit's operating point.
 OperatingPoint restPoint(SSParamsVecAutomation& block, double input, StepNetworks* networks)
@@ -132,31 +133,37 @@ OperatingPoint restPoint(SSParamsVecAutomation& block, double input, StepNetwork
     return networks != nullptr ? findNetworkOperatingPoint(block, input, *networks, circuit) : circuit;
 }
 
-using GainStageNetworks = std::array<std::unique_ptr<StepNetworks>, 3>;
+// The networks of the gain stages at a gain step, per file: both input stages, then the two gain
+// stages (none for files not trained in this run).
+using GainStageNetworks = std::array<std::unique_ptr<StepNetworks>, 4>;
 
-// The networks of a channel's gain stages at a gain step (none for files not trained in this run).
-GainStageNetworks gainStageNetworks(ValveBlocks& blocks, Channel channel, uint32_t gain, const FileModels& models)
+GainStageNetworks gainStageNetworks(ValveBlocks& blocks, uint32_t gain, const FileModels& models)
 {
     GainStageNetworks networks;
-    const std::array<size_t, 3> files = gainStageFiles(channel);
-    for (int s = 0; s < 3; ++s)
-        networks[size_t(s)] = networksOf(models, files[size_t(s)], gain, blocks.stage(s, channel));
+    for (size_t f = 0; f < networks.size(); ++f)
+        networks[f] = networksOf(models, f, gain, blocks.stage(stageFiles[f].stage, stageFiles[f].channel));
     return networks;
 }
 
 // Where a channel's gain stages rest at one rate and gain step, each fed the rest output of the
-// one before. Leaves the blocks at the rate and step.
+// one before. Both channels share the two gain stages and their records, while their input
+// stages rest a little apart: the shared stages are fed the middle of both rest outputs, so that
+// neither channel starts more than half that difference from its own rest. Leaves the blocks at
+// the rate and step.
 std::array<OperatingPoint, 3> gainStagesAtRest(ValveBlocks& blocks, Channel channel, uint32_t internalRate,
                                                uint32_t gain, const GainStageNetworks& networks)
 {
     std::array<OperatingPoint, 3> points;
     double input = 0.0;
-    for (int s = 0; s < 3; ++s) {
-        SSParamsVecAutomation& block = blocks.stage(s, channel);
+    for (size_t f = 0; f < networks.size(); ++f) {
+        SSParamsVecAutomation& block = blocks.stage(stageFiles[f].stage, stageFiles[f].channel);
         block.setSampleRate(internalRate);
         block.setStep(gain);
-        points[size_t(s)] = restPoint(block, input, networks[size_t(s)].get());
-        input = points[size_t(s)].output;
+        const bool inputStage = stageFiles[f].stage == 0;
+        const OperatingPoint point = restPoint(block, inputStage ? 0.0 : input, networks[f].get());
+        if (!inputStage || stageFiles[f].channel == channel)
+            points[stageFiles[f].stage] = point;
+        input = inputStage ? input + 0.5 * point.output : point.output;
     }
     return points;
 }
@@ -176,13 +183,13 @@ std::vector<std::vector<std::pair<uint32_t, OperatingPoint>>> restPointsOfFile(V
     const std::vector<uint32_t> rates = internalRates();
     if (spec.stage < 3) {
         for (uint32_t g = 0; g < spec.steps; ++g) {
-            const GainStageNetworks networks = gainStageNetworks(blocks, spec.channel, g, models);
+            const GainStageNetworks networks = gainStageNetworks(blocks, g, models);
             for (uint32_t internal : rates)
                 record(g, internal, gainStagesAtRest(blocks, spec.channel, internal, g, networks)[size_t(spec.stage)]);
         }
         return points;
     }
-    const GainStageNetworks feeding = gainStageNetworks(blocks, spec.channel, toneOperatingGain, models);
+    const GainStageNetworks feeding = gainStageNetworks(blocks, toneOperatingGain, models);
     std::vector<double> toneInputs;
     for (uint32_t internal : rates)
         toneInputs.push_back(gainStagesAtRest(blocks, spec.channel, internal, toneOperatingGain, feeding)[2].output);
@@ -266,8 +273,12 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             for (Channel channel : {Channel::low, Channel::high}) {
                 ChainSettings settings{channel, job.gain, defaultToneStep, options.trainingRates[r], 1, 3};
                 ReferenceChain chain(job.valve, settings);
+                ValveBlocks frameBlocks(job.valve, rate);
+                std::array<Matrix, 4> shifts;
+                for (int s = 0; s < 3; ++s)
+                    shifts[size_t(s)] = frameShift(frameBlocks.stage(s, channel), job.gain, options.trainingRates[r], rate);
                 RegionCollector collector({channel == Channel::low ? &low0 : &high0, &second, &third, nullptr},
-                                          options.keepEvery);
+                                          shifts, options.keepEvery);
                 chain.setObserver(&collector);
                 for (float sample : signals[r])
                     chain.runStages(double(sample));
@@ -288,7 +299,8 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     const double gainStagesDone = elapsed();
 
     // Tone stage: treble moves only the output (G, H, K), so one set of networks serves the 15
-    // treble positions of each bass and voice setting.
+    // treble positions of each bass and voice setting. Its visited points stay in their runs'
+    // frames: moved into the training rate's, its networks came out worse at full treble.
     struct ToneJob { Valve valve; uint32_t bass, voice; };
     std::vector<ToneJob> toneJobs;
     if (wanted(4))

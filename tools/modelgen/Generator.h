@@ -16,7 +16,9 @@ struct GeneratorOptions
     // Rates of the reference runs that find the visited region: the networks serve every rate,
     // and the port equation moves a little with it.
     std::vector<uint32_t> trainingRates{48000, 192000};
-    uint32_t trainingRate = 96000;    // rate of the equation behind the points moved off the runs
+    // The rate whose map the gain stages' networks learn (their visited points are moved into its
+    // frame) and of the equation behind the points moved off the runs.
+    uint32_t trainingRate = 96000;
     double signalSeconds = 0.06;      // length of each training signal
     uint32_t keepEvery = 4;           // visited samples kept for training: one in this many
     StepTrainingOptions gainStages;   // stages 0 and 2 (projected files)
