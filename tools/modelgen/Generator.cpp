@@ -31,12 +31,14 @@ GeneratorOptions::GeneratorOptions()
     // volt of the first one's input: it takes more and larger networks than the other stages.
     secondStage = gainStages;
     secondStage.boxes = 24;
-    secondStage.network.hiddenNeurons = 16;
-    // The tone stage's settings with bass and treble at 0 need the second stage's larger networks at
-    // high gain; more boxes bought nothing more there.
+    // Its errors pass through two more clipping stages: 24 hidden neurons against 16 halve the worst
+    // error at full gain for about 6 % more cost per sample.
+    secondStage.network.hiddenNeurons = 24;
+    // The tone stage's settings with bass and treble at 0 need larger networks than the input stage
+    // at high gain; more boxes bought nothing more there.
     toneStage = gainStages;
     toneStage.projected = false;
-    toneStage.network.hiddenNeurons = secondStage.network.hiddenNeurons;
+    toneStage.network.hiddenNeurons = 16;
 }
 
 GeneratorOptions GeneratorOptions::quick()
