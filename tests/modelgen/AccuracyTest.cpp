@@ -3,27 +3,35 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 #include "Accuracy.h"
+#include "ParallelFor.h"
 
 using namespace modelgen;
 
 namespace
 {
-// The build's generated model data against the Newton reference on 0.1 s signals at the host
-// rate: both valves and channels, gains 0, 8 and 16, the middle tone setting, a quiet and a
-// full-level sweep and a plucked note. Returns each case's signal-to-error ratio.
+// The build's generated model data against the Newton reference: every case of the generator's
+// accuracy table without oversampling (both valves and channels, gains 0, 8 and 16, bass and
+// treble at 0, 7 and 14, sweeps at three levels and a plucked note, as long as the table's).
+// Returns each case's signal-to-error ratio.
 std::vector<double> generatedDataSer()
 {
     const std::string folder = VELMORANT_MODEL_DATA_DIR;
+    std::vector<AccuracyCase> cases;
+    for (const AccuracyCase& c : standardCases(0.25, 48000))
+        if (c.settings.factor == 1)
+            cases.push_back(c);
+    std::vector<AccuracyResult> results(cases.size());
+    parallelFor(cases.size(), std::max(1u, std::thread::hardware_concurrency()),
+                [&](size_t k) { results[k] = compareChains(folder, cases[k]); });
     std::vector<double> ser;
-    for (const AccuracyCase& c : standardCases(0.1, 48000)) {
-        if (c.settings.toneStep != 224 || c.settings.factor != 1 || c.signalName == "sweep -10 dB")
-            continue;
-        const AccuracyResult result = compareChains(folder, c);
-        EXPECT_TRUE(result.error.empty()) << result.error;
-        ser.push_back(result.serDb);
-        ::testing::Test::RecordProperty(describe(c), std::to_string(result.serDb));
+    for (size_t k = 0; k < cases.size(); ++k) {
+        EXPECT_TRUE(results[k].error.empty()) << results[k].error;
+        EXPECT_GE(results[k].serDb, 30.0) << describe(cases[k]);
+        ser.push_back(results[k].serDb);
+        ::testing::Test::RecordProperty(describe(cases[k]), std::to_string(results[k].serDb));
     }
     return ser;
 }
@@ -34,20 +42,18 @@ bool haveGeneratedData()
 }
 } // namespace
 
-// Every case must keep 30 dB; the mean guards what the networks reach today on this subset (about
-// 31.4 dB worst, 42 dB mean), well above where plain RPROP training left them (1 dB worst, 16 dB
-// mean over the full table).
+// Every case must keep 30 dB; the mean guards what the networks reach today on these cases (about
+// 31 dB worst, 44 dB mean), well above where plain RPROP training left them (1 dB worst, 16 dB mean).
 TEST(GeneratedModelData, NetworkChainStaysWithin30DbOfTheReference)
 {
     if (!haveGeneratedData())
         GTEST_SKIP() << "no generated model data at " << VELMORANT_MODEL_DATA_DIR;
     const std::vector<double> ser = generatedDataSer();
-    ASSERT_FALSE(ser.empty());
+    ASSERT_EQ(ser.size(), 144u);
     double mean = 0.0;
     for (double value : ser)
         mean += value / double(ser.size());
-    EXPECT_GE(*std::min_element(ser.begin(), ser.end()), 30.0);
-    EXPECT_GE(mean, 41.0);
+    EXPECT_GE(mean, 43.0);
 }
 
 // A chain prepared at any setting starts at rest: fed silence it stays nearly silent while its
