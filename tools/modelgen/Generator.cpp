@@ -31,16 +31,17 @@ GeneratorOptions::GeneratorOptions()
     // volt of the first one's input: it takes more and larger networks than the other stages.
     secondStage = gainStages;
     secondStage.boxes = 24;
-    // Its errors pass through two more clipping stages: 24 hidden neurons against 16 halve the worst
-    // error at full gain for about 6 % more cost per sample.
+    // Its errors pass through two more clipping stages: 24 hidden neurons against 16 take about 4 dB
+    // off the chain's worst error at full gain for about 6 % more cost per sample.
     secondStage.network.hiddenNeurons = 24;
     // The tone stage's settings with bass and treble at 0 need larger networks than the input stage
     // at high gain; more boxes bought nothing more there.
     toneStage = gainStages;
     toneStage.projected = false;
     toneStage.network.hiddenNeurons = 16;
-    // Twice the points: at full gain with bass and treble at 0 the stage's networks follow their
-    // input from the earlier stages' networks closer.
+    // Twice the points: the chain's mean error falls, and with these seeds no case at bass and treble
+    // 0 near full gain stays below 30 dB. That worst case is a matter of the draw: other seeds leave
+    // a burst at the first loud swing from rest there.
     toneStage.trainingPoints = 12000;
     toneStage.pointsPerBox = 1600;
 }
