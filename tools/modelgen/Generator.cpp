@@ -10,6 +10,7 @@
 #include "ModelFileAssembly.h"
 #include "OperatingPoint.h"
 #include "ParallelFor.h"
+#include "Progress.h"
 #include "Random.h"
 #include "ReferenceChain.h"
 #include "StepNetworks.h"
@@ -116,10 +117,16 @@ private:
     uint64_t sample = 0;
 };
 
-uint64_t stepSeed(Valve valve, size_t file, uint32_t step)
+uint64_t stepSeed(uint64_t seed, Valve valve, size_t file, uint32_t step)
 {
-    return Random::seedOf(0x5eed, uint64_t(valve) + 1, file + 1, step + 1);
+    return Random::seedOf(seed, uint64_t(valve) + 1, file + 1, step + 1);
 }
+
+// Rough cost of the jobs against a gain-stage job (one valve and gain step: eight reference runs
+// and four steps trained), for the progress's estimate of the time left.
+constexpr double toneInputJobWork = 0.05;
+constexpr double toneJobWork = 0.15;
+constexpr double fileJobWork = 0.02;
 
 using FileModels = std::array<std::vector<StepModel>, 5>;  // per file, per pot step
 
@@ -263,6 +270,32 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
                     for (size_t r = 0; r < options.trainingRates.size(); ++r)
                         toneInputJobs.push_back({valve, channel, g, r});
     std::vector<std::vector<double>> toneInputs(toneInputJobs.size());
+    struct ToneJob { Valve valve; uint32_t bass, voice; };
+    std::vector<ToneJob> toneJobs;
+    if (wanted(4))
+        for (Valve valve : valves)
+            for (uint32_t bass = 0; bass < 15; ++bass)
+                for (uint32_t voice = 0; voice < 2; ++voice)
+                    toneJobs.push_back({valve, bass, voice});
+
+    Progress progress(double(gainJobs.size()) + toneInputJobWork * double(toneInputJobs.size()) +
+                          toneJobWork * double(toneJobs.size()) + fileJobWork * double(valves.size() * files.size()),
+                      valves.size() * files.size(), options.progress);
+    // A file is finished when its last step is trained: count the jobs each one still waits for.
+    std::map<std::pair<Valve, size_t>, size_t> jobsLeft;
+    for (Valve valve : valves)
+        for (size_t f : files)
+            jobsLeft[{valve, f}] = f == 4 ? toneJobs.size() / valves.size() : gainSteps;
+    std::mutex jobsLeftLock;
+    const auto jobFinished = [&](Valve valve, size_t file) {
+        bool last = false;
+        {
+            const std::lock_guard<std::mutex> guard(jobsLeftLock);
+            last = --jobsLeft[{valve, file}] == 0;
+        }
+        if (last)
+            progress.fileFinished(modelFileName(valve, stageFiles[file]));
+    };
 
     parallelFor(gainJobs.size() + toneInputJobs.size(), options.threads, [&](size_t k) {
         if (k >= gainJobs.size()) {
@@ -272,6 +305,7 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             std::vector<double>& out = toneInputs[k - gainJobs.size()];
             for (float sample : signals[job.rate])
                 out.push_back(chain.runStages(double(sample)));
+            progress.workDone(toneInputJobWork);
             return;
         }
         const GainJob& job = gainJobs[k];
@@ -299,8 +333,12 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             block.setSampleRate(rate);
             block.setStep(job.gain);
             const StepTrainingOptions& stepOptions = stageFiles[f].stage == 1 ? options.secondStage : options.gainStages;
-            models.at(job.valve)[f][job.gain] = trainStep(*regions[f], block, stepOptions, stepSeed(job.valve, f, job.gain));
+            models.at(job.valve)[f][job.gain] = trainStep(*regions[f], block, stepOptions, stepSeed(options.seed, job.valve, f, job.gain));
         }
+        progress.workDone(1.0);
+        for (size_t f = 0; f < 4; ++f)
+            if (wanted(f))
+                jobFinished(job.valve, f);
     });
 
     const double gainStagesDone = elapsed();
@@ -308,13 +346,6 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     // Tone stage: treble moves only the output (G, H, K), so one set of networks serves the 15
     // treble positions of each bass and voice setting. Its visited points stay in their runs'
     // frames: moved into the training rate's, its networks came out worse at full treble.
-    struct ToneJob { Valve valve; uint32_t bass, voice; };
-    std::vector<ToneJob> toneJobs;
-    if (wanted(4))
-        for (Valve valve : valves)
-            for (uint32_t bass = 0; bass < 15; ++bass)
-                for (uint32_t voice = 0; voice < 2; ++voice)
-                    toneJobs.push_back({valve, bass, voice});
     parallelFor(toneJobs.size(), options.threads, [&](size_t k) {
         const ToneJob& job = toneJobs[k];
         const uint32_t step = (7 * 15 + job.bass) * 2 + job.voice;
@@ -339,9 +370,11 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
         }
         block.setSampleRate(rate);
         block.setStep(step);
-        const StepModel model = trainStep(region, block, options.toneStage, stepSeed(job.valve, 4, step));
+        const StepModel model = trainStep(region, block, options.toneStage, stepSeed(options.seed, job.valve, 4, step));
         for (uint32_t treble = 0; treble < 15; ++treble)
             models.at(job.valve)[4][(treble * 15 + job.bass) * 2 + job.voice] = model;
+        progress.workDone(toneJobWork);
+        jobFinished(job.valve, 4);
     });
 
     const double toneStageDone = elapsed();
@@ -364,6 +397,7 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
         const SSParamsVecAutomation& block = blocks.stage(spec.stage, spec.channel);
         writeModelFile(folder + "/" + modelFileName(job.valve, spec), spec.projected, block.nV, block.nI,
                        models.at(job.valve)[job.file], keys, errors[k]);
+        progress.workDone(fileJobWork);
     });
 
     char timing[160];

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,11 @@ namespace modelgen
 struct GeneratorOptions
 {
     unsigned threads = 2;
+    // Seeds every network's starting weights and training points; the build uses the default.
+    uint64_t seed = defaultSeed;
+    static constexpr uint64_t defaultSeed = 0x5eed;
+    // Where the progress lines go (one per finished stage file); null for none.
+    std::FILE* progress = nullptr;
     // Rates of the reference runs that find the visited region: the networks serve every rate,
     // and the port equation moves a little with it.
     std::vector<uint32_t> trainingRates{48000, 192000};

@@ -1,8 +1,11 @@
 // velmorant-modelgen: generates the plug-in's model data files from the circuit blocks and the
 // triode model, and measures how close the networks come to the Newton reference chain.
 //
-//   velmorant-modelgen generate FOLDER [--threads N] [--quick] [--valve eh|rsd] [--file K]...
+//   velmorant-modelgen generate FOLDER [--threads N] [--seed N] [--log FILE] [--quick] [--valve eh|rsd] [--file K]...
 //   velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--rate HZ] [--valve eh|rsd]
+//
+// Progress goes to standard error; the model-file writer's trace lines and the summary go to
+// standard output, or to the --log file.
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +20,7 @@
 #include "Accuracy.h"
 #include "Generator.h"
 #include "ParallelFor.h"
+#include "Progress.h"
 
 using namespace modelgen;
 
@@ -25,14 +29,16 @@ namespace
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: velmorant-modelgen generate FOLDER [--threads N] [--quick] [--valve eh|rsd] [--file K]...\n"
+                 "usage: velmorant-modelgen generate FOLDER [--threads N] [--seed N] [--log FILE] [--quick]\n"
+                 "                                          [--valve eh|rsd] [--file K]...\n"
                  "       velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--rate HZ] [--valve eh|rsd]\n");
     return 2;
 }
 
 struct Arguments
 {
-    std::string command, folder;
+    std::string command, folder, log;
+    uint64_t seed = GeneratorOptions::defaultSeed;
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     bool quick = false;
     std::vector<Valve> valves;
@@ -52,6 +58,13 @@ bool parse(int argc, char** argv, Arguments& args)
         const bool hasValue = k + 1 < argc;
         if (option == "--quick")
             args.quick = true;
+        else if (option == "--seed" && hasValue) {
+            char* end = nullptr;
+            args.seed = std::strtoull(argv[++k], &end, 0);
+            if (end == argv[k] || *end != '\0')
+                return false;
+        } else if (option == "--log" && hasValue)
+            args.log = argv[++k];
         else if (option == "--threads" && hasValue)
             args.threads = unsigned(std::max(1, std::atoi(argv[++k])));
         else if (option == "--valve" && hasValue) {
@@ -83,8 +96,14 @@ int generate(const Arguments& args)
 {
     std::error_code ec;
     std::filesystem::create_directories(args.folder, ec);
+    if (!args.log.empty() && std::freopen(args.log.c_str(), "w", stdout) == nullptr) {
+        std::fprintf(stderr, "velmorant-modelgen: cannot write the log %s\n", args.log.c_str());
+        return 1;
+    }
     GeneratorOptions options = args.quick ? GeneratorOptions::quick() : GeneratorOptions();
     options.threads = args.threads;
+    options.seed = args.seed;
+    options.progress = stderr;
     Generator generator(options);
     const auto start = std::chrono::steady_clock::now();
     std::string error;
@@ -95,7 +114,9 @@ int generate(const Arguments& args)
         std::fprintf(stderr, "velmorant-modelgen: %s\n", error.c_str());
         return 1;
     }
-    std::printf("model data written to %s in %.1f s on %u threads\n", args.folder.c_str(), seconds, args.threads);
+    for (std::FILE* out : {stdout, stderr})
+        std::fprintf(out, "model data written to %s in %s on %u threads (seed %llu)\n", args.folder.c_str(),
+                     durationText(seconds).c_str(), args.threads, static_cast<unsigned long long>(args.seed));
     return 0;
 }
 
