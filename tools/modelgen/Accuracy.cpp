@@ -1,5 +1,6 @@
 #include "Accuracy.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -69,16 +70,47 @@ AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c)
         chain.processOversampled(network.data(), uint32_t(network.size()));
     result.networkNsPerSample = nanosecondsPerSample(std::chrono::steady_clock::now() - start, network.size());
 
+    result.serDb = signalToErrorDb(reference.data(), network.data(), reference.size());
+    windowedSignalToError(reference, network, s.baseRate, result.worstWindowDb, result.meanWindowDb);
+    return result;
+}
+
+double signalToErrorDb(const float* reference, const float* test, size_t count)
+{
     double signalEnergy = 0.0, errorEnergy = 0.0;
-    for (size_t n = 0; n < reference.size(); ++n) {
+    for (size_t n = 0; n < count; ++n) {
         signalEnergy += double(reference[n]) * double(reference[n]);
-        const double e = double(reference[n]) - double(network[n]);
+        const double e = double(reference[n]) - double(test[n]);
         errorEnergy += e * e;
     }
-    result.serDb = errorEnergy > 0.0 ? 10.0 * std::log10(signalEnergy / errorEnergy) : 300.0;
-    if (!std::isfinite(result.serDb))
-        result.serDb = -300.0;
-    return result;
+    const double ratio = errorEnergy > 0.0 ? 10.0 * std::log10(signalEnergy / errorEnergy) : 300.0;
+    return std::isfinite(ratio) ? ratio : -300.0;
+}
+
+void windowedSignalToError(const std::vector<float>& reference, const std::vector<float>& test, uint32_t rate,
+                           double& worstDb, double& meanDb)
+{
+    constexpr double windowSeconds = 0.01;
+    constexpr double audibleShare = 1e-3;  // -60 dB
+    const size_t window = std::max<size_t>(1, size_t(windowSeconds * double(rate)));
+    double peak = 0.0;
+    for (float sample : reference)
+        peak = std::max(peak, std::fabs(double(sample)));
+    worstDb = 300.0;
+    meanDb = 0.0;
+    size_t counted = 0;
+    for (size_t start = 0; start + window <= reference.size(); start += window) {
+        double windowPeak = 0.0;
+        for (size_t n = start; n < start + window; ++n)
+            windowPeak = std::max(windowPeak, std::fabs(double(reference[n])));
+        if (windowPeak <= audibleShare * peak)
+            continue;
+        const double ratio = signalToErrorDb(&reference[start], &test[start], window);
+        worstDb = std::min(worstDb, ratio);
+        meanDb += ratio;
+        ++counted;
+    }
+    meanDb = counted > 0 ? meanDb / double(counted) : 300.0;
 }
 
 std::vector<AccuracyCase> standardCases(double seconds, uint32_t baseRate)

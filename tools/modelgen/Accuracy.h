@@ -22,6 +22,10 @@ struct AccuracyCase
 struct AccuracyResult
 {
     double serDb = 0.0;           // signal-to-error ratio of the network chain's output
+    // The same in 10 ms windows where the reference is above -60 dB of its peak: a click or a
+    // burst that the whole signal's ratio averages away shows in the worst window.
+    double worstWindowDb = 0.0;
+    double meanWindowDb = 0.0;
     double referenceNsPerSample = 0.0;
     double networkNsPerSample = 0.0;
     std::string error;            // non-empty when the network chain could not be set up
@@ -34,6 +38,14 @@ constexpr float accuracyInputGain = 1.5f;
 // prepares it at the settings' rate and factor. Returns "" or the reason it failed.
 std::string setUpNetworkChain(const std::string& folder, Valve valve, const ChainSettings& settings,
                               ValveBlocks& blocks, PreampChannel& chain);
+
+// Signal-to-error ratio in dB of a test output against its reference (300 when they are equal).
+double signalToErrorDb(const float* reference, const float* test, size_t count);
+
+// The worst and the mean signal-to-error ratio of the 10 ms windows in which the reference
+// reaches -60 dB of its peak.
+void windowedSignalToError(const std::vector<float>& reference, const std::vector<float>& test, uint32_t rate,
+                           double& worstDb, double& meanDb);
 
 // Runs both chains on the case's signal and compares their outputs.
 AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c);

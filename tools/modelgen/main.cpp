@@ -129,7 +129,8 @@ int accuracy(const Arguments& args)
     std::vector<AccuracyResult> results(cases.size());
     parallelFor(cases.size(), args.threads, [&](size_t k) { results[k] = compareChains(args.folder, cases[k]); });
 
-    double worst = 1e9, sum = 0.0;
+    double worst = 1e9, sum = 0.0, worstWindow = 1e9;
+    size_t atTarget = 0;
     double referenceCost[2] = {0, 0}, networkCost[2] = {0, 0};
     size_t counted[2] = {0, 0};
     for (size_t k = 0; k < cases.size(); ++k) {
@@ -137,15 +138,19 @@ int accuracy(const Arguments& args)
             std::fprintf(stderr, "velmorant-modelgen: %s\n", results[k].error.c_str());
             return 1;
         }
-        std::printf("%s  SER %6.1f dB\n", describe(cases[k]).c_str(), results[k].serDb);
+        std::printf("%s  SER %6.1f dB  10 ms windows worst %6.1f dB mean %6.1f dB\n", describe(cases[k]).c_str(),
+                    results[k].serDb, results[k].worstWindowDb, results[k].meanWindowDb);
         worst = std::min(worst, results[k].serDb);
+        worstWindow = std::min(worstWindow, results[k].worstWindowDb);
         sum += results[k].serDb;
+        atTarget += results[k].serDb >= 40.0 ? 1 : 0;
         const size_t f = cases[k].settings.factor == 1 ? 0 : 1;
         referenceCost[f] += results[k].referenceNsPerSample;
         networkCost[f] += results[k].networkNsPerSample;
         ++counted[f];
     }
-    std::printf("cases %zu, worst SER %.1f dB, mean %.1f dB\n", cases.size(), worst, sum / double(cases.size()));
+    std::printf("cases %zu, worst SER %.1f dB, mean %.1f dB, %zu at 40 dB or more, worst 10 ms window %.1f dB\n",
+                cases.size(), worst, sum / double(cases.size()), atTarget, worstWindow);
     for (size_t f = 0; f < 2; ++f)
         if (counted[f] > 0)
             std::printf("factor %s: reference %.0f ns/sample, networks %.0f ns/sample, ratio %.1f\n",
