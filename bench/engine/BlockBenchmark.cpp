@@ -31,8 +31,12 @@ void perSample(benchmark::State& state)
             block->updateState(u, i, x, xNew);
             block->computeOutput(u, xNew, i, y);
         } else {
-            block->SSParamsVec::updateState(u, i, x, xNew);
-            block->SSParamsVec::computeOutput(u, xNew, i, y);
+            gmm::mult(block->A, x, xNew);
+            gmm::mult_add(block->B, u, xNew);
+            gmm::mult_add(block->C, i, xNew);
+            gmm::mult(block->G, xNew, y);
+            gmm::mult_add(block->H, u, y);
+            gmm::mult_add(block->K, i, y);
         }
         x.swap(xNew);
         benchmark::DoNotOptimize(y.data());

@@ -2,10 +2,26 @@
 
 #include "CircuitMath.h"
 
-InputStageBlock::InputStageBlock(double sampleRate, uint32_t steps, uint32_t paramIndices, double seriesInput,
-                                 double groundInput)
-    : SSParamsVecAutomation(2, 2, 4, 4, steps, paramIndices, 1, sampleRate), R101(seriesInput), R102(groundInput)
+InputStageBlock::InputStageBlock(double sampleRate, uint32_t steps, uint32_t paramIndices)
+    : SSParamsVecAutomation(2, 2, 4, 4, steps, paramIndices, 1, sampleRate)
 {
+}
+
+void InputStageBlock::setComponentValues(double seriesInput, double groundInput)
+{
+    R101 = seriesInput;
+    R102 = groundInput;
+    R103 = 68e3;
+    R104 = 1.5e3;
+    C101 = 2.2e-6;
+    R105 = 100e3;
+    C102 = 33e-9;
+    R106 = 220e3;
+    R107 = 68e3;
+    R108 = 2.7e3;
+    R109 = 100e3;
+    R110 = 4e6;
+    setGainPotLegs(50e3, 50e3);
 }
 
 void InputStageBlock::setGainPotLegs(double upper, double lower)

@@ -24,15 +24,15 @@ public:
     void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) override;
 
 protected:
-    InputStageBlock(double sampleRate, uint32_t steps, uint32_t paramIndices, double seriesInput,
-                    double groundInput);
+    InputStageBlock(double sampleRate, uint32_t steps, uint32_t paramIndices);
 
+    // Every component at its value in the circuit, both pot legs at 50 kOhm, with the input divider
+    // of the variant.
+    void setComponentValues(double seriesInput, double groundInput);
     void setGainPotLegs(double upper, double lower);
     // 0: supply; 1: RV101A; 2: RV101B; 3: constructor constant.
     double* automationSlot(uint32_t k);
 
-    double R101, R102;
-    double R103 = 68e3, R104 = 1.5e3, C101 = 2.2e-6, R105 = 100e3, C102 = 33e-9, R106 = 220e3;
-    double R107 = 68e3, R108 = 2.7e3, R109 = 100e3, R110 = 4e6;
-    double RV101A = 50e3, RV101B = 50e3;
+    double R101, R102, R103, R104, C101, R105, C102, R106, R107, R108, R109, R110;
+    double RV101A, RV101B;
 };

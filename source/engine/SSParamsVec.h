@@ -11,6 +11,10 @@
 //   x' = A x + B u + C i   (next state)
 //   y  = G x + H u + K i   (output voltage)
 // The currents i depend nonlinearly on p; the caller supplies them.
+//
+// The virtual operations keep one fixed order, two reserved slots included, so that every block
+// lays out its table alike. Apart from setSampleRate they do nothing here: each block evaluates
+// only its own structurally non-zero entries.
 class SSParamsVec
 {
 public:
@@ -23,25 +27,26 @@ public:
     SSParamsVec(const SSParamsVec&) = default;
     SSParamsVec& operator=(const SSParamsVec&) = default;
 
-    // Stores the sample rate and recomputes the matrices. A rate that is not a positive finite
-    // number is ignored: the block keeps its previous rate and matrices.
-    virtual void setSampleRate(double sampleRate);
+    // Stores the sample rate and recomputes the matrices.
+    virtual void setSampleRate(double sampleRate) = 0;
     // Recomputes all nine matrices from the component values, the pot legs and the sample rate.
-    virtual void updateMatrices() = 0;
+    virtual void updateMatrices() {}
 
     // The triode model's port currents i (nI) at the port voltages p (nV).
-    virtual void nonlinearCurrents(const Vector& p, Vector& i) = 0;
+    virtual void nonlinearCurrents(const Vector& /*p*/, Vector& /*i*/) {}
     // di/dp (nI x nV); writes only each triode's 2 x 2 diagonal block.
-    virtual void nonlinearJacobian(const Vector& p, Matrix& J) = 0;
+    virtual void nonlinearJacobian(const Vector& /*p*/, Matrix& /*J*/) {}
+
+    // Never called; they hold their places in the table.
+    virtual void reserved1() {}
+    virtual void reserved2() {}
 
     // p = D x + E u
-    virtual void predictPortVoltages(const Vector& u, const Vector& x, Vector& p);
+    virtual void predictPortVoltages(const Vector& /*u*/, const Vector& /*x*/, Vector& /*p*/) {}
     // xNew = A x + B u + C i
-    virtual void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew);
+    virtual void updateState(const Vector& /*u*/, const Vector& /*i*/, const Vector& /*x*/, Vector& /*xNew*/) {}
     // y = G x + H u + K i
-    virtual void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y);
-
-    double sampleRate() const { return fs; }
+    virtual void computeOutput(const Vector& /*u*/, const Vector& /*x*/, const Vector& /*i*/, Vector& /*y*/) {}
 
     uint32_t N;     // states
     uint32_t nIn;   // inputs
@@ -50,9 +55,4 @@ public:
     uint32_t nOut;  // outputs, always 1
 
     Matrix A, B, C, D, E, F, G, H, K;
-
-protected:
-    static bool isUsableSampleRate(double sampleRate);
-
-    double fs = 44100.0;
 };

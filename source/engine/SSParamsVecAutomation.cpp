@@ -1,5 +1,7 @@
 #include "SSParamsVecAutomation.h"
 
+#include <cmath>
+
 SSParamsVecAutomation::SSParamsVecAutomation(uint32_t stateCount, uint32_t inputCount, uint32_t portVoltageCount,
                                              uint32_t portCurrentCount, uint32_t steps, uint32_t paramIndices,
                                              uint32_t constantInputs, double sampleRate)
@@ -11,6 +13,19 @@ SSParamsVecAutomation::SSParamsVecAutomation(uint32_t stateCount, uint32_t input
         fs = sampleRate;
 }
 
+bool SSParamsVecAutomation::isUsableSampleRate(double sampleRate)
+{
+    return std::isfinite(sampleRate) && sampleRate > 0.0;
+}
+
+void SSParamsVecAutomation::setSampleRate(double sampleRate)
+{
+    if (!isUsableSampleRate(sampleRate))
+        return;
+    fs = sampleRate;
+    updateMatrices();
+}
+
 void SSParamsVecAutomation::setStep(uint32_t /*step*/) {}
 
 double SSParamsVecAutomation::getParam(uint32_t /*k*/)
@@ -19,6 +34,11 @@ double SSParamsVecAutomation::getParam(uint32_t /*k*/)
 }
 
 void SSParamsVecAutomation::setParam(uint32_t /*k*/, const double& /*value*/) {}
+
+std::unique_ptr<SSParamsVecAutomation> SSParamsVecAutomation::clone() const
+{
+    return nullptr;
+}
 
 void SSParamsVecAutomation::copyModelFrom(const SSParamsVecAutomation& source)
 {

@@ -23,14 +23,20 @@ public:
                           uint32_t portCurrentCount, uint32_t steps, uint32_t paramIndices,
                           uint32_t constantInputs, double sampleRate);
 
+    // A rate that is not a positive finite number is ignored: the block keeps its previous rate
+    // and matrices (every capacitor's companion term divides by the rate).
+    void setSampleRate(double sampleRate) override;
+
     // Records the step, sets the control-moved components from it, recomputes the matrices.
     virtual void setStep(uint32_t step);
     virtual double getParam(uint32_t k);
     // Sets the value at index k without recomputing the matrices.
     virtual void setParam(uint32_t k, const double& value);
     // A new plain block of the same class with this block's matrices, constants and (shared)
-    // triode model; its components keep their defaults.
-    virtual std::unique_ptr<SSParamsVecAutomation> clone() const = 0;
+    // triode model; its components keep their defaults. Null here: each block makes its own.
+    virtual std::unique_ptr<SSParamsVecAutomation> clone() const;
+
+    double sampleRate() const { return fs; }
 
     uint32_t stepCount;           // steps that setStep accepts
     uint32_t paramIndexCount;     // indices of getParam/setParam
@@ -42,6 +48,8 @@ public:
     std::shared_ptr<Triode> triode;
 
 protected:
+    static bool isUsableSampleRate(double sampleRate);
+
     // A new plain Block built with the source's rate and counts, then given the source's model.
     template <class Block>
     static std::unique_ptr<SSParamsVecAutomation> clonePlain(const Block& source)
@@ -70,4 +78,6 @@ protected:
 
     // Element 0: the automation constructor's constant; from firstConstantInput on: the constant inputs.
     Vector constants;
+
+    double fs = 44100.0;
 };

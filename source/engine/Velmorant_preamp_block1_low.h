@@ -9,6 +9,9 @@ class Velmorant_preamp_block1_low : public InputStageBlock
 public:
     Velmorant_preamp_block1_low(double sampleRate, uint32_t steps, uint32_t paramIndices);
 
+    // Every component back to its value in the circuit, both pot legs at 50 kOhm.
+    void setComponentValues();
+
     std::unique_ptr<SSParamsVecAutomation> clone() const override;
 };
 

@@ -5,7 +5,24 @@
 Velmorant_preamp_block2::Velmorant_preamp_block2(double sampleRate, uint32_t steps, uint32_t paramIndices)
     : SSParamsVecAutomation(1, 3, 4, 4, steps, paramIndices, 2, sampleRate)
 {
+    setComponentValues();
     updateMatrices();
+}
+
+void Velmorant_preamp_block2::setComponentValues()
+{
+    R201 = 220e3;
+    R202 = 100e3;
+    C201 = 4.7e-9;
+    R203 = 2.7e3;
+    R204 = 68e3;
+    R205 = 220e3;
+    R206 = 68e3;
+    R207 = 2.7e3;
+    R208 = 100e3;
+    R209 = 100e3;
+    R210 = 4e6;
+    setGainPotLegs(50e3, 50e3);
 }
 
 std::unique_ptr<SSParamsVecAutomation> Velmorant_preamp_block2::clone() const

@@ -18,6 +18,9 @@ public:
 
     Velmorant_preamp_block2(double sampleRate, uint32_t steps, uint32_t paramIndices);
 
+    // Every component back to its value in the circuit, all four pot legs at 50 kOhm.
+    void setComponentValues();
+
     void updateMatrices() override;
     void nonlinearCurrents(const Vector& p, Vector& i) override;
     void nonlinearJacobian(const Vector& p, Matrix& J) override;
@@ -31,9 +34,8 @@ protected:
     // 0: supply 1; 1: supply 2; 2: RV202A; 3: RV202B; 4: constructor constant.
     double* automationSlot(uint32_t k);
 
-    double R201 = 220e3, R202 = 100e3, C201 = 4.7e-9, R203 = 2.7e3, R204 = 68e3, R205 = 220e3;
-    double R206 = 68e3, R207 = 2.7e3, R208 = 100e3, R209 = 100e3, R210 = 4e6;
-    double RV201A = 50e3, RV201B = 50e3, RV202A = 50e3, RV202B = 50e3;
+    double R201, R202, C201, R203, R204, R205, R206, R207, R208, R209, R210;
+    double RV201A, RV201B, RV202A, RV202B;
 };
 
 template <class TriodeModel, int Variant>

@@ -5,7 +5,26 @@
 Velmorant_preamp_block3::Velmorant_preamp_block3(double sampleRate, uint32_t steps, uint32_t paramIndices)
     : SSParamsVecAutomation(2, 2, 4, 4, steps, paramIndices, 1, sampleRate)
 {
+    setComponentValues();
     updateMatrices();
+}
+
+void Velmorant_preamp_block3::setComponentValues()
+{
+    R301 = 68e3;
+    R302 = 2.7e3;
+    C301 = 22e-9;
+    R303 = 470e3;
+    R304 = 100e3;
+    R305 = 68e3;
+    R306 = 3.3e3;
+    R307 = 100e3;
+    R308 = 220e3;
+    R309 = 100e3;
+    R310 = 1.5e3;
+    C302 = 1.33e-7;
+    R311 = 68e3;
+    setGainPotLegs(50e3, 50e3);
 }
 
 std::unique_ptr<SSParamsVecAutomation> Velmorant_preamp_block3::clone() const

@@ -18,6 +18,9 @@ public:
 
     Velmorant_preamp_block3(double sampleRate, uint32_t steps, uint32_t paramIndices);
 
+    // Every component back to its value in the circuit, both pot legs at 50 kOhm.
+    void setComponentValues();
+
     void updateMatrices() override;
     void nonlinearCurrents(const Vector& v, Vector& i) override;
     void nonlinearJacobian(const Vector& v, Matrix& J) override;
@@ -31,10 +34,8 @@ protected:
     // 0: supply; 1: RV301A; 2: RV301B; 3: constructor constant.
     double* automationSlot(uint32_t k);
 
-    double R301 = 68e3, R302 = 2.7e3, C301 = 22e-9, R303 = 470e3, R304 = 100e3, R305 = 68e3;
-    double R306 = 3.3e3, R307 = 100e3, R308 = 220e3, R309 = 100e3, R310 = 1.5e3, C302 = 1.33e-7;
-    double R311 = 68e3;
-    double RV301A = 50e3, RV301B = 50e3;
+    double R301, R302, C301, R303, R304, R305, R306, R307, R308, R309, R310, C302, R311;
+    double RV301A, RV301B;
 };
 
 template <class TriodeModel, int Variant>

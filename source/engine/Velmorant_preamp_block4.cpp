@@ -69,7 +69,24 @@ constexpr std::array<Capacitor, 4> capacitors{{
 Velmorant_preamp_block4::Velmorant_preamp_block4(double sampleRate, uint32_t steps, uint32_t paramIndices)
     : SSParamsVecAutomation(4, 2, 2, 2, steps, paramIndices, 1, sampleRate)
 {
+    setComponentValues();
     updateMatrices();
+}
+
+void Velmorant_preamp_block4::setComponentValues()
+{
+    R401 = 3.3e3;
+    R402 = 220e3;
+    C401 = 220e-12;
+    C402 = 100e-9;
+    C403 = 33e-9;
+    R403 = 68e3;
+    R404 = 1.5e3;
+    C404 = 470e-12;
+    RV401A = 110e3;
+    RV401B = 110e3;
+    RV402 = 220e3;
+    R405 = 4.7e6;
 }
 
 std::unique_ptr<SSParamsVecAutomation> Velmorant_preamp_block4::clone() const

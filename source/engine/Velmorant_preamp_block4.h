@@ -17,6 +17,10 @@ public:
 
     Velmorant_preamp_block4(double sampleRate, uint32_t steps, uint32_t paramIndices);
 
+    // Every component back to its value in the circuit: treble legs 110 kOhm each, bass 220 kOhm,
+    // voice 4.7 MOhm.
+    void setComponentValues();
+
     void updateMatrices() override;
     void nonlinearCurrents(const Vector& v, Vector& i) override;
     void nonlinearJacobian(const Vector& v, Matrix& J) override;
@@ -30,9 +34,8 @@ protected:
     // 0: supply; 1: RV401A; 2: RV401B; 3: RV402; 4: R405; 5: constructor constant.
     double* automationSlot(uint32_t k);
 
-    double R401 = 3.3e3, R402 = 220e3, C401 = 220e-12, C402 = 100e-9, C403 = 33e-9, R403 = 68e3;
-    double R404 = 1.5e3, C404 = 470e-12;
-    double RV401A = 110e3, RV401B = 110e3, RV402 = 220e3, R405 = 4.7e6;
+    double R401, R402, C401, C402, C403, R403, R404, C404;
+    double RV401A, RV401B, RV402, R405;
 };
 
 // Tone controls from one step: s = (treble * 15 + bass) * 2 + voice, 450 steps. A step outside

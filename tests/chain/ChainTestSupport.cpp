@@ -28,7 +28,16 @@ void TestBlock::updateMatrices()
 void TestBlock::updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew)
 {
     ++stateUpdates;
-    SSParamsVecAutomation::updateState(u, i, x, xNew);
+    gmm::mult(A, x, xNew);
+    gmm::mult_add(B, u, xNew);
+    gmm::mult_add(C, i, xNew);
+}
+
+void TestBlock::computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y)
+{
+    gmm::mult(G, x, y);
+    gmm::mult_add(H, u, y);
+    gmm::mult_add(K, i, y);
 }
 
 void TestBlock::setStep(uint32_t step)

@@ -22,7 +22,9 @@ public:
     void updateMatrices() override;
     void nonlinearCurrents(const Vector&, Vector&) override {}
     void nonlinearJacobian(const Vector&, Matrix&) override {}
+    // The full products: the test matrices have no structure to exploit.
     void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) override;
+    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) override;
     void setStep(uint32_t step) override;
     double getParam(uint32_t k) override;
     std::unique_ptr<SSParamsVecAutomation> clone() const override { return nullptr; }

@@ -57,6 +57,40 @@ TEST(BlockShape, DimensionsAndCounts)
     }
 }
 
+TEST(BlockShape, TheInterfaceAloneComputesNothing)
+{
+    // The interface's own operations: zero matrices of the given shapes, and per-sample operations
+    // that leave their outputs alone (the blocks compute; the interface only fixes the order).
+    SSParamsVecAutomation bare(2, 2, 4, 4, 17, 4, 1, 48000.0);
+    EXPECT_EQ(gmm::mat_nrows(bare.C), 2u);
+    EXPECT_EQ(gmm::mat_ncols(bare.C), 4u);
+    EXPECT_EQ(gmm::mat_nrows(bare.K), 1u);
+    bare.A(0, 0) = 2.0;
+    bare.setSampleRate(96000.0);
+    bare.setStep(3);
+    EXPECT_EQ(bare.sampleRate(), 96000.0);
+    EXPECT_EQ(bare.A(0, 0), 2.0);
+    EXPECT_EQ(bare.currentStep, 0u);
+    EXPECT_EQ(bare.getParam(0), 0.0);
+    EXPECT_EQ(bare.clone(), nullptr);
+
+    const std::vector<double> u{1.0, 2.0}, x{3.0, 4.0}, i{5.0, 6.0, 7.0, 8.0};
+    std::vector<double> p(4, -1.0), xNew(2, -1.0), y(1, -1.0), currents(4, -1.0);
+    Matrix J(4, 4);
+    bare.reserved1();
+    bare.reserved2();
+    bare.predictPortVoltages(u, x, p);
+    bare.updateState(u, i, x, xNew);
+    bare.computeOutput(u, x, i, y);
+    bare.nonlinearCurrents(p, currents);
+    bare.nonlinearJacobian(p, J);
+    EXPECT_EQ(p, std::vector<double>(4, -1.0));
+    EXPECT_EQ(xNew, std::vector<double>(2, -1.0));
+    EXPECT_EQ(y, std::vector<double>(1, -1.0));
+    EXPECT_EQ(currents, std::vector<double>(4, -1.0));
+    EXPECT_EQ(largestMagnitude(J), 0.0);
+}
+
 TEST(GainTaper, StepsZeroEightAndSixteen)
 {
     for (const PotIndices& pot : gainBlocks) {

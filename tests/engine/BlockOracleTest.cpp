@@ -119,3 +119,71 @@ TEST(BlockOracle, TopGainStepStaysFinite)
     third.setStep(16);
     EXPECT_EQ(third.E(0, 0), -1.0);
 }
+
+namespace {
+
+// Each block with one resistor and one capacitor changed, as a variant of the circuit would change
+// them before recomputing.
+constexpr double changedRate = 88200.0;
+
+struct InputHighChanged : Velmorant_preamp_block1_high {
+    InputHighChanged() : Velmorant_preamp_block1_high(changedRate, 17, 4) {}
+    void change() { R105 = 150e3; C102 = 47e-9; }
+};
+struct InputLowChanged : Velmorant_preamp_block1_low {
+    InputLowChanged() : Velmorant_preamp_block1_low(changedRate, 17, 4) {}
+    void change() { R102 = 100e3; C101 = 10e-6; }
+};
+struct SecondChanged : Velmorant_preamp_block2 {
+    SecondChanged() : Velmorant_preamp_block2(changedRate, 17, 5) {}
+    void change() { R205 = 330e3; C201 = 10e-9; }
+};
+struct ThirdChanged : Velmorant_preamp_block3 {
+    ThirdChanged() : Velmorant_preamp_block3(changedRate, 17, 4) {}
+    void change() { R303 = 330e3; C302 = 100e-9; }
+};
+struct ToneChanged : Velmorant_preamp_block4 {
+    ToneChanged() : Velmorant_preamp_block4(changedRate, 15, 6) {}
+    void change() { R403 = 100e3; C402 = 47e-9; }
+};
+
+// The same two parts changed in the parts table; the asserts make sure the right entries move.
+CircuitTable changedTable(CircuitTable table, size_t resistor, double oldOhms, double newOhms, size_t capacitor,
+                          double oldFarads, double newFarads)
+{
+    EXPECT_EQ(table.resistors[resistor].ohms, oldOhms);
+    EXPECT_EQ(table.capacitors[capacitor].farads, oldFarads);
+    table.resistors[resistor].ohms = newOhms;
+    table.capacitors[capacitor].farads = newFarads;
+    return table;
+}
+
+// Changed parts reach the matrices at the next recompute, and setComponentValues brings back the
+// circuit's own values.
+template <class Changed>
+void checkChangedComponents(const CircuitTable& original, const CircuitTable& changed, const std::string& label)
+{
+    Changed block;
+    block.change();
+    block.updateMatrices();
+    expectMatchesOracle(block, discretise(changed, changedRate), label + " changed");
+    block.setComponentValues();
+    block.updateMatrices();
+    expectMatchesOracle(block, discretise(original, changedRate), label + " restored");
+}
+
+}  // namespace
+
+TEST(BlockOracle, ChangedComponentsGiveTheChangedCircuit)
+{
+    const auto high = inputStageCircuit(true, 50e3, 50e3);
+    checkChangedComponents<InputHighChanged>(high, changedTable(high, 4, 100e3, 150e3, 1, 33e-9, 47e-9), "1H");
+    const auto low = inputStageCircuit(false, 50e3, 50e3);
+    checkChangedComponents<InputLowChanged>(low, changedTable(low, 1, 68e3, 100e3, 0, 2.2e-6, 10e-6), "1L");
+    const auto second = secondStageCircuit(50e3, 50e3);
+    checkChangedComponents<SecondChanged>(second, changedTable(second, 6, 220e3, 330e3, 0, 4.7e-9, 10e-9), "2");
+    const auto third = thirdStageCircuit(50e3, 50e3);
+    checkChangedComponents<ThirdChanged>(third, changedTable(third, 6, 470e3, 330e3, 1, 1.33e-7, 100e-9), "3");
+    const auto tone = toneStageCircuit(110e3, 110e3, 220e3, 4.7e6);
+    checkChangedComponents<ToneChanged>(tone, changedTable(tone, 5, 68e3, 100e3, 1, 100e-9, 47e-9), "4");
+}
