@@ -13,7 +13,8 @@ PolyphaseFilter::PolyphaseFilter(uint16_t taps, uint16_t branches, const float* 
       phase(uint16_t(taps - 1u)),
       rows(alignedAllocate<float*>(taps)),
       rowStorage(alignedAllocate<float>(std::size_t(taps) * branchLength)),
-      delayLine(alignedAllocate<float>(branchLength))
+      delayLine(alignedAllocate<float>(branchLength)),
+      laneSums(alignedAllocate<float>(4))
 {
     for (uint32_t r = 0; r < taps; ++r)
         rows[r] = rowStorage + std::size_t(r) * branchLength;
@@ -27,6 +28,12 @@ PolyphaseFilter::~PolyphaseFilter()
     alignedFree(rowStorage);
     alignedFree(rows);
     alignedFree(delayLine);
+    alignedFree(laneSums);
+}
+
+void PolyphaseFilter::destroy()
+{
+    delete this;
 }
 
 // Row b + M*k holds branch b's coefficients (scaled by M) rotated to start at element k and
@@ -51,9 +58,9 @@ void PolyphaseFilter::distributeCoefficients(uint16_t branches, float* scratch, 
 float PolyphaseFilter::output()
 {
     const float* row = rows[phase];
+    float* const lanes = laneSums;
     float sum = 0.0f;
-    // Local lanes stay in registers; the order of the additions is that of four-wide lanes.
-    float lanes[4];
+    // The order of the additions is that of four-wide lanes.
     for (uint32_t g = 0; g < octetCount; ++g)
     {
         const uint32_t base = 8u * g;

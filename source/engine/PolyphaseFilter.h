@@ -17,6 +17,10 @@ public:
     PolyphaseFilter(const PolyphaseFilter&) = delete;
     PolyphaseFilter& operator=(const PolyphaseFilter&) = delete;
 
+    // Frees the rows, the row table, the delay line and the lane sums, then the filter itself,
+    // which must have come from new.
+    void destroy();
+
     // Writes the value at writePos and moves writePos on, wrapping from L - 1 to 0.
     void push(float value)
     {
@@ -45,4 +49,6 @@ private:
     float** rows;
     float* rowStorage;
     float* delayLine;
+    // The four partial sums of a group of eight products.
+    float* laneSums;
 };

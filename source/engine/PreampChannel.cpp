@@ -51,6 +51,13 @@ const PCAModelChunk& projectedChunk(const BaseModelFileF* file, uint32_t index)
     return *static_cast<const PCAModelFileF*>(file)->groups[0]->chunks[index];
 }
 
+void destroyFilter(PolyphaseFilter*& filter)
+{
+    if (filter != nullptr)
+        filter->destroy();
+    filter = nullptr;
+}
+
 // A rate record matches when its rate, truncated toward zero, has the internal rate as low 32 bits.
 bool rateMatches(double recordRate, uint32_t internalRate)
 {
@@ -102,8 +109,8 @@ PreampChannel::~PreampChannel()
         freeNetworks(stage, networkTotal[stage]);
         freeStageBuffers(stage);
     }
-    delete interpolator;
-    delete decimator;
+    destroyFilter(interpolator);
+    destroyFilter(decimator);
 }
 
 bool PreampChannel::isReady() const
@@ -281,10 +288,8 @@ void PreampChannel::freeStageBuffers(uint8_t stage)
 
 void PreampChannel::prepare(uint32_t rate, uint32_t factor)
 {
-    delete interpolator;
-    delete decimator;
-    interpolator = nullptr;
-    decimator = nullptr;
+    destroyFilter(interpolator);
+    destroyFilter(decimator);
     baseRate = rate == 0 ? defaultBaseRate : rate;
     oversampling = factor;
     if (const float* coefficients = oversamplingCoefficients(factor))
