@@ -2,6 +2,7 @@
 
 #include "AlignedMemory.h"
 #include "ModelFileF.h"
+#include "NetworkFactory.h"
 #include "NeuralNetRunner.h"
 #include "OversamplingCoefficients.h"
 #include "PCAModelFileF.h"
@@ -35,9 +36,12 @@ bool allFinite(const std::vector<double>& values)
     return true;
 }
 
-// Narrowing a double beyond the float range is undefined; such values saturate instead.
+// Narrowing a double beyond the float range is undefined; such values saturate instead, and NaN
+// becomes silence.
 float toSample(double value)
 {
+    if (std::isnan(value))
+        return 0.0f;
     return float(std::fmax(-double(FLT_MAX), std::fmin(value, double(FLT_MAX))));
 }
 
@@ -169,8 +173,10 @@ bool PreampChannel::loadStage(uint8_t stage, SSParamsVecAutomation* block, const
     stageInputs[stage].resize(block->nIn, 0.0);
     stageOutputs[stage].resize(block->nOut, 0.0);
 
-    if (!buildNetworks(stage, previousTotal, total))
-        return failStage(stage, std::string(path) + ": a network could not be built");
+    // A network that cannot be built gives zero currents in its box; the stage works on.
+    if (const uint32_t unbuilt = buildNetworks(stage, previousTotal, total))
+        lastErrorText = "stage " + std::to_string(stage) + ": " + path + ": " + std::to_string(unbuilt) + " of "
+                        + std::to_string(total) + " networks could not be built; they give zero currents";
     fillBoxTable(stage);
 
     // The step references must point into the new runners before anything can process.
@@ -194,7 +200,7 @@ bool PreampChannel::failStage(uint8_t stage, const std::string& reason)
     return false;
 }
 
-bool PreampChannel::buildNetworks(uint8_t stage, uint32_t previousCount, uint32_t total)
+uint32_t PreampChannel::buildNetworks(uint8_t stage, uint32_t previousCount, uint32_t total)
 {
     freeNetworks(stage, previousCount);
     const BaseModelFileF* file = modelFiles[stage];
@@ -204,7 +210,8 @@ bool PreampChannel::buildNetworks(uint8_t stage, uint32_t previousCount, uint32_
     networkTotal[stage] = 0;
 
     const uint16_t outputs = uint16_t(block.nI);
-    bool allBuilt = true;
+    NetworkFactory factory;
+    uint32_t unbuilt = 0;
     for (uint32_t chunk = 0; chunk < stepCount[stage]; ++chunk)
     {
         if (projectedStage[stage])
@@ -214,7 +221,7 @@ bool PreampChannel::buildNetworks(uint8_t stage, uint32_t previousCount, uint32_
             {
                 NeuralNetRunner* runner = new (runners[stage] + networkTotal[stage]++) NeuralNetRunner(uint16_t(source.projectedInputs), outputs);
                 runner->setOutputFlags(stageOutputFlags[stage], outputs);
-                allBuilt = runner->load(*source.nets[net]) && allBuilt;
+                unbuilt += runner->load(*source.nets[net], factory) ? 0 : 1;
             }
         }
         else
@@ -224,11 +231,11 @@ bool PreampChannel::buildNetworks(uint8_t stage, uint32_t previousCount, uint32_
             {
                 NeuralNetRunner* runner = new (runners[stage] + networkTotal[stage]++) NeuralNetRunner(uint16_t(block.nV), outputs);
                 runner->setOutputFlags(stageOutputFlags[stage], outputs);
-                allBuilt = runner->load(*source.nets[net]) && allBuilt;
+                unbuilt += runner->load(*source.nets[net], factory) ? 0 : 1;
             }
         }
     }
-    return allBuilt;
+    return unbuilt;
 }
 
 void PreampChannel::fillBoxTable(uint8_t stage)

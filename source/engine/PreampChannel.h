@@ -34,6 +34,9 @@ public:
     // projected is true), sizes the stage and builds its networks. Returns false, with a
     // one-line reason in lastError(), when the file cannot be read or does not fit the block;
     // the stage then holds no model data and the chain outputs silence until it is loaded again.
+    // A network that cannot be built (an empty layer, beyond the memory bound, FANN failing)
+    // leaves its runner without a network, giving zero currents: the stage loads, and lastError()
+    // says how many networks that concerns.
     bool loadStage(uint8_t stage, SSParamsVecAutomation* block, const char* path, bool projected);
 
     // Makes the filter pair of the factor (2, 4, 8 or 16; anything else means 1), sets the
@@ -52,7 +55,7 @@ public:
 
     // True when every stage holds model data that fits its block.
     bool isReady() const;
-    // The reason the last load failed, "" when none has.
+    // The reason the last load failed or was incomplete, "" when none has been.
     const char* lastError() const { return lastErrorText.c_str(); }
 
     NonlinearStateSpaceSolver solvers[stageCount];
@@ -100,7 +103,8 @@ private:
     void loadStepProjection(uint8_t stage, uint32_t step);
     void selectStepRunners(uint8_t stage, uint32_t step);
     void freeStageBuffers(uint8_t stage);
-    bool buildNetworks(uint8_t stage, uint32_t previousCount, uint32_t total);
+    // Returns how many of the stage's networks could not be built.
+    uint32_t buildNetworks(uint8_t stage, uint32_t previousCount, uint32_t total);
     void freeNetworks(uint8_t stage, uint32_t count);
 
     bool failStage(uint8_t stage, const std::string& reason);

@@ -10,9 +10,7 @@ struct ModelLimits
 {
     // A stream larger than this is refused before it is parsed (the real files are a few MiB).
     static constexpr std::size_t maxFileBytes = 64u * 1024u * 1024u;
-    // Neurons in one layer of a network that the factory agrees to build (the runner counts in 16 bits).
-    static constexpr uint32_t maxLayerNeurons = 4096;
-    // Weights of one network that the factory agrees to build; FANN sets each weight by a search
-    // over all connections, so the build time grows with the square of this.
-    static constexpr uint64_t maxNetworkWeights = 16384;
+    // Memory one network may take (in FANN and in its runner) for the factory to build it: about
+    // 1.5 million weights, in any shape of layers. The real networks take a few kilobytes.
+    static constexpr uint64_t maxNetworkBytes = 32u * 1024u * 1024u;
 };

@@ -32,7 +32,19 @@ float* allocateFloats(std::size_t count)
 
 // Smallest output range the scaling keeps apart from zero.
 constexpr float minimumOutputRange = 1e-8f;
+
+NeuralNetRunner::Evaluation evaluationOfNewRunners = NeuralNetRunner::Evaluation::compactCopy;
 } // namespace
+
+void NeuralNetRunner::setEvaluation(Evaluation evaluation)
+{
+    evaluationOfNewRunners = evaluation;
+}
+
+NeuralNetRunner::Evaluation NeuralNetRunner::evaluation()
+{
+    return evaluationOfNewRunners;
+}
 
 NeuralNetRunner::NeuralNetRunner(uint16_t inputs, uint16_t outputs)
     : inputCount(inputs), outputCount(outputs), boxMax(allocateFloats(inputs)), boxMin(allocateFloats(inputs)),
@@ -57,24 +69,36 @@ NeuralNetRunner::NeuralNetRunner(NeuralNetRunner&& other) noexcept
       netInput(std::exchange(other.netInput, nullptr)), netOutput(std::exchange(other.netOutput, nullptr)),
       inputScale(std::exchange(other.inputScale, nullptr)), outputScale(std::exchange(other.outputScale, nullptr)),
       network(std::exchange(other.network, nullptr)), flagCount(std::exchange(other.flagCount, 0)),
-      outputEnabled(std::exchange(other.outputEnabled, nullptr))
+      outputEnabled(std::exchange(other.outputEnabled, nullptr)), evaluator(std::move(other.evaluator))
 {
     other.inputCount = 0;
     other.outputCount = 0;
 }
 
+bool NeuralNetRunner::load(const ModelNetRecord& record, NetworkFactory& factory)
+{
+    return loadFrom(record, factory);
+}
+
+bool NeuralNetRunner::load(const PCANetRecord& record, NetworkFactory& factory)
+{
+    return loadFrom(record, factory);
+}
+
 bool NeuralNetRunner::load(const ModelNetRecord& record)
 {
-    return loadFrom(record);
+    NetworkFactory factory;
+    return loadFrom(record, factory);
 }
 
 bool NeuralNetRunner::load(const PCANetRecord& record)
 {
-    return loadFrom(record);
+    NetworkFactory factory;
+    return loadFrom(record, factory);
 }
 
 template <typename Record>
-bool NeuralNetRunner::loadFrom(const Record& record)
+bool NeuralNetRunner::loadFrom(const Record& record, NetworkFactory& factory)
 {
     if (record.inputCount != inputCount || record.outputCount != outputCount || record.boxMin.size() != inputCount
         || record.outputMin.size() != outputCount)
@@ -86,7 +110,7 @@ bool NeuralNetRunner::loadFrom(const Record& record)
         return false;
     }
     setScaling(record.boxMin, record.boxMax, record.inputMin, record.inputMax, record.outputMin, record.outputMax);
-    replaceNetwork(createNetwork(record, inputCount, outputCount));
+    replaceNetwork(factory.create(record, inputCount, outputCount));
     return network != nullptr;
 }
 
@@ -117,6 +141,9 @@ void NeuralNetRunner::replaceNetwork(fann* built)
         fann_destroy(network);
     network = built;
     netOutput = nullptr;
+    evaluator.reset();
+    if (network != nullptr && evaluationOfNewRunners == Evaluation::compactCopy)
+        evaluator = NetworkEvaluator::copyOf(*network);
 }
 
 void NeuralNetRunner::setOutputFlags(const uint16_t* flags, uint16_t count)
@@ -139,7 +166,7 @@ void NeuralNetRunner::run(const double* input, std::vector<double>& result)
     {
         for (uint16_t i = 0; i < inputCount; ++i)
             netInput[i] = static_cast<float>((input[i] - static_cast<double>(inputMin[i])) * static_cast<double>(inputScale[i]) - 1.0);
-        netOutput = fann_run(network, netInput);
+        netOutput = evaluator ? evaluator->run(netInput) : fann_run(network, netInput);
     }
     // Locals, so that the stores into result cannot make the compiler reload the members.
     const float* output = netOutput;

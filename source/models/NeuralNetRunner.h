@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "NetworkEvaluator.h"
+
 struct fann;
+class NetworkFactory;
 struct ModelNetRecord;
 struct PCANetRecord;
 
@@ -13,6 +17,17 @@ struct PCANetRecord;
 class NeuralNetRunner
 {
 public:
+    // How the runners built from now on evaluate their networks: through a compact copy of each
+    // network (the default), or through fann_run itself, the reference the copy equals bit for bit;
+    // tests and benchmarks build both to compare them.
+    enum class Evaluation
+    {
+        compactCopy,
+        fannRun
+    };
+    static void setEvaluation(Evaluation evaluation);
+    static Evaluation evaluation();
+
     // n inputs and m outputs; arrays zero-filled, no network, no output flags.
     NeuralNetRunner(uint16_t inputs, uint16_t outputs);
     ~NeuralNetRunner();
@@ -25,6 +40,9 @@ public:
     // Takes the record's box and scalings and builds its network (standard: one steepness per
     // layer; projected: one per neuron). A record whose counts differ from the runner's gets an
     // empty box and no network. Returns whether a network was built.
+    bool load(const ModelNetRecord& record, NetworkFactory& factory);
+    bool load(const PCANetRecord& record, NetworkFactory& factory);
+    // The same with a factory of its own.
     bool load(const ModelNetRecord& record);
     bool load(const PCANetRecord& record);
 
@@ -36,6 +54,7 @@ public:
 
     // Writes the enabled currents, clamped at 0 from below, into result (flagCount entries); other
     // entries keep their values. Without a network the enabled currents are 0. Allocates nothing.
+    // The network runs through its compact copy when it has one, else through fann_run.
     void run(const double* input, std::vector<double>& result);
 
     uint16_t inputCount;
@@ -53,10 +72,11 @@ public:
     fann* network = nullptr;
     uint16_t flagCount = 0;
     const uint16_t* outputEnabled = nullptr;
+    std::unique_ptr<NetworkEvaluator> evaluator;
 
 private:
     template <typename Record>
-    bool loadFrom(const Record& record);
+    bool loadFrom(const Record& record, NetworkFactory& factory);
     void setScaling(const std::vector<float>& boxMinimum, const std::vector<float>& boxMaximum,
                     const std::vector<float>& inputMinimum, const std::vector<float>& inputMaximum,
                     const std::vector<float>& outputMinimum, const std::vector<float>& outputMaximum);

@@ -1,6 +1,7 @@
 // The per-channel chain on hand-made model files, compared with a plain computation of the
 // same equations, plus its operating points, pot steps, projections and mended faults.
 #include "ChainTestSupport.h"
+#include "NetworkFactory.h"
 #include "NeuralNetRunner.h"
 #include "OversamplingCoefficients.h"
 #include "PreampChannel.h"
@@ -476,4 +477,49 @@ TEST(PreampChannel, EmptyOrMissingBuffersChangeNothingAndFactorOneFallsBackToHos
     chain.processOversampled(a.data(), 32);
     twin.process(b.data(), 32);
     EXPECT_EQ(a, b);
+}
+
+TEST(PreampChannel, AnUnbuildableNetworkGivesZeroCurrentsAndTheStageWorksOn)
+{
+    Rig rig;
+    // Stage 1's first network, in the narrow box of step 0, is beyond the memory bound.
+    NetSpec& huge = rig.specs[1].steps[0].nets[0];
+    huge.layerSizes = {1500, 1500};
+    huge.weights.assign(networkWeightCount(2, huge.layerSizes, 2), 0.25f);
+    PreampChannel chain;
+    rig.load(chain, "unbuildable");
+    EXPECT_TRUE(chain.isReady());
+    EXPECT_NE(std::string(chain.lastError()).find("stage 1: "), std::string::npos) << chain.lastError();
+    EXPECT_NE(std::string(chain.lastError()).find(": 1 of 6 networks could not be built"), std::string::npos)
+        << chain.lastError();
+    EXPECT_EQ(chain.runners[1][0].network, nullptr);
+    EXPECT_NE(chain.runners[1][1].network, nullptr);
+    prepareAndStep(chain, 44100, 1, 0);
+
+    std::vector<float> samples = randomSignal(400, 4);
+    int inUnbuiltBox = 0;
+    for (float& sample : samples)
+    {
+        chain.solvers[1].i.assign(2, 7.0);
+        chain.process(&sample, 1);
+        ASSERT_TRUE(std::isfinite(sample));
+        if (chain.lastRunner[1] == chain.runners[1])
+        {
+            ++inUnbuiltBox;
+            EXPECT_EQ(chain.solvers[1].i, (std::vector<double>{0.0, 0.0}));
+        }
+    }
+    EXPECT_GT(inUnbuiltBox, 0);
+}
+
+TEST(PreampChannel, NaNAtTheOutputConversionGivesSilence)
+{
+    Rig rig;
+    PreampChannel chain;
+    rig.load(chain, "nan");
+    prepareAndStep(chain, 44100, 1, 0);
+    chain.outputGain = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> samples = randomSignal(16, 5);
+    chain.process(samples.data(), 16);
+    EXPECT_EQ(samples, std::vector<float>(16, 0.0f)) << "NaN became " << samples[0];
 }

@@ -115,7 +115,7 @@ TEST(NetworkFactory, RecordsItMustNotBuildGiveNoNetworkAndZeroCurrents)
     auto wrongCounts = identityScaledRecord(2, {3}, 1);
     EXPECT_EQ(createNetwork(*wrongCounts, 3, 1), nullptr);
 
-    auto tooLarge = identityScaledRecord(2, {5000}, 1);
+    auto tooLarge = identityScaledRecord(2, {1500, 1500}, 1);
     EXPECT_EQ(createNetwork(*tooLarge, 2, 1), nullptr);
 
     for (const std::vector<uint32_t>& hidden : {std::vector<uint32_t>{}, std::vector<uint32_t>{2, 2}})

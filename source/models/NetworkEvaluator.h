@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct fann;
+
+// Evaluates a FANN network (float variant) through a compact copy of what the network holds: its
+// weights laid out neuron-minor, its per-neuron steepness and its per-layer activation.
+//
+// Why it exists: every stage of the chain runs a network per (oversampled) sample, and fann_run
+// walks the neuron records one connection at a time, which costs more than the rest of the chain.
+// What it must equal: fann_run of the same network, bit for bit, for every input (signed zeros,
+// the clamp of the scaled sum at +-150/steepness, NaN and infinities included). So each neuron's
+// sum is formed in fann_run's order (the num_connections % 4 first connections from the highest
+// down, then groups of four, each group summed left to right before it is added), then multiplied
+// by the steepness, clamped and passed through the activation with fann_run's formulas. Only the
+// neurons of a layer are computed side by side, which changes no neuron's arithmetic. The unit is
+// compiled with -ffp-contract=off: a fused multiply-add would round differently.
+//
+// Networks that fann_run evaluates differently from a plain layered one (sparse or shortcut
+// connections, an activation other than those the network factory sets, mixed activations in a
+// layer) get no copy: their runner keeps calling fann_run.
+class NetworkEvaluator
+{
+public:
+    // A copy of the network, or null when it is not of the form described above.
+    static std::unique_ptr<NetworkEvaluator> copyOf(const fann& network);
+
+    // The network's outputs for the given inputs (as many as the network has); valid until the
+    // next run. Allocates nothing.
+    float* run(const float* input) { return evaluate(*this, input); }
+
+    // Four neurons' worth of a layer, one per lane.
+    typedef float Lanes __attribute__((vector_size(16)));
+
+private:
+    struct Layer
+    {
+        uint32_t connections; // per neuron: the previous layer's neurons, then its bias
+        uint32_t neurons;
+        uint32_t groups;      // neurons / 4, rounded up
+        int activation;       // FANN's activation function enumeration
+        std::vector<Lanes> weights;   // connection c of neurons 4g .. 4g+3 at [c * groups + g]
+        std::vector<Lanes> steepness; // per neuron; the padding lanes hold 1 and weights 0
+        std::vector<Lanes> maxSum;    // per neuron: 150 / steepness, as fann_run computes it
+    };
+
+    NetworkEvaluator() = default;
+    static bool copyLayer(const fann& network, uint32_t index, Layer& layer);
+
+    using Evaluation = float* (*)(NetworkEvaluator&, const float*);
+    static Evaluation evaluationFor(const std::vector<Layer>& layers);
+
+    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs>
+    static float* runOneHiddenLayer(NetworkEvaluator& self, const float* input);
+    static float* runAnyShape(NetworkEvaluator& self, const float* input);
+
+    std::vector<Layer> layers;
+    // Neuron values of one layer followed by the bias value 1, as the next layer reads them:
+    // two buffers used in turn, each long enough for any layer.
+    std::vector<float> values[2];
+    Evaluation evaluate = nullptr;
+};

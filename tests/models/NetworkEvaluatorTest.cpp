@@ -1,0 +1,346 @@
+// The runners' own evaluation against fann_run, the reference it must equal bit for bit, and the
+// network factory's weights against fann_set_weight's.
+#include "ModelFileF.h"
+#include "ModelLimits.h"
+#include "ModelTestData.h"
+#include "NetworkEvaluator.h"
+#include "NetworkFactory.h"
+#include "NeuralNetRunner.h"
+#include "PCAModelFileF.h"
+
+#include <gtest/gtest.h>
+
+#include <floatfann.h>
+
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+
+namespace
+{
+struct NetworkDeleter
+{
+    void operator()(fann* network) const { fann_destroy(network); }
+};
+using Network = std::unique_ptr<fann, NetworkDeleter>;
+
+uint32_t bitsOf(float value)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+constexpr float infinity = std::numeric_limits<float>::infinity();
+constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
+
+// Network inputs that stress fann_run's arithmetic: signed zeros, the clamp, non-finite values,
+// subnormals and values far outside -1 .. +1.
+const float specialValues[] = {0.0f, -0.0f, 1.0f, -1.0f, 1e-40f, -1e-40f, 3.0e38f, -3.0e38f,
+                               1e6f, -1e6f, infinity, -infinity, notANumber, -notANumber};
+
+// Runs the copy and fann_run on the same input and compares every output bit; returns whether
+// they agreed, so that a caller can stop at the first difference.
+bool sameAsFannRun(NetworkEvaluator& copy, fann& network, const std::vector<float>& input)
+{
+    std::vector<float> mutableInput(input);
+    const float* own = copy.run(input.data());
+    std::vector<uint32_t> ownBits(network.num_output);
+    for (unsigned int k = 0; k < network.num_output; ++k)
+        ownBits[k] = bitsOf(own[k]);
+    const float* reference = fann_run(&network, mutableInput.data());
+    for (unsigned int k = 0; k < network.num_output; ++k)
+        if (ownBits[k] != bitsOf(reference[k]))
+        {
+            ADD_FAILURE() << "output " << k << ": " << own[k] << " (0x" << std::hex << ownBits[k] << ") against fann_run's "
+                          << reference[k] << " (0x" << bitsOf(reference[k]) << ")";
+            return false;
+        }
+    return true;
+}
+
+// Inputs spread over and beyond -1 .. +1 (where the runner maps its box), then every input set
+// to each special value in turn, the others kept at a random value.
+bool sameAsFannRunEverywhere(fann& network, uint32_t seed, int spreadCount)
+{
+    std::unique_ptr<NetworkEvaluator> copy = NetworkEvaluator::copyOf(network);
+    if (copy == nullptr)
+    {
+        ADD_FAILURE() << "no compact copy";
+        return false;
+    }
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> spread(-2.5f, 2.5f);
+    std::vector<float> input(network.num_input);
+    for (int n = 0; n < spreadCount; ++n)
+    {
+        for (float& value : input)
+            value = spread(random);
+        if (!sameAsFannRun(*copy, network, input))
+            return false;
+    }
+    for (unsigned int k = 0; k < network.num_input; ++k)
+        for (float special : specialValues)
+        {
+            for (float& value : input)
+                value = spread(random);
+            input[k] = special;
+            if (!sameAsFannRun(*copy, network, input))
+                return false;
+        }
+    return true;
+}
+
+// A standard record of random weights in -scale .. scale.
+std::unique_ptr<ModelNetRecord> randomRecord(uint32_t inputs, std::vector<uint32_t> hidden, uint32_t outputs, float scale,
+                                             uint32_t seed)
+{
+    auto record = makeStandardRecord(inputs, std::move(hidden), outputs, 0.0f);
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> weight(-scale, scale);
+    for (float& value : record->weights)
+        value = weight(random);
+    record->hiddenSteepness = 0.7f;
+    record->outputSteepness = 1.3f;
+    return record;
+}
+
+void setActivations(fann& network, const ModelNetRecord& record)
+{
+    fann_set_activation_function_hidden(&network, FANN_ELLIOT_SYMMETRIC);
+    fann_set_activation_function_output(&network, FANN_LINEAR_PIECE);
+    fann_set_activation_steepness_hidden(&network, record.hiddenSteepness);
+    fann_set_activation_steepness_output(&network, record.outputSteepness);
+}
+
+void setActivations(fann& network, const PCANetRecord& record)
+{
+    fann_set_activation_function_hidden(&network, FANN_ELLIOT_SYMMETRIC);
+    fann_set_activation_function_output(&network, FANN_LINEAR_PIECE_SYMMETRIC);
+    for (unsigned int neuron = 0; neuron < record.layerSizes[0]; ++neuron)
+        fann_set_activation_steepness(&network, record.hiddenNeuronSteepness[neuron], 1, neuron);
+    for (unsigned int neuron = 0; neuron < record.outputCount; ++neuron)
+        fann_set_activation_steepness(&network, record.outputNeuronSteepness[neuron], 2, neuron);
+}
+
+// The build the factory must equal: a new network, fann_set_weight for every weight in the
+// record's order, then the activations and steepness.
+template <typename Record>
+Network buildWithSetWeight(const Record& record)
+{
+    std::vector<unsigned int> sizes{record.inputCount};
+    sizes.insert(sizes.end(), record.layerSizes.begin(), record.layerSizes.end());
+    sizes.push_back(record.outputCount);
+    Network network(fann_create_sparse_array(1.0f, static_cast<unsigned int>(sizes.size()), sizes.data()));
+    std::size_t next = 0;
+    unsigned int sourceBase = 0;
+    for (std::size_t layer = 0; layer + 1 < sizes.size(); ++layer)
+    {
+        const unsigned int destinationBase = sourceBase + sizes[layer] + 1;
+        for (unsigned int destination = 0; destination < sizes[layer + 1]; ++destination)
+            for (unsigned int source = 0; source <= sizes[layer]; ++source)
+                fann_set_weight(network.get(), sourceBase + source, destinationBase + destination, record.weights[next++]);
+        sourceBase = destinationBase;
+    }
+    setActivations(*network, record);
+    return network;
+}
+
+std::string savedText(fann& network)
+{
+    const std::string path = temporaryPath("saved-network.net");
+    EXPECT_EQ(fann_save(&network, path.c_str()), 0);
+    std::string text;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb"))
+    {
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            text.append(buffer, got);
+        std::fclose(file);
+    }
+    std::remove(path.c_str());
+    return text;
+}
+
+// Everything FANN saves of a network (its parameters, layers, neurons, connections and weights),
+// and the weights bit for bit.
+void expectSameNetwork(fann& built, fann& reference)
+{
+    ASSERT_EQ(built.total_connections, reference.total_connections);
+    EXPECT_EQ(std::memcmp(built.weights, reference.weights, sizeof(float) * built.total_connections), 0);
+    EXPECT_EQ(savedText(built), savedText(reference));
+}
+
+template <typename File>
+std::unique_ptr<File> readGeneratedFile(const std::string& name)
+{
+    auto file = std::make_unique<File>();
+    const std::string path = std::string(VELMORANT_MODEL_DATA_DIR) + "/" + name;
+    if (!std::ifstream(path) || file->openForRead(path.c_str()) == nullptr)
+        return nullptr;
+    const bool read = file->read() != 0;
+    file->close();
+    return read ? std::move(file) : nullptr;
+}
+
+// Every network of every chunk of group 0, built by the factory and compared with fann_run.
+template <typename File>
+void expectEveryNetworkOfTheFileMatches(const std::string& name, std::size_t& networkCount)
+{
+    const std::unique_ptr<File> file = readGeneratedFile<File>(name);
+    ASSERT_NE(file, nullptr) << name;
+    uint32_t seed = 1;
+    for (uint32_t chunk = 0; chunk < file->groups[0]->chunkCount; ++chunk)
+        for (const auto& record : file->groups[0]->chunks[chunk]->nets)
+        {
+            Network network(createNetwork(*record, uint16_t(record->inputCount), uint16_t(record->outputCount)));
+            ASSERT_NE(network, nullptr) << name << " chunk " << chunk;
+            ASSERT_TRUE(sameAsFannRunEverywhere(*network, seed++, 24)) << name << " chunk " << chunk;
+            ++networkCount;
+        }
+}
+} // namespace
+
+TEST(NetworkEvaluator, EveryNetworkOfTheGeneratedFilesEqualsFannRunBitForBit)
+{
+    const char* valves[] = {"eh", "rsd"};
+    std::size_t networkCount = 0;
+    for (const char* valve : valves)
+    {
+        const std::string prefix = std::string("velmorant_pre_") + valve;
+        if (!std::ifstream(std::string(VELMORANT_MODEL_DATA_DIR) + "/" + prefix + "_b4_std.dat"))
+            GTEST_SKIP() << "no generated model data in " << VELMORANT_MODEL_DATA_DIR;
+        for (const char* stage : {"_b1_low_pca.dat", "_b1_high_pca.dat", "_b2_pca.dat", "_b3_pca.dat"})
+            expectEveryNetworkOfTheFileMatches<PCAModelFileF>(prefix + stage, networkCount);
+        expectEveryNetworkOfTheFileMatches<ModelFileF>(prefix + "_b4_std.dat", networkCount);
+    }
+    EXPECT_GT(networkCount, 1000u);
+}
+
+TEST(NetworkEvaluator, HandMadeShapesEqualFannRunAtTheClampAndBeyond)
+{
+    // Every remainder of the connection count modulo 4, no hidden layer, the fixed shapes, deeper
+    // networks (run-time flavour), and weights large enough to reach the clamp of the scaled sum.
+    const struct
+    {
+        uint32_t inputs;
+        std::vector<uint32_t> hidden;
+        uint32_t outputs;
+        float scale;
+    } shapes[] = {{2, {3}, 1, 1.0f},       {2, {}, 4, 3.0f},          {1, {1}, 1, 400.0f},
+                  {3, {10}, 4, 6500.0f},   {2, {24}, 4, 6500.0f},    {2, {16}, 2, 6500.0f},
+                  {2, {16}, 4, 50.0f},     {4, {5, 6}, 3, 200.0f},   {4, {100, 100, 100}, 4, 0.3f},
+                  {3, {7, 2, 9}, 2, 1e30f}};
+    uint32_t seed = 7;
+    for (const auto& shape : shapes)
+    {
+        auto record = randomRecord(shape.inputs, shape.hidden, shape.outputs, shape.scale, seed++);
+        Network network(createNetwork(*record, uint16_t(shape.inputs), uint16_t(shape.outputs)));
+        ASSERT_NE(network, nullptr) << "shape " << seed;
+        EXPECT_TRUE(sameAsFannRunEverywhere(*network, seed, 200)) << "shape " << seed;
+    }
+}
+
+TEST(NetworkEvaluator, PerNeuronSteepnessIncludingZeroAndNegativeEqualsFannRun)
+{
+    auto record = makeProjectedRecord(3, {6}, 4, 0.0f);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> weight(-40.0f, 40.0f);
+    for (float& value : record->weights)
+        value = weight(random);
+    record->hiddenNeuronSteepness = {0.5f, 0.0f, -0.75f, 2.0f, 1e-30f, 1.0f};
+    record->outputNeuronSteepness = {1.0f, -1.0f, 0.0f, 3.0f};
+    Network network(createNetwork(*record, 3, 4));
+    ASSERT_NE(network, nullptr);
+    EXPECT_TRUE(sameAsFannRunEverywhere(*network, 11, 300));
+}
+
+TEST(NetworkEvaluator, NetworksFannRunsOtherwiseGetNoCopy)
+{
+    Network shortcut(fann_create_shortcut(3, 2, 3, 1));
+    EXPECT_EQ(NetworkEvaluator::copyOf(*shortcut), nullptr);
+    Network sparse(fann_create_sparse(0.5f, 3, 4, 6, 2));
+    EXPECT_EQ(NetworkEvaluator::copyOf(*sparse), nullptr);
+    Network sigmoid(fann_create_standard(3, 2, 3, 1));
+    fann_set_activation_function_hidden(sigmoid.get(), FANN_SIGMOID);
+    EXPECT_EQ(NetworkEvaluator::copyOf(*sigmoid), nullptr);
+    Network mixed(fann_create_standard(3, 2, 3, 1));
+    fann_set_activation_function_hidden(mixed.get(), FANN_ELLIOT_SYMMETRIC);
+    fann_set_activation_function_output(mixed.get(), FANN_LINEAR_PIECE);
+    ASSERT_NE(NetworkEvaluator::copyOf(*mixed), nullptr);
+    fann_set_activation_function(mixed.get(), FANN_LINEAR_PIECE, 1, 2);
+    EXPECT_EQ(NetworkEvaluator::copyOf(*mixed), nullptr);
+}
+
+TEST(NetworkEvaluator, RunnersOfBothEvaluationsGiveTheSameCurrents)
+{
+    auto record = randomRecord(3, {10}, 4, 30.0f, 5);
+    record->inputMin = {-5.0f, -2.0f, 0.0f};
+    record->inputMax = {5.0f, 6.0f, 0.0f}; // equal bounds: that input always reaches the network as -1
+    record->outputMin = {0.0f, -1e-3f, 2e-3f, 0.0f};
+    record->outputMax = {1e-2f, 1e-3f, 1e-3f, 0.0f};
+    const std::vector<uint16_t> flags{1, 0, 1, 1};
+    NeuralNetRunner own(3, 4);
+    NeuralNetRunner::setEvaluation(NeuralNetRunner::Evaluation::fannRun);
+    NeuralNetRunner reference(3, 4);
+    reference.load(*record);
+    NeuralNetRunner::setEvaluation(NeuralNetRunner::Evaluation::compactCopy);
+    own.load(*record);
+    ASSERT_NE(own.evaluator, nullptr);
+    ASSERT_EQ(reference.evaluator, nullptr);
+    own.setOutputFlags(flags.data(), 4);
+    reference.setOutputFlags(flags.data(), 4);
+
+    std::mt19937 random(9);
+    std::uniform_real_distribution<double> spread(-12.0, 12.0);
+    for (int n = 0; n < 2000; ++n)
+    {
+        const double x[3] = {spread(random), spread(random), n % 7 == 0 ? std::nan("") : spread(random)};
+        std::vector<double> ownCurrents(4, -3.0), referenceCurrents(4, -3.0);
+        own.run(x, ownCurrents);
+        reference.run(x, referenceCurrents);
+        ASSERT_EQ(std::memcmp(ownCurrents.data(), referenceCurrents.data(), 4 * sizeof(double)), 0) << "sample " << n;
+    }
+}
+
+TEST(NetworkFactory, NetworksEqualThoseBuiltAnewWithFannSetWeightInTheRecordOrder)
+{
+    // One factory for all, as for a stage: the second network of a shape is a copy of the first.
+    NetworkFactory factory;
+    uint32_t seed = 21;
+    for (const std::vector<uint32_t>& hidden : {std::vector<uint32_t>{3}, std::vector<uint32_t>{}, std::vector<uint32_t>{10},
+                                                std::vector<uint32_t>{3}, std::vector<uint32_t>{100, 100, 100}})
+    {
+        auto record = randomRecord(4, hidden, 4, 5.0f, seed++);
+        Network built(factory.create(*record, 4, 4));
+        ASSERT_NE(built, nullptr);
+        expectSameNetwork(*built, *buildWithSetWeight(*record));
+    }
+    for (float seedValue : {1.0f, 2.0f})
+    {
+        auto projected = makeProjectedRecord(2, {24}, 4, seedValue);
+        Network builtProjected(factory.create(*projected, 2, 4));
+        ASSERT_NE(builtProjected, nullptr);
+        expectSameNetwork(*builtProjected, *buildWithSetWeight(*projected));
+    }
+}
+
+TEST(NetworkFactory, SizeIsBoundByMemoryNotByLayerCounts)
+{
+    // 4-100-100-100-4: 21104 weights, a few hundred kilobytes.
+    EXPECT_EQ(networkWeightCount(4, {100, 100, 100}, 4), 21104u);
+    EXPECT_LT(networkMemoryBytes(4, {100, 100, 100}, 4), ModelLimits::maxNetworkBytes);
+    auto wide = randomRecord(2, {20000}, 1, 1.0f, 4);
+    Network built(createNetwork(*wide, 2, 1));
+    EXPECT_NE(built, nullptr);
+
+    auto huge = randomRecord(2, {1500, 1500}, 1, 1.0f, 4);
+    EXPECT_GT(networkMemoryBytes(2, {1500, 1500}, 1), ModelLimits::maxNetworkBytes);
+    EXPECT_EQ(createNetwork(*huge, 2, 1), nullptr);
+    EXPECT_EQ(networkMemoryBytes(0xFFFFFFFFu, {0xFFFFFFFFu, 0xFFFFFFFFu}, 0xFFFFFFFFu), std::numeric_limits<uint64_t>::max());
+}
