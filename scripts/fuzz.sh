@@ -10,7 +10,7 @@ OUT="$ROOT/build/fuzz"
 SECONDS_TO_RUN="${1:-120}"
 mkdir -p "$OUT/corpus"
 
-FLAGS=(-std=c++17 -g -O1 -fno-omit-frame-pointer -I"$ROOT/source/models")
+FLAGS=(-std=c++17 -g -O1 -fno-omit-frame-pointer -I"$ROOT/source/models" -I"$ROOT/source/platform")
 SOURCES=("$ROOT"/source/models/*.cpp)
 
 clang++ "${FLAGS[@]}" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \

@@ -9,7 +9,7 @@
 
 BaseModelFileF::~BaseModelFileF()
 {
-    close();
+    closeStream();
 }
 
 static FILE* openStream(const char* path, const char* mode, std::string& error)
@@ -26,19 +26,24 @@ static FILE* openStream(const char* path, const char* mode, std::string& error)
 
 FILE* BaseModelFileF::openForRead(const char* path)
 {
-    close();
+    closeStream();
     stream = openStream(path, "rb", error);
     return stream;
 }
 
 FILE* BaseModelFileF::openForWrite(const char* path)
 {
-    close();
+    closeStream();
     stream = openStream(path, "wb", error);
     return stream;
 }
 
 int BaseModelFileF::close()
+{
+    return closeStream();
+}
+
+int BaseModelFileF::closeStream()
 {
     if (stream == nullptr)
         return EOF;

@@ -9,7 +9,8 @@ class ByteReader;
 class ByteWriter;
 
 // A model data file: a flat little-endian sequence of groups, each of chunks, each of network
-// records (ModelFileF for the standard layout, PCAModelFileF for the projected one).
+// records (ModelFileF for the standard layout, PCAModelFileF for the projected one). Nothing in a
+// file is navigated by its stored sizes: every reader advances by the counts.
 //
 // Reading is all or nothing: a missing, truncated or inconsistent image leaves the object's groups
 // as they were, returns 0 and gives the reason through lastError(). Successful stream reads and
@@ -26,21 +27,21 @@ public:
 
     // fopen with "rb" / "wb"; the stream is kept (null on failure, with the reason in lastError()).
     // A stream that is still open is closed first.
-    FILE* openForRead(const char* path);
-    FILE* openForWrite(const char* path);
+    virtual FILE* openForRead(const char* path);
+    virtual FILE* openForWrite(const char* path);
     // fclose's result; EOF when no stream is open. The kept stream is cleared.
-    int close();
+    virtual int close();
 
     // Replaces the groups by n empty ones.
     virtual void allocGroups(uint32_t n) = 0;
 
-    // Reads the rest of the open stream (at most ModelLimits::maxFileBytes) as a whole file.
-    uint32_t read();
-    // Reads a whole file from an image of `length` bytes; never reads past it.
-    uint32_t readFromMemory(const void* image, std::size_t length);
     // Computes every size field, then writes the whole file to the open stream. A model whose
     // arrays disagree with its counts is refused before anything is written.
-    uint32_t write();
+    virtual uint32_t write();
+    // Reads the rest of the open stream (at most ModelLimits::maxFileBytes) as a whole file.
+    virtual uint32_t read();
+    // Reads a whole file from an image of `length` bytes; never reads past it.
+    virtual uint32_t readFromMemory(const void* image, std::size_t length);
 
     // The reason the last open, read or write failed; "" after a success.
     const char* lastError() const { return error.c_str(); }
@@ -58,6 +59,7 @@ protected:
     virtual void traceMemoryRead(uint32_t bytesConsumed) const;
 
 private:
+    int closeStream();
     bool loadStream(std::string& image);
 
     FILE* stream = nullptr;

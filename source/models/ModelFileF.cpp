@@ -33,6 +33,11 @@ void ModelNetRecord::allocArrays()
     weights.assign(static_cast<std::size_t>(w), 0.0f);
 }
 
+void ModelNetRecord::destroy(std::unique_ptr<ModelNetRecord>& record)
+{
+    record.reset();
+}
+
 uint64_t ModelNetRecord::byteSize() const
 {
     const uint64_t w = networkWeightCount(inputCount, layerSizes, outputCount);
@@ -44,8 +49,6 @@ std::string ModelNetRecord::checkWritable() const
     std::string reason = scalingMismatch(scalingsOf(*this), inputCount, outputCount);
     if (reason.empty())
         reason = lengthMismatch("layerSizes", layerSizes.size(), layerCount);
-    if (reason.empty())
-        reason = emptyLayer(inputCount, layerSizes, outputCount);
     if (reason.empty())
         reason = lengthMismatch("weights", weights.size(),
                                 networkWeightCount(inputCount, layerSizes, outputCount));
@@ -59,14 +62,16 @@ bool ModelNetRecord::read(ByteReader& in)
           && in.readF32(hiddenSteepness, "hiddenSteepness") && in.readF32(outputSteepness, "outputSteepness")
           && readLayerSizes(in, layerCount, layerSizes)))
         return false;
-    const std::string empty = emptyLayer(inputCount, layerSizes, outputCount);
-    if (!empty.empty())
-        return in.fail(empty);
     const uint64_t w = networkWeightCount(inputCount, layerSizes, outputCount);
     if (!(in.readArray(weights, w, "weights") && in.readArray(tail, "tail")))
         return false;
     weightCount = static_cast<uint32_t>(w);
-    return checkDeclaredSize(in, totalSize, byteSize());
+    return true;
+}
+
+uint32_t ModelNetRecord::readFromMemory(const void* image, std::size_t length)
+{
+    return readFromImage(*this, ModelNetRecord(inputCount, outputCount, defaultHiddenSteepness), image, length);
 }
 
 void ModelNetRecord::write(ByteWriter& out) const
@@ -91,6 +96,8 @@ ModelChunk::ModelChunk(uint32_t inputs, uint32_t outputs, uint32_t keys_)
 
 void ModelChunk::allocNets(uint32_t n)
 {
+    for (auto& net : nets)
+        ModelNetRecord::destroy(net);
     nets.clear();
     nets.resize(n);
     netCount = n;
@@ -129,9 +136,17 @@ bool ModelChunk::read(ByteReader& in)
     if (!in.holds(netCount, smallestRecord, "network records"))
         return false;
     allocNets(netCount);
-    return readTable(in, "record", nets, netCount, [this] {
-        return std::make_unique<ModelNetRecord>(inputCount, outputCount, defaultHiddenSteepness);
+    return readEach(in, "record", nets, [this](uint32_t k) {
+        nets[k] = std::make_unique<ModelNetRecord>(inputCount, outputCount, defaultHiddenSteepness);
     });
+}
+
+uint32_t ModelChunk::readFromMemory(const void* image, std::size_t length)
+{
+    // With no keys in the file the chunk keeps the keys it has.
+    ModelChunk staged(inputCount, outputCount, keyCount);
+    staged.keys = keys;
+    return readFromImage(*this, std::move(staged), image, length);
 }
 
 void ModelChunk::write(ByteWriter& out) const
@@ -150,10 +165,16 @@ void ModelChunk::write(ByteWriter& out) const
 
 void ModelGroup::allocChunks(uint32_t n)
 {
-    chunks.clear();
+    freeChunks();
     for (uint32_t k = 0; k < n; ++k)
         chunks.push_back(std::make_unique<ModelChunk>(inputCount, outputCount, keyCount));
     chunkCount = n;
+}
+
+void ModelGroup::freeChunks()
+{
+    chunks.clear();
+    chunkCount = 0;
 }
 
 void ModelGroup::computeSizes()
@@ -186,10 +207,8 @@ bool ModelGroup::read(ByteReader& in)
         return false;
     if (!in.holds(chunkCount, chunkFixedBytes + 8 * uint64_t{keyCount}, "chunks"))
         return false;
-    chunks.clear();
-    chunks.resize(chunkCount);
-    return readTable(in, "chunk", chunks, chunkCount,
-                     [this] { return std::make_unique<ModelChunk>(inputCount, outputCount, keyCount); });
+    allocChunks(chunkCount);
+    return readEach(in, "chunk", chunks);
 }
 
 void ModelGroup::write(ByteWriter& out) const
@@ -220,7 +239,7 @@ void ModelFileF::allocGroups(uint32_t n)
 
 bool ModelFileF::parseGroups(ByteReader& in)
 {
-    return readGroupTable(in, groups, groupCount, groupHeaderBytes);
+    return readGroupsAllOrNothing(*this, in, groupHeaderBytes);
 }
 
 std::string ModelFileF::checkWritable() const

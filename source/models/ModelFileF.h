@@ -31,10 +31,18 @@ struct ModelNetRecord
 
     // Sets layerCount from layerSizes and replaces the weights by W zero-filled values.
     void allocArrays();
+    // Frees the record with its arrays and empties the slot.
+    static void destroy(std::unique_ptr<ModelNetRecord>& record);
     uint64_t byteSize() const;
     // "" when the arrays match the counts, else the mismatch.
     std::string checkWritable() const;
+    // Reads the record's fields in file order. Its totalSize is kept as read, whatever the counts
+    // give (the writer recomputes it), and a layer may have no neurons: only its network cannot
+    // be built.
     bool read(ByteReader& in);
+    // The same from an image of `length` bytes: the bytes consumed, or 0 (record unchanged) when
+    // the image does not hold a whole record.
+    uint32_t readFromMemory(const void* image, std::size_t length);
     void write(ByteWriter& out) const;
 };
 
@@ -53,12 +61,16 @@ struct ModelChunk
     std::vector<double> keys;  // keyCount values: R, then R records of rate, p, i, x
     std::vector<std::unique_ptr<ModelNetRecord>> nets;
 
-    // Replaces the records by n empty slots.
+    // Destroys the records and replaces them by n empty slots.
     void allocNets(uint32_t n);
     uint64_t headerBytes() const;
     uint64_t byteSize() const;
     std::string checkWritable() const;
+    // Reads the header, the keys (when keyCount is not 0) and the records.
     bool read(ByteReader& in);
+    // The same from an image of `length` bytes: the bytes consumed, or 0 (chunk unchanged) when
+    // the image does not hold a whole chunk.
+    uint32_t readFromMemory(const void* image, std::size_t length);
     void write(ByteWriter& out) const;
 };
 
@@ -75,6 +87,8 @@ struct ModelGroup
 
     // Replaces the chunks by n new ones with the group's counts and zero keys.
     void allocChunks(uint32_t n);
+    // Destroys the chunks; chunkCount becomes 0.
+    void freeChunks();
     // Fills the size fields of the group, its chunks and records.
     void computeSizes();
     uint64_t byteSize() const;

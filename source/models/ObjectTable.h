@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Helpers for the pointer tables of the model file hierarchy (groups, chunks, records).
@@ -24,37 +25,55 @@ std::string checkTable(const char* kind, const std::vector<std::unique_ptr<Item>
     return reason;
 }
 
-// Reads a group count and that many groups into a new table; on success replaces `groups`.
-template <typename Group>
-bool readGroupTable(ByteReader& in, std::vector<std::unique_ptr<Group>>& groups, uint32_t& groupCount,
-                    uint64_t groupHeaderBytes)
+// Reads a group count and that many groups into a fresh file object (through its allocGroups), and
+// only when every group has read hands them to `file`: a failure leaves `file` as it was.
+template <typename File>
+bool readGroupsAllOrNothing(File& file, ByteReader& in, uint64_t groupHeaderBytes)
 {
     uint32_t count = 0;
     if (!in.readU32(count, "groupCount") || !in.holds(count, groupHeaderBytes, "groups"))
         return false;
-    std::vector<std::unique_ptr<Group>> parsed;
+    File staged;
+    staged.allocGroups(count);
     for (uint32_t k = 0; k < count; ++k)
-    {
-        parsed.push_back(std::make_unique<Group>());
-        if (!parsed.back()->read(in))
+        if (!staged.groups[k]->read(in))
             return in.failIn("group " + std::to_string(k));
-    }
-    groups = std::move(parsed);
-    groupCount = count;
+    file.groups.swap(staged.groups);
+    file.groupCount = count;
     return true;
 }
 
-// Reads `count` items, each made by `make` and filled by its read, into the table.
-template <typename Item, typename Make>
-bool readTable(ByteReader& in, const char* kind, std::vector<std::unique_ptr<Item>>& table, uint32_t count, Make make)
+// Reads every entry of a table in order, each after `prepare(k)` has put a new one in place.
+template <typename Item, typename Prepare>
+bool readEach(ByteReader& in, const char* kind, std::vector<std::unique_ptr<Item>>& table, Prepare prepare)
 {
-    for (uint32_t k = 0; k < count; ++k)
+    for (std::size_t k = 0; k < table.size(); ++k)
     {
-        table[k] = make();
+        prepare(static_cast<uint32_t>(k));
         if (!table[k]->read(in))
             return in.failIn(std::string(kind) + " " + std::to_string(k));
     }
     return true;
+}
+
+// Reads every entry of a table that holds its new entries already.
+template <typename Item>
+bool readEach(ByteReader& in, const char* kind, std::vector<std::unique_ptr<Item>>& table)
+{
+    return readEach(in, kind, table, [](uint32_t) {});
+}
+
+// Reads one chunk or record from an image of `length` bytes into `staged`, a new object with the
+// counts of `item`, and only when it reads whole replaces `item` by it. Returns the bytes consumed,
+// 0 when the image does not hold a whole one.
+template <typename Item>
+uint32_t readFromImage(Item& item, Item staged, const void* image, std::size_t length)
+{
+    ByteReader in(image, length);
+    if (!staged.read(in))
+        return 0;
+    item = std::move(staged);
+    return static_cast<uint32_t>(in.bytesConsumed());
 }
 
 // Sets the size fields of a group, its chunks and their records from their counts.

@@ -40,6 +40,14 @@ void PCANetRecord::allocArrays()
     weights.assign(static_cast<std::size_t>(w), 0.0f);
 }
 
+void PCANetRecord::freeArrays()
+{
+    for (std::vector<float>* array : {&boxMin, &boxMax, &inputMin, &inputMax, &outputMin, &outputMax,
+                                      &hiddenNeuronSteepness, &outputNeuronSteepness, &weights})
+        std::vector<float>().swap(*array);
+    std::vector<uint32_t>().swap(layerSizes);
+}
+
 uint64_t PCANetRecord::byteSize() const
 {
     const uint64_t w = networkWeightCount(inputCount, layerSizes, outputCount);
@@ -52,8 +60,6 @@ std::string PCANetRecord::checkWritable() const
     std::string reason = scalingMismatch(scalingsOf(*this), inputCount, outputCount);
     if (reason.empty())
         reason = lengthMismatch("layerSizes", layerSizes.size(), layerCount);
-    if (reason.empty())
-        reason = emptyLayer(inputCount, layerSizes, outputCount);
     if (reason.empty())
         reason = lengthMismatch("hiddenNeuronSteepness", hiddenNeuronSteepness.size(), neuronSum(layerSizes));
     if (reason.empty())
@@ -68,18 +74,20 @@ bool PCANetRecord::read(ByteReader& in)
     if (!(in.readU32(totalSize, "totalSize") && in.readU32(reserved, "reserved")
           && readScalings(in, scalingsOf(*this), inputCount, outputCount) && readLayerSizes(in, layerCount, layerSizes)))
         return false;
-    const std::string empty = emptyLayer(inputCount, layerSizes, outputCount);
-    if (!empty.empty())
-        return in.fail(empty);
-    const uint64_t h = neuronSum(layerSizes);
-    const uint64_t w = networkWeightCount(inputCount, layerSizes, outputCount);
-    if (!(in.readArray(hiddenNeuronSteepness, h, "hiddenNeuronSteepness")
-          && in.readArray(outputNeuronSteepness, outputCount, "outputNeuronSteepness")
-          && in.readArray(weights, w, "weights") && in.readArray(tail, "tail")))
+    // Each table must fit in what the image still holds before allocArrays makes it.
+    if (!(in.holds(neuronSum(layerSizes), 4, "hiddenNeuronSteepness")
+          && in.holds(outputCount, 4, "outputNeuronSteepness")
+          && in.holds(networkWeightCount(inputCount, layerSizes, outputCount), 4, "weights")))
         return false;
-    hiddenNeuronCount = static_cast<uint32_t>(h);
-    weightCount = static_cast<uint32_t>(w);
-    return checkDeclaredSize(in, totalSize, byteSize());
+    allocArrays();
+    return in.readArray(hiddenNeuronSteepness, hiddenNeuronCount, "hiddenNeuronSteepness")
+        && in.readArray(outputNeuronSteepness, outputCount, "outputNeuronSteepness")
+        && in.readArray(weights, weights.size(), "weights") && in.readArray(tail, "tail");
+}
+
+uint32_t PCANetRecord::readFromMemory(const void* image, std::size_t length)
+{
+    return readFromImage(*this, PCANetRecord(inputCount, outputCount), image, length);
 }
 
 void PCANetRecord::write(ByteWriter& out) const
@@ -101,8 +109,20 @@ PCAModelChunk::PCAModelChunk(uint32_t keys_) : keyCount(keys_), keys(keys_, 0.0)
 {
 }
 
+namespace
+{
+void destroyNet(std::unique_ptr<PCANetRecord>& net)
+{
+    if (net)
+        net->freeArrays();
+    net.reset();
+}
+} // namespace
+
 void PCAModelChunk::allocNets(uint32_t n)
 {
+    for (auto& net : nets)
+        destroyNet(net);
     nets.clear();
     nets.resize(n);
     netCount = n;
@@ -110,8 +130,10 @@ void PCAModelChunk::allocNets(uint32_t n)
 
 void PCAModelChunk::createNet(uint32_t index)
 {
-    if (index < nets.size())
-        nets[index] = std::make_unique<PCANetRecord>(projectedInputs, projectedOutputs);
+    if (index >= nets.size())
+        return;
+    destroyNet(nets[index]);
+    nets[index] = std::make_unique<PCANetRecord>(projectedInputs, projectedOutputs);
 }
 
 uint64_t PCAModelChunk::headerBytes() const
@@ -165,8 +187,15 @@ bool PCAModelChunk::read(ByteReader& in)
     if (!in.holds(netCount, smallestRecord, "network records"))
         return false;
     allocNets(netCount);
-    return readTable(in, "record", nets, netCount,
-                     [this] { return std::make_unique<PCANetRecord>(projectedInputs, projectedOutputs); });
+    return readEach(in, "record", nets, [this](uint32_t k) { createNet(k); });
+}
+
+uint32_t PCAModelChunk::readFromMemory(const void* image, std::size_t length)
+{
+    // With no keys in the file the chunk keeps the keys it has.
+    PCAModelChunk staged(keyCount);
+    staged.keys = keys;
+    return readFromImage(*this, std::move(staged), image, length);
 }
 
 void PCAModelChunk::write(ByteWriter& out) const
@@ -188,10 +217,16 @@ void PCAModelChunk::write(ByteWriter& out) const
 
 void PCAModelGroup::allocChunks(uint32_t n)
 {
-    chunks.clear();
+    freeChunks();
     for (uint32_t k = 0; k < n; ++k)
         chunks.push_back(std::make_unique<PCAModelChunk>(keyCount));
     chunkCount = n;
+}
+
+void PCAModelGroup::freeChunks()
+{
+    chunks.clear();
+    chunkCount = 0;
 }
 
 void PCAModelGroup::computeSizes()
@@ -223,9 +258,8 @@ bool PCAModelGroup::read(ByteReader& in)
         return false;
     if (!in.holds(chunkCount, chunkFixedBytes + 8 * uint64_t{keyCount}, "chunks"))
         return false;
-    chunks.clear();
-    chunks.resize(chunkCount);
-    return readTable(in, "chunk", chunks, chunkCount, [this] { return std::make_unique<PCAModelChunk>(keyCount); });
+    allocChunks(chunkCount);
+    return readEach(in, "chunk", chunks);
 }
 
 void PCAModelGroup::write(ByteWriter& out) const
@@ -248,7 +282,7 @@ void PCAModelFileF::allocGroups(uint32_t n)
 
 bool PCAModelFileF::parseGroups(ByteReader& in)
 {
-    return readGroupTable(in, groups, groupCount, groupHeaderBytes);
+    return readGroupsAllOrNothing(*this, in, groupHeaderBytes);
 }
 
 std::string PCAModelFileF::checkWritable() const

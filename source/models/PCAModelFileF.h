@@ -33,9 +33,18 @@ struct PCANetRecord
     // Computes W and H from layerSizes and replaces the two steepness tables and the weights
     // by zero-filled arrays of H, Q and W entries.
     void allocArrays();
+    // Releases every array; the owner then deletes the record.
+    void freeArrays();
     uint64_t byteSize() const;
     std::string checkWritable() const;
+    // Reads the record's fields in file order, the steepness tables and weights into the arrays
+    // that allocArrays makes for the layer sizes read. Its totalSize is kept as read, whatever the
+    // counts give (the writer recomputes it), and a layer may have no neurons: only its network
+    // cannot be built.
     bool read(ByteReader& in);
+    // The same from an image of `length` bytes: the bytes consumed, or 0 (record unchanged) when
+    // the image does not hold a whole record.
+    uint32_t readFromMemory(const void* image, std::size_t length);
     void write(ByteWriter& out) const;
 };
 
@@ -63,13 +72,19 @@ struct PCAModelChunk
     std::vector<double> keys;           // K
     std::vector<std::unique_ptr<PCANetRecord>> nets;
 
+    // Destroys the records and replaces them by n empty slots.
     void allocNets(uint32_t n);
-    // Puts a new empty record with (P, Q) at index; an index beyond netCount is ignored.
+    // Destroys the record at index and puts a new empty one with (P, Q) there; an index beyond the
+    // table is ignored.
     void createNet(uint32_t index);
     uint64_t headerBytes() const;
     uint64_t byteSize() const;
     std::string checkWritable() const;
+    // Reads the header, the four arrays, the keys (when keyCount is not 0) and the records.
     bool read(ByteReader& in);
+    // The same from an image of `length` bytes: the bytes consumed, or 0 (chunk unchanged) when
+    // the image does not hold a whole chunk.
+    uint32_t readFromMemory(const void* image, std::size_t length);
     void write(ByteWriter& out) const;
 };
 
@@ -82,7 +97,10 @@ struct PCAModelGroup
     uint32_t keyCount = 0;
     std::vector<std::unique_ptr<PCAModelChunk>> chunks;
 
+    // Replaces the chunks by n new all-zero ones with the group's key count.
     void allocChunks(uint32_t n);
+    // Destroys the chunks; chunkCount becomes 0.
+    void freeChunks();
     void computeSizes();
     uint64_t byteSize() const;
     std::string checkWritable() const;

@@ -53,23 +53,3 @@ bool readLayerSizes(ByteReader& in, uint32_t& layerCount, std::vector<uint32_t>&
 {
     return in.readU32(layerCount, "layerCount") && in.readArray(layerSizes, layerCount, "layerSizes");
 }
-
-std::string emptyLayer(uint32_t inputs, const std::vector<uint32_t>& layerSizes, uint32_t outputs)
-{
-    if (inputs == 0)
-        return "the network has no inputs";
-    if (outputs == 0)
-        return "the network has no outputs";
-    for (std::size_t k = 0; k < layerSizes.size(); ++k)
-        if (layerSizes[k] == 0)
-            return "hidden layer " + std::to_string(k + 1) + " has no neurons";
-    return {};
-}
-
-bool checkDeclaredSize(ByteReader& in, uint32_t declared, uint64_t computed)
-{
-    if (declared == computed)
-        return true;
-    return in.fail("totalSize " + std::to_string(declared) + " disagrees with the " + std::to_string(computed)
-                   + " bytes its counts give");
-}

@@ -42,9 +42,5 @@ std::string scalingMismatch(const ConstScalingArrays& arrays, uint32_t inputs, u
 
 // Reads layerCount and that many sizes.
 bool readLayerSizes(ByteReader& in, uint32_t& layerCount, std::vector<uint32_t>& layerSizes);
-// "" when the input, hidden and output layers all have neurons, else which one is empty.
-std::string emptyLayer(uint32_t inputs, const std::vector<uint32_t>& layerSizes, uint32_t outputs);
 // "" when an array holds `expected` values, else the mismatch.
 std::string lengthMismatch(const char* what, std::size_t length, uint64_t expected);
-// The byte size of the record as the counts fix it must equal the size it declares.
-bool checkDeclaredSize(ByteReader& in, uint32_t declared, uint64_t computed);

@@ -1,8 +1,10 @@
 #include "ModelTestData.h"
+#include "StageModelCheck.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -31,6 +33,39 @@ std::unique_ptr<File> readFromImage(const std::string& bytes, uint32_t& consumed
     trace = ::testing::internal::GetCapturedStdout();
     EXPECT_STREQ(file->lastError(), "");
     return file;
+}
+
+void putWord(std::string& image, std::size_t offset, uint32_t value)
+{
+    std::memcpy(&image[offset], &value, sizeof value);
+}
+
+// Where the parts of the two test files begin: the group count, the group header (24 or 16
+// bytes), chunk 0 of group 0 with its header, then its records.
+constexpr std::size_t standardChunk = 4 + 24;
+constexpr std::size_t standardRecord = standardChunk + 16 + 8 * 3;
+constexpr std::size_t projectedChunk = 4 + 16;
+constexpr std::size_t projectedRecord = projectedChunk + 172;
+
+// Reads the image with size fields that disagree with the counts: they are kept as read, and the
+// writer, which computes them afresh, gives back the consistent image.
+template <typename File>
+void expectStaleSizesReadAndRewritten(const std::string& consistent, std::size_t chunk, std::size_t record)
+{
+    std::string stale = consistent;
+    putWord(stale, 4, 7);
+    putWord(stale, chunk, 0);
+    putWord(stale, record, 1000);
+    File file;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(file.readFromMemory(stale.data(), stale.size()), stale.size());
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_STREQ(file.lastError(), "");
+    ASSERT_EQ(file.groupCount, 2u);
+    EXPECT_EQ(file.groups[0]->totalSize, 7u);
+    EXPECT_EQ(file.groups[0]->chunks[0]->totalSize, 0u);
+    EXPECT_EQ(file.groups[0]->chunks[0]->nets[0]->totalSize, 1000u);
+    EXPECT_EQ(writeToBytes(file), consistent);
 }
 } // namespace
 
@@ -210,4 +245,105 @@ TEST(ModelFileWriter, RefusesArraysThatDisagreeWithTheirCounts)
     EXPECT_STREQ(projected.lastError(), "group 0: chunk 0: inputMask holds 0 values instead of 2");
     projected.close();
     std::remove(path.c_str());
+}
+
+TEST(ModelFileSizes, StaleSizeFieldsAreReadAsTheyStandAndWrittenFromTheCounts)
+{
+    expectStaleSizesReadAndRewritten<ModelFileF>(writeToBytes(*makeStandardFile()), standardChunk, standardRecord);
+    expectStaleSizesReadAndRewritten<PCAModelFileF>(writeToBytes(*makeProjectedFile()), projectedChunk,
+                                                    projectedRecord);
+}
+
+TEST(ModelFileLayers, LayersWithoutNeuronsReadAndWriteBackByteForByte)
+{
+    auto standard = makeStandardFile();
+    standard->groups[0]->chunks[0]->nets[1] = makeStandardRecord(2, {0}, 3, 30.0f);
+    standard->groups[1]->chunks[1]->nets[2] = makeStandardRecord(2, {3, 0, 2}, 3, 31.0f);
+    EXPECT_EQ(standard->groups[0]->chunks[0]->nets[1]->weightCount, 3u);  // only the output biases
+    const std::string standardBytes = writeToBytes(*standard);
+    auto standardBack = readFromStream<ModelFileF>(standardBytes);
+    expectSameFile(*standard, *standardBack);
+    EXPECT_EQ(writeToBytes(*standardBack), standardBytes);
+
+    auto projected = makeProjectedFile();
+    projected->groups[0]->chunks[1]->nets[0] = makeProjectedRecord(2, {0}, 2, 32.0f);
+    const std::string projectedBytes = writeToBytes(*projected);
+    auto projectedBack = readFromStream<PCAModelFileF>(projectedBytes);
+    expectSameFile(*projected, *projectedBack);
+    EXPECT_EQ(writeToBytes(*projectedBack), projectedBytes);
+
+    // No inputs and no outputs are layers without neurons too.
+    ModelFileF bare;
+    bare.allocGroups(1);
+    bare.groups[0]->allocChunks(1);
+    bare.groups[0]->chunks[0]->allocNets(1);
+    bare.groups[0]->chunks[0]->nets[0] = makeStandardRecord(0, {2}, 0, 33.0f);
+    const std::string bareBytes = writeToBytes(bare);
+    EXPECT_EQ(writeToBytes(*readFromStream<ModelFileF>(bareBytes)), bareBytes);
+
+    // Such a file is still a stage file as far as its counts go: whether a network can be built
+    // from each record is the chain's to find out.
+    for (auto& chunk : standardBack->groups[0]->chunks)
+        chunk->keys[0] = 0.0;
+    std::string reason;
+    EXPECT_TRUE(checkStageModel(*standardBack, StageModelShape{2, 3, 1, 2}, reason)) << reason;
+}
+
+TEST(ModelFileParts, ChunksAndRecordsReadFromTheirOwnImages)
+{
+    auto standard = makeStandardFile();
+    const std::string bytes = writeToBytes(*standard);
+    const ModelChunk& chunk0 = *standard->groups[0]->chunks[0];
+    ModelChunk chunk(2, 3, 3);
+    EXPECT_EQ(chunk.readFromMemory(bytes.data() + standardChunk, bytes.size() - standardChunk), chunk0.totalSize);
+    expectSameChunk(chunk, chunk0);
+    const ModelChunk& chunk1 = *standard->groups[0]->chunks[1];
+    EXPECT_EQ(chunk.readFromMemory(bytes.data() + standardChunk + chunk0.totalSize, chunk1.totalSize - 1), 0u);
+    expectSameChunk(chunk, chunk0);  // a chunk that does not fit changes nothing
+
+    const std::size_t secondRecord = standardRecord + chunk0.nets[0]->totalSize;
+    ModelNetRecord record(2, 3, 0.5f);
+    EXPECT_EQ(record.readFromMemory(bytes.data() + secondRecord, chunk0.nets[1]->totalSize), chunk0.nets[1]->totalSize);
+    expectSameRecord(record, *chunk0.nets[1]);
+    EXPECT_EQ(record.readFromMemory(bytes.data() + standardRecord, chunk0.nets[0]->totalSize - 4), 0u);
+    expectSameRecord(record, *chunk0.nets[1]);
+
+    auto projected = makeProjectedFile();
+    const std::string projectedBytes = writeToBytes(*projected);
+    const PCAModelChunk& pcaChunk0 = *projected->groups[0]->chunks[0];
+    PCAModelChunk pcaChunk(4);
+    EXPECT_EQ(pcaChunk.readFromMemory(projectedBytes.data() + projectedChunk, projectedBytes.size() - projectedChunk),
+              pcaChunk0.totalSize);
+    expectSameChunk(pcaChunk, pcaChunk0);
+    PCANetRecord pcaRecord(2, 2);
+    EXPECT_EQ(pcaRecord.readFromMemory(projectedBytes.data() + projectedRecord, pcaChunk0.nets[0]->totalSize),
+              pcaChunk0.nets[0]->totalSize);
+    expectSameRecord(pcaRecord, *pcaChunk0.nets[0]);
+}
+
+TEST(ModelFileParts, TablesAreReplacedAndFreedByTheirOwnOperations)
+{
+    auto projected = makeProjectedFile();
+    PCAModelChunk& chunk = *projected->groups[0]->chunks[0];
+    chunk.createNet(1);
+    expectSameRecord(*chunk.nets[1], PCANetRecord(2, 2));
+    chunk.createNet(2);  // beyond the table
+    EXPECT_EQ(chunk.nets.size(), 2u);
+    chunk.nets[0]->freeArrays();
+    EXPECT_TRUE(chunk.nets[0]->weights.empty());
+    EXPECT_TRUE(chunk.nets[0]->boxMin.empty());
+    EXPECT_TRUE(chunk.nets[0]->hiddenNeuronSteepness.empty());
+    projected->groups[1]->freeChunks();
+    EXPECT_EQ(projected->groups[1]->chunkCount, 0u);
+    EXPECT_TRUE(projected->groups[1]->chunks.empty());
+
+    auto standard = makeStandardFile();
+    standard->groups[0]->chunks[0]->allocNets(1);
+    EXPECT_EQ(standard->groups[0]->chunks[0]->netCount, 1u);
+    EXPECT_EQ(standard->groups[0]->chunks[0]->nets[0], nullptr);
+    ModelNetRecord::destroy(standard->groups[0]->chunks[1]->nets[2]);
+    EXPECT_EQ(standard->groups[0]->chunks[1]->nets[2], nullptr);
+    standard->groups[1]->freeChunks();
+    EXPECT_EQ(standard->groups[1]->chunkCount, 0u);
+    EXPECT_TRUE(standard->groups[1]->chunks.empty());
 }

@@ -29,5 +29,7 @@ void writeBytes(const std::string& path, const std::string& bytes);
 
 void expectSameRecord(const ModelNetRecord& a, const ModelNetRecord& b);
 void expectSameRecord(const PCANetRecord& a, const PCANetRecord& b);
+void expectSameChunk(const ModelChunk& a, const ModelChunk& b);
+void expectSameChunk(const PCAModelChunk& a, const PCAModelChunk& b);
 void expectSameFile(const ModelFileF& a, const ModelFileF& b);
 void expectSameFile(const PCAModelFileF& a, const PCAModelFileF& b);

@@ -1,6 +1,7 @@
 // libFuzzer target for both model file readers. The first byte picks the kind (even: standard,
 // odd: projected); the rest is the file image. A file that reads is also checked as a stage file
-// and its group-0 records are built into networks and run once, as the chain would.
+// and its group-0 records are built into networks and run once, as the chain would. The same bytes
+// also go to the chunk and record readers on their own.
 #include "ModelFileF.h"
 #include "NeuralNetRunner.h"
 #include "PCAModelFileF.h"
@@ -44,6 +45,13 @@ void readAndUse(const uint8_t* data, std::size_t size)
     checkStageModel(file, StageModelShape{2, 2, 3, 0}, reason);
     runFirstGroup(file.groups);
 }
+
+template <typename Chunk, typename Record>
+void readParts(Chunk chunk, Record record, const uint8_t* data, std::size_t size)
+{
+    chunk.readFromMemory(data, size);
+    record.readFromMemory(data, size);
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
@@ -54,8 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     static FILE* silenced = std::freopen("/dev/null", "w", stdout);
     (void)silenced;
     if (data[0] % 2 == 0)
+    {
         readAndUse<ModelFileF>(data + 1, size - 1);
+        readParts(ModelChunk(2, 2, 3), ModelNetRecord(2, 2, 0.5f), data + 1, size - 1);
+    }
     else
+    {
         readAndUse<PCAModelFileF>(data + 1, size - 1);
+        readParts(PCAModelChunk(3), PCANetRecord(2, 2), data + 1, size - 1);
+    }
     return 0;
 }
