@@ -123,12 +123,22 @@ void VelmorantPreampEditor::createChildren()
     addAndMakeVisible (*monoStereoButton);
     monoStereoButton->setName ("new component");
 
-    addRadioButton (valveEH1Button, valve_eh1_over_png, valve_eh1_over_pngSize, valve_eh1_normal_png, valve_eh1_normal_pngSize);
-    addRadioButton (valveRSD1Button, valve_rsd1_over_png, valve_rsd1_over_pngSize, valve_rsd1_normal_png, valve_rsd1_normal_pngSize);
-    addRadioButton (channelLowButton, channel_over_png, channel_over_pngSize, channel_normal_png, channel_normal_pngSize);
-    addRadioButton (channelHighButton, channel_over_png, channel_over_pngSize, channel_normal_png, channel_normal_pngSize);
-    addRadioButton (voiceOffButton, voice_over_png, voice_over_pngSize, voice_normal_png, voice_normal_pngSize);
-    addRadioButton (voiceOnButton, voice_over_png, voice_over_pngSize, voice_normal_png, voice_normal_pngSize);
+    // The radio buttons' faces, an over face and a normal face per pair; the channel and voice
+    // pairs serve both buttons of their pair.
+    const EncodedImage valveEH1Over { valve_eh1_over_png, valve_eh1_over_pngSize };
+    const EncodedImage valveEH1Normal { valve_eh1_normal_png, valve_eh1_normal_pngSize };
+    const EncodedImage valveRSD1Over { valve_rsd1_over_png, valve_rsd1_over_pngSize };
+    const EncodedImage valveRSD1Normal { valve_rsd1_normal_png, valve_rsd1_normal_pngSize };
+    const EncodedImage channelOver { channel_over_png, channel_over_pngSize };
+    const EncodedImage channelNormal { channel_normal_png, channel_normal_pngSize };
+    const EncodedImage voiceOver { voice_over_png, voice_over_pngSize };
+    const EncodedImage voiceNormal { voice_normal_png, voice_normal_pngSize };
+    addRadioButton (valveEH1Button, valveEH1Over, valveEH1Normal);
+    addRadioButton (valveRSD1Button, valveRSD1Over, valveRSD1Normal);
+    addRadioButton (channelLowButton, channelOver, channelNormal);
+    addRadioButton (channelHighButton, channelOver, channelNormal);
+    addRadioButton (voiceOffButton, voiceOver, voiceNormal);
+    addRadioButton (voiceOnButton, voiceOver, voiceNormal);
 
     addSettingsKnob (inputKnob, &levelBarStrip, EditorLayout::levelBarFrames);
     addSettingsKnob (outputKnob, &levelBarStrip, EditorLayout::levelBarFrames);
@@ -138,16 +148,16 @@ void VelmorantPreampEditor::createChildren()
     addSettingsKnob (oversamplingKnob, &oversamplingStrip, EditorLayout::oversamplingFrames);
 }
 
-void VelmorantPreampEditor::addRadioButton (std::unique_ptr<juce::ImageButton>& button, const void* overData,
-                                            int overSize, const void* normalData, int normalSize)
+void VelmorantPreampEditor::addRadioButton (std::unique_ptr<juce::ImageButton>& button, EncodedImage over,
+                                            EncodedImage normal)
 {
     button = std::make_unique<juce::ImageButton> ("new button");
     addAndMakeVisible (*button);
     button->addListener (this);
     const juce::Colour none = juce::Colours::transparentBlack;
-    const auto over = decode (overData, overSize);
-    const auto normal = decode (normalData, normalSize);
-    button->setImages (false, true, true, normal, 0.0f, none, over, 1.0f, none, juce::Image(), 1.0f, none);
+    const auto overFace = decode (over.data, over.size);
+    const auto normalFace = decode (normal.data, normal.size);
+    button->setImages (false, true, true, normalFace, 0.0f, none, overFace, 1.0f, none, juce::Image(), 1.0f, none);
 }
 
 void VelmorantPreampEditor::addSettingsKnob (std::unique_ptr<FilmStripKnob>& knob, juce::Image* strip, int frames)

@@ -46,8 +46,13 @@ private:
     void selectRadio (juce::ImageButton& selected, juce::ImageButton& other);
     void createChildren();
     void setUpKnobs();
-    void addRadioButton (std::unique_ptr<juce::ImageButton>& button, const void* overData, int overSize,
-                         const void* normalData, int normalSize);
+    // An image as it is compiled into the plug-in: its encoded bytes.
+    struct EncodedImage
+    {
+        const void* data;
+        int size;
+    };
+    void addRadioButton (std::unique_ptr<juce::ImageButton>& button, EncodedImage over, EncodedImage normal);
     void addSettingsKnob (std::unique_ptr<FilmStripKnob>& knob, juce::Image* strip, int frames);
 
     bool showSettings = true;
