@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 
+#include "../VirtualTableSlot.h"
 #include "BlockTestSupport.h"
 
 namespace {
@@ -89,6 +90,23 @@ TEST(BlockShape, TheInterfaceAloneComputesNothing)
     EXPECT_EQ(y, std::vector<double>(1, -1.0));
     EXPECT_EQ(currents, std::vector<double>(4, -1.0));
     EXPECT_EQ(largestMagnitude(J), 0.0);
+}
+
+TEST(BlockShape, OperationsKeepTheirSlotsInTheTable)
+{
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::setSampleRate), 2);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::updateMatrices), 3);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::nonlinearCurrents), 4);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::nonlinearJacobian), 5);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::reserved1), 6);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::reserved2), 7);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::predictPortVoltages), 8);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::updateState), 9);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVec::computeOutput), 10);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVecAutomation::setStep), 11);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVecAutomation::getParam), 12);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVecAutomation::setParam), 13);
+    EXPECT_EQ(virtualTableSlot(&SSParamsVecAutomation::clone), 14);
 }
 
 TEST(GainTaper, StepsZeroEightAndSixteen)

@@ -1,5 +1,6 @@
 #include "ModelTestData.h"
 #include "StageModelCheck.h"
+#include "../VirtualTableSlot.h"
 
 #include <gtest/gtest.h>
 
@@ -245,6 +246,17 @@ TEST(ModelFileWriter, RefusesArraysThatDisagreeWithTheirCounts)
     EXPECT_STREQ(projected.lastError(), "group 0: chunk 0: inputMask holds 0 values instead of 2");
     projected.close();
     std::remove(path.c_str());
+}
+
+TEST(ModelFileParts, FileOperationsKeepTheirSlotsInTheTable)
+{
+    EXPECT_EQ(virtualTableSlot(&BaseModelFileF::openForRead), 2);
+    EXPECT_EQ(virtualTableSlot(&BaseModelFileF::openForWrite), 3);
+    EXPECT_EQ(virtualTableSlot(&BaseModelFileF::close), 4);
+    EXPECT_EQ(virtualTableSlot(&BaseModelFileF::allocGroups), 5);
+    EXPECT_EQ(virtualTableSlot(&BaseModelFileF::write), 6);
+    EXPECT_EQ(virtualTableSlot(&BaseModelFileF::read), 7);
+    EXPECT_EQ(virtualTableSlot(&BaseModelFileF::readFromMemory), 8);
 }
 
 TEST(ModelFileSizes, StaleSizeFieldsAreReadAsTheyStandAndWrittenFromTheCounts)
