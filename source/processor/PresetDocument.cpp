@@ -1,8 +1,15 @@
 #include "PresetDocument.h"
+#include "PresetDocumentCheck.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace
 {
@@ -31,12 +38,32 @@ constexpr ValueAttribute valueAttributes[] = {
     {"mdl", paramVoice, false, 0.5f},          {"bas", paramBass, false, 0.5f},
     {"showset", paramShowSettings, false, 0.0f}};
 
-// "%.9g" independent of the process locale: at most nine significant digits, no trailing zeros.
-juce::String formatNumber(double value)
+// "%.*g" independent of the process locale: at most that many significant digits, no trailing zeros.
+std::string formatNumber(double value, int significantDigits = 9)
 {
     char text[32];
-    const auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 9);
-    return juce::String(text, static_cast<size_t>(result.ptr - text));
+    const auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, significantDigits);
+    return std::string(text, result.ptr);
+}
+
+// A decimal number as the document holds it: leading white space and a '+' are skipped, the longest
+// number that follows is read and anything else reads as 0. A number beyond double's range reads as
+// an infinity when its exponent is positive (or it has none) and as 0 otherwise.
+double parseNumber(std::string_view text)
+{
+    const auto first = std::find_if_not(text.begin(), text.end(), [](char c) { return juce::CharacterFunctions::isWhitespace(c); });
+    text.remove_prefix(static_cast<size_t>(first - text.begin()));
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-')
+        text.remove_prefix(1);
+    double value = 0.0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc::result_out_of_range)
+        return value;
+    const std::string_view number(text.data(), static_cast<size_t>(result.ptr - text.data()));
+    const auto exponent = number.find_first_of("eE");
+    if (exponent != std::string_view::npos && number[exponent + 1] == '-')
+        return 0.0;
+    return number[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
 }
 
 // Integer reading as the C runtime's atoi does it (white space, sign, digits, first other character
@@ -57,11 +84,9 @@ long long parseLeadingInteger(const juce::String& text)
 
 // A double from the document as a host value: NaN stays NaN (the program turns it into the
 // parameter's default); everything else is clamped so the narrowing to float is always defined.
-float toHostValue(double value)
+double clampedHostValue(double value)
 {
-    if (std::isnan(value))
-        return std::numeric_limits<float>::quiet_NaN();
-    return static_cast<float>(juce::jlimit(0.0, 1.0, value));
+    return std::isnan(value) ? value : juce::jlimit(0.0, 1.0, value);
 }
 
 const juce::String* findAttribute(const juce::XmlElement& element, const char* name)
@@ -72,14 +97,76 @@ const juce::String* findAttribute(const juce::XmlElement& element, const char* n
     return nullptr;
 }
 
-float readHostValue(const juce::XmlElement& element, const ValueAttribute& attribute)
+double readHostValue(const juce::XmlElement& element, const ValueAttribute& attribute)
 {
     const juce::String* text = findAttribute(element, attribute.name);
     if (text == nullptr)
         return attribute.missingHostValue;
     if (attribute.readAsInteger)
-        return toHostValue(static_cast<double>(parseLeadingInteger(*text)));
-    return toHostValue(text->getDoubleValue());
+        return clampedHostValue(static_cast<double>(parseLeadingInteger(*text)));
+    return clampedHostValue(parseNumber(text->toStdString()));
+}
+
+bool isGainParameter(int parameter)
+{
+    return parameter == paramInput || parameter == paramOutput;
+}
+
+// Whole steps and simple fractions of them: at most eight significant bits.
+bool isRound(float value)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & 0xffffu) == 0;
+}
+
+// The stored Input or Output value (0 to 49) that a host value read from a document stands for.
+// A float's nine-digit text, as every document holds it, is the stored value's conversion
+// (value × 1/49 in single precision); multiplying back by 49 misses the stored value by a float
+// step for about one value in twelve, so the stored value within a few steps of the product whose
+// conversion is exactly the host value is taken. Where two qualify, a whole step (or simple fraction)
+// is taken first, then the one nearer to host value × 49; that misses about one value in eighty,
+// which the writer spells out with more digits than a float's text: those give their stored value
+// times 49 in double precision.
+float storedGainFor(int parameter, double hostValue)
+{
+    const auto single = static_cast<float>(hostValue);
+    const double product = hostValue * 49.0;
+    if (parseNumber(formatNumber(static_cast<double>(single))) != hostValue)
+        return juce::jlimit(0.0f, 49.0f, static_cast<float>(product));
+    constexpr int searchedSteps = 4;
+    float candidate = single * 49.0f;
+    for (int k = 0; k < searchedSteps && candidate > 0.0f; ++k)
+        candidate = std::nextafter(candidate, -1.0f);
+    float best = single * 49.0f;
+    auto bestRank = std::make_pair(false, -std::numeric_limits<double>::infinity());
+    PreampProgram probe;
+    for (int k = 0; k <= 2 * searchedSteps; ++k, candidate = std::nextafter(candidate, 100.0f))
+    {
+        probe.values[static_cast<size_t>(parameter)] = candidate;
+        const auto rank = std::make_pair(isRound(candidate), -std::fabs(static_cast<double>(candidate) - product));
+        if (probe.getParameter(parameter) == single && rank > bestRank)
+            best = candidate, bestRank = rank;
+    }
+    return juce::jlimit(0.0f, 49.0f, best);
+}
+
+// The text of a stored Input or Output value: the host value's usual nine digits, or where those
+// would not read back exactly, as few digits of the exact quotient as do.
+std::string gainText(int parameter, float stored, float hostValue)
+{
+    std::string text = formatNumber(static_cast<double>(hostValue));
+    for (int digits = 9; digits <= 17 && storedGainFor(parameter, parseNumber(text)) != stored; ++digits)
+        text = formatNumber(static_cast<double>(stored) / 49.0, digits);
+    return text;
+}
+
+std::string valueText(const PreampProgram& program, int parameter)
+{
+    const float hostValue = program.getParameter(parameter);
+    if (isGainParameter(parameter))
+        return gainText(parameter, program.values[static_cast<size_t>(parameter)], hostValue);
+    return formatNumber(static_cast<double>(hostValue));
 }
 
 void readProgram(const juce::XmlElement& element, PreampProgram& program)
@@ -87,24 +174,47 @@ void readProgram(const juce::XmlElement& element, PreampProgram& program)
     const juce::String* name = findAttribute(element, nameAttribute);
     program.name = name != nullptr ? name->substring(0, PresetDocument::maxNameLength) : juce::String("Not Saved");
     for (const auto& attribute : valueAttributes)
-        program.setParameter(attribute.parameter, readHostValue(element, attribute));
+    {
+        const double hostValue = readHostValue(element, attribute);
+        program.setParameter(attribute.parameter, static_cast<float>(hostValue));
+        if (isGainParameter(attribute.parameter) && !std::isnan(hostValue))
+            program.values[static_cast<size_t>(attribute.parameter)] = storedGainFor(attribute.parameter, hostValue);
+    }
 }
 
 // The framed text parsed strictly: within the chunk's bounds, and nothing when the text is not
 // well-formed XML (an unterminated element would otherwise be accepted).
-std::unique_ptr<juce::XmlElement> parseChunk(const void* data, int sizeInBytes)
+// Text that can never be a preset document is refused before the XML reader sees it, with the
+// reason in refusal.
+std::unique_ptr<juce::XmlElement> parseChunk(const void* data, int sizeInBytes, juce::String& refusal)
 {
     const auto* bytes = static_cast<const char*>(data);
     if (juce::ByteOrder::littleEndianInt(bytes) != chunkMagic)
+    {
+        refusal = "no preset chunk marker";
         return nullptr;
+    }
     const juce::uint32 length = juce::ByteOrder::littleEndianInt(bytes + 4);
     const auto available = static_cast<juce::uint32>(sizeInBytes - chunkHeaderSize);
-    if (length == 0)
+    std::string_view text(bytes + chunkHeaderSize, juce::jmin(length, available));
+    text = text.substr(0, text.find('\0')); // the chunk's terminating zero ends the text
+    if (text.empty())
+    {
+        refusal = "an empty document";
         return nullptr;
-    juce::XmlDocument document(juce::String::fromUTF8(bytes + chunkHeaderSize, static_cast<int>(juce::jmin(length, available))));
+    }
+    if (const char* problem = PresetDocumentCheck::refusal(text))
+    {
+        refusal = problem;
+        return nullptr;
+    }
+    juce::XmlDocument document(juce::String::fromUTF8(text.data(), static_cast<int>(text.size())));
     auto root = document.getDocumentElement();
     if (document.getLastParseError().isNotEmpty())
+    {
+        refusal = "not well-formed XML (" + document.getLastParseError() + ")";
         return nullptr;
+    }
     return root;
 }
 
@@ -161,21 +271,29 @@ void PresetDocument::write(const PreampProgramBank& programs, int currentProgram
     for (const auto& program : programs)
     {
         auto* element = programList->createNewChildElement(programTag);
-        element->setAttribute(nameAttribute, program.name);
+        element->setAttribute(nameAttribute, program.name.substring(0, maxNameLength));
         for (const auto& attribute : valueAttributes)
-            element->setAttribute(attribute.name,
-                                  formatNumber(static_cast<double>(program.getParameter(attribute.parameter))));
+            element->setAttribute(attribute.name, juce::String(valueText(program, attribute.parameter)));
     }
     writeElement(root, destination);
 }
 
-std::optional<PresetState> PresetDocument::read(const void* data, int sizeInBytes, const PreampProgramBank& programs)
+std::optional<PresetState> PresetDocument::read(const void* data, int sizeInBytes, const PreampProgramBank& programs,
+                                                juce::String* refusal)
 {
+    juce::String reason;
+    const auto refuse = [&](const juce::String& why) -> std::optional<PresetState> {
+        if (refusal != nullptr)
+            *refusal = why;
+        return std::nullopt;
+    };
     if (data == nullptr || sizeInBytes <= chunkHeaderSize)
-        return std::nullopt;
-    const auto root = parseChunk(data, sizeInBytes);
-    if (root == nullptr || !hasTag(*root, rootTag))
-        return std::nullopt;
+        return refuse("shorter than a preset chunk");
+    const auto root = parseChunk(data, sizeInBytes, reason);
+    if (root == nullptr)
+        return refuse(reason);
+    if (!hasTag(*root, rootTag))
+        return refuse("another document than a preset");
 
     PresetState state;
     state.programs = programs;

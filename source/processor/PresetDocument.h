@@ -25,16 +25,20 @@ namespace PresetDocument
 // The document text the processor starts from: twelve programs "1 default" to "12 default".
 const char* builtInDefaultText();
 
-// Writes the whole state as a chunk, replacing the contents of destination.
+// Writes the whole state as a chunk, replacing the contents of destination (names cut to
+// maxNameLength characters, as the reader would cut them).
 void write(const PreampProgramBank& programs, int currentProgram, juce::MemoryBlock& destination);
 
 // Frames an element as a chunk (no XML declaration, one line, numbers as the element holds them).
 void writeElement(const juce::XmlElement& element, juce::MemoryBlock& destination);
 
-// Reads a chunk over the given programs. Refused (nullopt) when the data is null or too short, the
-// magic or length is wrong, the text is not well-formed XML or the root is not the preset root.
-// Values are clamped into their ranges and names cut to maxNameLength characters.
-std::optional<PresetState> read(const void* data, int sizeInBytes, const PreampProgramBank& programs);
+// Reads a chunk over the given programs. Refused (nullopt, with the reason in refusal when given)
+// when the data is null or too short, the magic or length is wrong, the text is something no preset
+// document holds or not well-formed XML, or the root is not the preset root. Values are clamped into
+// their ranges and names cut to maxNameLength characters; Input and Output come back exactly as
+// written.
+std::optional<PresetState> read(const void* data, int sizeInBytes, const PreampProgramBank& programs,
+                                juce::String* refusal = nullptr);
 
 constexpr int maxNameLength = 256;
 } // namespace PresetDocument

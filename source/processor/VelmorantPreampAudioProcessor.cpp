@@ -394,10 +394,12 @@ void VelmorantPreampAudioProcessor::setStateInformation(const void* data, int si
         const juce::SpinLock::ScopedLockType lock(programLock);
         bank = programs;
     }
-    auto state = PresetDocument::read(data, sizeInBytes, bank);
+    juce::String refusal;
+    auto state = PresetDocument::read(data, sizeInBytes, bank, &refusal);
     if (!state)
     {
-        std::fprintf(stderr, "Velmorant Preamp: ignored a preset chunk that holds no valid preset document\n");
+        std::fprintf(stderr, "Velmorant Preamp: ignored a preset chunk that holds no valid preset document (%s)\n",
+                     refusal.toRawUTF8());
         return;
     }
     int index = 0;

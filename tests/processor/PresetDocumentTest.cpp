@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "PresetDocument.h"
+#include "PresetDocumentCheck.h"
 #include "ProcessorTestSupport.h"
 
-
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 
 namespace
@@ -67,7 +71,7 @@ TEST(PresetDocument, StepsSurviveTheRoundTripAndNumbersUseNineDigits)
         EXPECT_EQ(read.values[paramTreble], static_cast<float>(step));
         EXPECT_EQ(read.values[paramBass], static_cast<float>(14 - step));
         EXPECT_EQ(read.values[paramOversampling], static_cast<float>(step % 5));
-        EXPECT_EQ(read.values[paramOutput], 26.999998f); // written as 0.551020384
+        EXPECT_EQ(read.values[paramOutput], 27.0f); // written as 0.551020384, which 26.999998 shares
         EXPECT_EQ(read.name, programs[static_cast<size_t>(step % 12)].name);
 
         const std::string text = bytesOf(chunk);
@@ -183,4 +187,120 @@ TEST(PresetDocument, MalformedChunksAreRefused)
     EXPECT_TRUE(read(frameChunk(R"(<vrk_velmorant cprog="1"/>)", 4096)));
     EXPECT_TRUE(read(frameChunk(R"(<vrk_velmorant cprog="1"/>)", 0xfffffff0u)));
     EXPECT_FALSE(read(frameChunk(R"(<vrk_velmorant cprog="1"/>)", 4096).substr(0, 20)));
+}
+
+TEST(PresetDocument, TextNoPresetDocumentHoldsIsRefusedBeforeTheXmlReader)
+{
+    const std::string root = R"(<vrk_velmorant cprog="1">)", end = "</vrk_velmorant>";
+    const std::string accepted[] = {
+        root + end,
+        R"(<?xml version="1.0" encoding="UTF-8"?>)" + root + end,
+        programsWith(R"(<program programname="A &amp; B &lt;&gt; &quot;&apos; &#233;&#xE9;&#x1F3B8; )"
+                     "\xc3\xa9\xf0\x9f\x8e\xb8\" gain='1' />"),
+        root + "<programs>\n\t<program/>\r\n</programs>" + end,
+    };
+    for (const auto& text : accepted)
+        EXPECT_TRUE(readText(text)) << text;
+
+    const std::string refused[] = {
+        root + "<!-- comment -->" + end,
+        root + "<![CDATA[x]]>" + end,
+        "<!DOCTYPE vrk_velmorant>" + root + end,
+        root + "<?pi?>" + end,
+        R"(<?xml version="1.0"?><?xml version="1.0"?>)" + root + end,
+        R"(<?xml version="1.0" <a>?>)" + root + end,
+        root + "&AMP;" + end,
+        root + "&nbsp;" + end,
+        root + "&#;" + end,
+        root + "&#x;" + end,
+        root + "&#65" + end,
+        root + "&#0;" + end,
+        root + "&#x110000;" + end,
+        root + "&#xD800;" + end,
+        root + "&#123456789;" + end,
+        programsWith("<program><deeper/></program>"),
+        R"(<vrk_velmorant cprog="<1"/>)",
+        R"(<vrk_velmorant cprog="&x;"/>)",
+        R"(<vrk_velmorant cprog="1)",
+        root + "</programs></programs>" + end,
+        root + "\xc0\x80" + end,         // overlong encoding
+        root + "\xed\xa0\x80" + end,     // a surrogate
+        root + "\x80" + end,             // a continuation byte alone
+        root + "\xf4\x90\x80\x80" + end, // beyond U+10FFFF
+        root + "\x01" + end,             // a control character
+        root + "\xef\xbf\xbe" + end,     // U+FFFE
+        root + std::string(PresetDocumentCheck::maxTextBytes, ' ') + end,
+    };
+    for (const auto& text : refused)
+    {
+        juce::String refusal;
+        const std::string chunk = frameChunk(text);
+        EXPECT_FALSE(PresetDocument::read(chunk.data(), static_cast<int>(chunk.size()), {}, &refusal)) << text;
+        EXPECT_TRUE(refusal.isNotEmpty()) << text;
+    }
+}
+
+TEST(PresetDocument, NumbersBeyondDoubleRangeAreClampedWithoutOverflow)
+{
+    const auto state = readText(programsWith(R"(<program gain="1e99999999999" in="-1e99999999999" out="1e-99999999999" )"
+                                             R"(trbl="+0.5" bas=" 1e400" ovrsmplng="12345678901234567890123"/>)"));
+    ASSERT_TRUE(state);
+    const PreampProgram& program = state->programs[0];
+    EXPECT_EQ(program.values[paramGain], 16.0f);
+    EXPECT_EQ(program.values[paramInput], 0.0f);
+    EXPECT_EQ(program.values[paramOutput], 0.0f);
+    EXPECT_EQ(program.values[paramTreble], 7.0f);
+    EXPECT_EQ(program.values[paramBass], 14.0f);
+    EXPECT_EQ(program.values[paramOversampling], 4.0f);
+}
+
+// Input and Output take any value from 0 to 49 a host value gives them; a document the plug-in
+// wrote gives every one of them back bit for bit, where multiplying the written host value back
+// by 49 misses about one in twelve by a float step.
+TEST(PresetDocument, InputAndOutputComeBackExactly)
+{
+    std::mt19937 random(19);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::uniform_int_distribution<std::uint32_t> bits(0, 0x3f800000u); // every float from 0 to 1 alike
+    int longerTexts = 0;
+    for (int round = 0; round < 2000; ++round)
+    {
+        PreampProgramBank programs;
+        for (size_t p = 0; p < programs.size(); ++p)
+        {
+            std::uint32_t pattern = bits(random);
+            float tiny = 0.0f;
+            std::memcpy(&tiny, &pattern, sizeof tiny);
+            programs[p].setParameter(paramInput, unit(random));
+            programs[p].setParameter(paramOutput, p % 2 == 0 ? unit(random) : tiny);
+        }
+        juce::MemoryBlock chunk;
+        PresetDocument::write(programs, 0, chunk);
+        const auto state = PresetDocument::read(chunk.getData(), static_cast<int>(chunk.getSize()), {});
+        ASSERT_TRUE(state);
+        for (size_t p = 0; p < programs.size(); ++p)
+        {
+            ASSERT_EQ(state->programs[p].values[paramInput], programs[p].values[paramInput]) << round << " " << p;
+            ASSERT_EQ(state->programs[p].values[paramOutput], programs[p].values[paramOutput]) << round << " " << p;
+        }
+        const std::string text = bytesOf(chunk);
+        for (const auto& program : programs)
+        {
+            char usual[40];
+            std::snprintf(usual, sizeof usual, "in=\"%.9g\"", static_cast<double>(program.getParameter(paramInput)));
+            longerTexts += text.find(usual) == std::string::npos ? 1 : 0;
+        }
+    }
+    EXPECT_GT(longerTexts, 0); // values two stored values share are written with more digits
+    EXPECT_LT(longerTexts, 2000 * 12 / 40);
+
+    // Documents written before, with the host value's nine digits, bring whole steps back whole.
+    for (const float step : {7.0f, 14.0f, 27.0f, 28.0f, 35.0f, 41.0f, 47.0f})
+    {
+        PreampProgram program;
+        program.values[paramOutput] = step;
+        char text[80];
+        std::snprintf(text, sizeof text, "<program out=\"%.9g\"/>", static_cast<double>(program.getParameter(paramOutput)));
+        EXPECT_EQ(readText(programsWith(text))->programs[0].values[paramOutput], step) << text;
+    }
 }

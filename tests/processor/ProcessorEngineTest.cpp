@@ -322,6 +322,43 @@ TEST_F(ProcessorEngine, RefusedChunksKeepTheState)
     EXPECT_EQ(changes->take(), 0);
 }
 
+// Chunks that hung the XML reader, overflowed its stack or read past the text's end; each is
+// refused with its reason before the reader sees it, and the state stays as it was.
+TEST_F(ProcessorEngine, HostileChunksAreRefusedAndKeepTheState)
+{
+    processor->setParameter(paramGain, 0.25f);
+    juce::MemoryBlock before;
+    processor->getStateInformation(before);
+    processor->takeEvents();
+    changes->take();
+
+    const auto files = juce::File(VELMORANT_HOSTILE_CHUNKS_DIR).findChildFiles(juce::File::findFiles, false, "*.chunk");
+    ASSERT_GE(files.size(), 6);
+    for (const auto& file : files)
+    {
+        if (file.getFileName() == "huge-exponent.chunk")
+            continue;
+        juce::MemoryBlock chunk;
+        ASSERT_TRUE(file.loadFileAsData(chunk));
+        testing::internal::CaptureStderr();
+        processor->setStateInformation(chunk.getData(), static_cast<int>(chunk.getSize()));
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("ignored a preset chunk"), std::string::npos) << file.getFileName();
+        EXPECT_EQ(said.find("()"), std::string::npos) << said;
+    }
+    juce::MemoryBlock after;
+    processor->getStateInformation(after);
+    EXPECT_EQ(bytesOf(after), bytesOf(before));
+    EXPECT_TRUE(processor->takeEvents().empty());
+    EXPECT_EQ(changes->take(), 0);
+
+    // A number past double's range is a number like any other: the gain is clamped to its top.
+    juce::MemoryBlock chunk;
+    ASSERT_TRUE(juce::File(VELMORANT_HOSTILE_CHUNKS_DIR "/huge-exponent.chunk").loadFileAsData(chunk));
+    processor->setStateInformation(chunk.getData(), static_cast<int>(chunk.getSize()));
+    EXPECT_EQ(processor->getParameter(paramGain), 1.0f);
+}
+
 TEST_F(ProcessorEngine, OutOfRangePresetValuesAreClamped)
 {
     const std::string chunk = frameChunk(R"(<vrk_velmorant cprog="0"><programs>)"
