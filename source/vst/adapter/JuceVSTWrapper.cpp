@@ -141,19 +141,18 @@ void JuceVSTWrapper::processReplacing(float** inputs, float** outputs, VstInt32 
     } else {
         if (processLevelPending.exchange(false))
             processor->setNonRealtime(getCurrentProcessLevel() == kVstProcessLevelOffline);
-        for (int offset = 0; offset < sampleFrames;) {
-            const int count = std::min(sampleFrames - offset, workBuffer.getNumSamples());
-            processSlice(inputs, outputs, offset, count);
-            offset += count;
-        }
+        for (int offset = 0; offset < sampleFrames;) offset += processSlice(inputs, outputs, offset, sampleFrames - offset);
     }
     --activeProcessCalls;
 }
 
 // Copies all inputs into the work buffer before any output is written, so a host that hands the
-// same memory for inputs and outputs gets correct results.
-void JuceVSTWrapper::processSlice(float** inputs, float** outputs, int offset, int count) {
+// same memory for inputs and outputs gets correct results. The slice's length comes from the work
+// buffer under the same lock that resume() resizes it under, so a host that changes the block size
+// while audio runs gets shorter slices, never a write past the buffer. Returns the frames done.
+int JuceVSTWrapper::processSlice(float** inputs, float** outputs, int offset, int remaining) {
     const juce::ScopedLock lock(processor->getCallbackLock());
+    const int count = std::min(remaining, workBuffer.getNumSamples());
     const int channels = std::max(processingInputs, processingOutputs);
     for (int c = 0; c < channels; ++c) {
         float* destination = workBuffer.getWritePointer(c);
@@ -173,6 +172,7 @@ void JuceVSTWrapper::processSlice(float** inputs, float** outputs, int offset, i
     midiEvents.clear();
     for (int c = 0; c < processingOutputs; ++c)
         if (outputs[c] != nullptr) std::copy_n(slice.getReadPointer(c), count, outputs[c] + offset);
+    return count;
 }
 
 // ---- Parameters and programs ---------------------------------------------------------------------

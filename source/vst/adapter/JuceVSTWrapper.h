@@ -72,7 +72,7 @@ private:
     // AudioPlayHead: the host's transport as the processor sees it.
     juce::Optional<PositionInfo> getPosition() const override;
 
-    void processSlice(float** inputs, float** outputs, int offset, int count);
+    int processSlice(float** inputs, float** outputs, int offset, int remaining);
     bool fillPinProperties(bool isInput, VstInt32 index, VstPinProperties* properties);
     void applyChannelCounts(int inputs, int outputs);
 
