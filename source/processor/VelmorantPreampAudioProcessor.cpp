@@ -44,6 +44,11 @@ bool isGainParameter(int index)
     return index == paramInput || index == paramOutput || index == paramShowSettings;
 }
 
+bool isPotStepParameter(int index)
+{
+    return index == paramGain || index == paramTreble || index == paramBass || index == paramVoice;
+}
+
 juce::MemoryBlock builtInDefaultChunk()
 {
     const auto document = juce::parseXML(PresetDocument::builtInDefaultText());
@@ -268,6 +273,17 @@ void VelmorantPreampAudioProcessor::setParameter(int index, float newValue)
 void VelmorantPreampAudioProcessor::applyParameter(int index, const PreampProgram& program)
 {
     const int lastStage = EngineSettings::stageCount - 1;
+    if (isPotStepParameter(index))
+    {
+        // A pot step takes over the matrices and networks of files already loaded, a short piece
+        // of work done between two blocks: a block processed while suspended would be silent.
+        const juce::ScopedLock lock(getCallbackLock());
+        if (index == paramGain)
+            setStageSteps(program, 0, lastStage - 1);
+        else
+            setStageSteps(program, lastStage, lastStage);
+        return;
+    }
     const bool reloads = index == paramDualTriodes || index == paramChannel;
     const juce::String folder = reloads ? currentModelFolder() : juce::String();
     const ScopedSuspension suspension(*this);
@@ -282,14 +298,6 @@ void VelmorantPreampAudioProcessor::applyParameter(int index, const PreampProgra
             reloadStages(program, folder, true);
             prepareChains();
             setStageSteps(program, 0, 0);
-            break;
-        case paramGain:
-            setStageSteps(program, 0, lastStage - 1);
-            break;
-        case paramTreble:
-        case paramBass:
-        case paramVoice:
-            setStageSteps(program, lastStage, lastStage);
             break;
         default: // Oversampling, Mono/Stereo
             oversamplingFactor = EngineSettings::oversamplingFactor(program.values[paramOversampling]);

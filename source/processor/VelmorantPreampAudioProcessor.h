@@ -17,9 +17,10 @@ class SSParamsVecAutomation;
 //
 // Threads: the host's audio thread calls processBlock under the callback lock (held by the
 // plug-in adapter, which outputs silence while processing is suspended). Every change that reloads,
-// prepares or steps the chains runs under engineLock, with processing suspended from the first
-// engine change to the last, so changes from the host and from the editor never interleave. The
-// audio thread never takes engineLock. Program records are guarded by a short spin lock and the
+// prepares or steps the chains runs under engineLock, so changes from the host and from the editor
+// never interleave; processing is suspended from the first engine change to the last, except for a
+// pot step (Gain, Treble, Bass, Voice), which steps the chains under the callback lock between two
+// blocks so that turning a knob never silences a block. The audio thread never takes engineLock. Program records are guarded by a short spin lock and the
 // gains are written under the callback lock, so queries and gain changes never wait for a reload.
 class VelmorantPreampAudioProcessor : public juce::AudioProcessor, public juce::ChangeBroadcaster
 {

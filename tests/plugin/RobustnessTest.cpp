@@ -5,6 +5,7 @@
 #include "PluginTestSupport.h"
 #include "TestPlatform.h"
 
+#include <algorithm>
 #include <chrono>
 #include <atomic>
 #include <cmath>
@@ -123,6 +124,63 @@ TEST(PluginThreads, SettingsChangeWhileAudioRuns) {
         host.parameterDisplay(step % 11);
     }
     host.setParameter(8, 0.0f);
+    done = true;
+    audio.join();
+    EXPECT_TRUE(finite);
+}
+
+// A knob turned under automation, 200 changes a second while audio runs: a pot step reaches the
+// chains between two blocks, so no block of a sounding input comes out silent.
+TEST(PluginThreads, PotStepAutomationNeverSilencesABlock) {
+    if (!defaultModelDataPresent()) GTEST_SKIP() << "no default model data beside the plug-in";
+    PluginHost host;
+    loadAndStart(host, 64);
+    std::atomic<bool> done{false};
+    std::atomic<int> blocks{0}, silentBlocks{0};
+    std::thread audio([&] {
+        StereoBlock in(64), out(64);
+        for (size_t i = 0; i < in.left.size(); ++i) in.left[i] = in.right[i] = 0.3f * std::sin(0.2f * static_cast<float>(i));
+        while (!done) {
+            host.processReplacing(in.pointers(), out.pointers(), 64);
+            const bool silent = std::all_of(out.left.begin(), out.left.end(), [](float v) { return v == 0.0f; });
+            ++blocks;
+            silentBlocks += silent ? 1 : 0;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    while (blocks < 8) std::this_thread::yield();  // past the chain's first samples
+    silentBlocks = 0;
+    const int32_t potSteps[] = {3, 4, 5, 6};  // Gain, Treble, Bass, Voice
+    for (int change = 0; change < 200; ++change) {
+        host.setParameter(potSteps[change % 4], 0.2f + 0.6f * static_cast<float>(change % 7) / 6.0f);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    done = true;
+    audio.join();
+    EXPECT_GT(blocks, 100);
+    EXPECT_EQ(silentBlocks, 0) << "of " << blocks << " blocks";
+}
+
+// A host that switches the block size inside effMainsChanged while its audio thread goes on
+// processing breaks the suspend rules, but must not make the plug-in write past its work buffer.
+TEST(PluginThreads, BlockSizeSwitchedWhileAudioRuns) {
+    PluginHost host;
+    loadAndStart(host, 1024);
+    std::atomic<bool> done{false};
+    std::atomic<bool> finite{true};
+    std::thread audio([&] {
+        StereoBlock in(1024, 0.1f), out(1024);
+        while (!done) {
+            host.processReplacing(in.pointers(), out.pointers(), 1024);
+            if (!allFinite(out.left) || !allFinite(out.right)) finite = false;
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+    });
+    for (int cycle = 0; cycle < 400; ++cycle) {
+        host.suspend();
+        host.dispatch(effSetBlockSize, 0, cycle % 2 == 0 ? 32 : 1024);
+        host.resume();
+    }
     done = true;
     audio.join();
     EXPECT_TRUE(finite);

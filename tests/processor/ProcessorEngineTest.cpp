@@ -261,6 +261,46 @@ TEST_F(ProcessorEngine, ProgramSwitchAppliesOnlyWhatDiffers)
     EXPECT_EQ(processor->takeEvents(), concat({fullReload("eh", "high"), prepareBoth(44100, 1), allSteps()}));
 }
 
+// Which changes suspend processing (a suspended block comes out silent): pot steps reach the chains
+// between two blocks instead, with processing running on.
+TEST(ProcessorSuspension, PotStepsNeverSuspendProcessing)
+{
+    struct SuspensionWatcher : RecordingProcessor
+    {
+        SuspensionWatcher() : RecordingProcessor(missingFolder) {}
+        void prepareChain(int chain, int rate, int factor) override
+        {
+            RecordingProcessor::prepareChain(chain, rate, factor);
+            ++(isSuspended() ? suspended : running);
+        }
+        void setChainStageStep(int chain, int stage, int value) override
+        {
+            RecordingProcessor::setChainStageStep(chain, stage, value);
+            ++(isSuspended() ? suspended : running);
+        }
+        int suspended = 0, running = 0;
+    };
+    const juce::ScopedJuceInitialiser_GUI juce;
+    testing::internal::CaptureStderr();
+    SuspensionWatcher processor;
+    for (const int potStep : {paramGain, paramTreble, paramBass, paramVoice})
+    {
+        processor.suspended = processor.running = 0;
+        processor.setParameter(potStep, 0.0f); // the defaults are all above 0
+        EXPECT_EQ(processor.suspended, 0) << potStep;
+        EXPECT_GT(processor.running, 0) << potStep;
+    }
+    for (const int structural : {paramOversampling, paramMonoStereo, paramChannel, paramDualTriodes})
+    {
+        processor.suspended = processor.running = 0;
+        processor.setParameter(structural, 1.0f); // the defaults are all 0
+        EXPECT_GT(processor.suspended, 0) << structural;
+        EXPECT_EQ(processor.running, 0) << structural;
+    }
+    EXPECT_FALSE(processor.isSuspended());
+    testing::internal::GetCapturedStderr();
+}
+
 TEST_F(ProcessorEngine, NewHostRateReachesTheChainsAtOnce)
 {
     processor->prepareToPlay(48000.7, 512);
