@@ -1,6 +1,12 @@
 if(VELMORANT_SANITIZE AND VELMORANT_TSAN)
   message(FATAL_ERROR "VELMORANT_SANITIZE and VELMORANT_TSAN are exclusive")
 endif()
+if(VELMORANT_FUZZ)
+  # Everything instrumented for libFuzzer's coverage, with ASan and UBSan; only the fuzz targets
+  # (tools/fuzz) link libFuzzer's main. Needs clang: scripts/fuzz.sh configures it.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 if(VELMORANT_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)

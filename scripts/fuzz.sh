@@ -1,24 +1,54 @@
 #!/usr/bin/env bash
-# Builds the model file fuzzer with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
-# and runs it on a copy of the committed seed corpus.
-#   scripts/fuzz.sh [seconds]     default 120
-# Needs clang and libclang-rt-14-dev (scripts/setup.sh installs both). Findings land in build/fuzz/.
+# Builds the libFuzzer targets with clang (AddressSanitizer, UndefinedBehaviorSanitizer, everything
+# instrumented) in build/fuzz and runs each on a working copy of its committed seed corpus:
+#   model-file-fuzzer    both model file readers, the stage check and the networks built from a file
+#   preset-chunk-fuzzer  the preset chunk through the document reader and the processor's state restore
+#   wav-file-fuzzer      the host's WAV reader
+#   scripts/fuzz.sh [seconds per target] [target ...]    default 120 s each, every target in turn
+#   FUZZ_BUILD=0 scripts/fuzz.sh ...                     runs what is built (for runs side by side)
+# Needs clang and libclang-rt-14-dev (scripts/setup.sh installs both). A finding stops the script
+# with a failure and lands in build/fuzz/findings/<target>/; each finding becomes a test.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="$ROOT/build/fuzz"
 SECONDS_TO_RUN="${1:-120}"
-mkdir -p "$OUT/corpus"
+[ $# -gt 0 ] && shift
+TARGETS=("$@")
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(model-file-fuzzer preset-chunk-fuzzer wav-file-fuzzer)
+JOBS="$(nproc)"
+[ "$JOBS" -le 6 ] || JOBS=6
 
-FLAGS=(-std=c++17 -g -O1 -fno-omit-frame-pointer -I"$ROOT/source/models" -I"$ROOT/source/platform")
-SOURCES=("$ROOT"/source/models/*.cpp)
+if [ "${FUZZ_BUILD:-1}" != 0 ]; then
+  export CCACHE_BASEDIR="$ROOT"
+  # -O1 with line tables: quick to build, fast enough to fuzz, and stack traces that name lines.
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$OUT" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only -DNDEBUG" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only -DNDEBUG" -DVELMORANT_FUZZ=ON >/dev/null
+  cmake --build "$OUT" -j "$JOBS" --target "${TARGETS[@]}" model-file-seed-writer
+fi
 
-clang++ "${FLAGS[@]}" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  "$ROOT/tools/fuzz/ModelFileFuzzer.cpp" "${SOURCES[@]}" -lfloatfann -o "$OUT/model-file-fuzzer"
-clang++ "${FLAGS[@]}" "$ROOT/tools/fuzz/SeedWriter.cpp" "${SOURCES[@]}" -lfloatfann -o "$OUT/seed-writer"
+# The committed seeds, plus seeds made at run time or kept as test data elsewhere.
+seed() {
+  local target="$1" corpus="$OUT/corpus/$1"
+  mkdir -p "$corpus" "$OUT/findings/$target"
+  cp -n "$ROOT/tools/fuzz/corpus/${target%-fuzzer}"/* "$corpus/" 2>/dev/null || true
+  case "$target" in
+    model-file-fuzzer) "$OUT/tools/fuzz/model-file-seed-writer" "$corpus" >/dev/null ;;
+    preset-chunk-fuzzer) cp -n "$ROOT"/tests/processor/hostile-chunks/*.chunk "$corpus/" ;;
+  esac
+}
 
-cp -n "$ROOT"/tools/fuzz/corpus/* "$OUT/corpus/" 2>/dev/null || true
-"$OUT/seed-writer" "$OUT/corpus" >/dev/null
+max_length() {
+  case "$1" in
+    preset-chunk-fuzzer) echo 16384 ;;
+    *) echo 4096 ;;
+  esac
+}
 
-cd "$OUT"
-./model-file-fuzzer -max_total_time="$SECONDS_TO_RUN" -max_len=4096 -print_final_stats=1 corpus
+for target in "${TARGETS[@]}"; do
+  seed "$target"
+  echo "fuzz: $target for $SECONDS_TO_RUN s"
+  (cd "$OUT" && "./tools/fuzz/$target" -max_total_time="$SECONDS_TO_RUN" -max_len="$(max_length "$target")" \
+     -timeout=10 -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="findings/$target/" "corpus/$target")
+done

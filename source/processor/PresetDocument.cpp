@@ -101,7 +101,7 @@ double readHostValue(const juce::XmlElement& element, const ValueAttribute& attr
 {
     const juce::String* text = findAttribute(element, attribute.name);
     if (text == nullptr)
-        return attribute.missingHostValue;
+        return static_cast<double>(attribute.missingHostValue);
     if (attribute.readAsInteger)
         return clampedHostValue(static_cast<double>(parseLeadingInteger(*text)));
     return clampedHostValue(parseNumber(text->toStdString()));
