@@ -66,8 +66,15 @@ int digitValue(char c, bool hexadecimal)
     return -1;
 }
 
+// A character a numeric reference may stand for: JUCE's writer spells every character beyond plain
+// ASCII as one, control characters and noncharacters of a program name included.
+bool isReferableCharacter(std::uint32_t c)
+{
+    return c >= 1 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+}
+
 // Length of the reference starting with the '&' at text[i] ("&amp;", "&#233;", "&#xE9;"), or 0 when
-// it is anything else: another entity, no digits, no closing ';', not an XML character.
+// it is anything else: another entity, no digits, no closing ';', no Unicode scalar value.
 std::size_t referenceLength(std::string_view text, std::size_t i)
 {
     for (std::string_view name : {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"})
@@ -81,7 +88,7 @@ std::size_t referenceLength(std::string_view text, std::size_t i)
     std::uint32_t code = 0;
     for (int digit; end < text.size() && end - firstDigit < 8 && (digit = digitValue(text[end], hexadecimal)) >= 0; ++end)
         code = code * (hexadecimal ? 16u : 10u) + static_cast<std::uint32_t>(digit);
-    if (end == firstDigit || end >= text.size() || text[end] != ';' || !isXmlCharacter(code))
+    if (end == firstDigit || end >= text.size() || text[end] != ';' || !isReferableCharacter(code))
         return 0;
     return end + 1 - i;
 }

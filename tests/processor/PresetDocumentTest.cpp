@@ -215,6 +215,7 @@ TEST(PresetDocument, TextNoPresetDocumentHoldsIsRefusedBeforeTheXmlReader)
         root + "&#x;" + end,
         root + "&#65" + end,
         root + "&#0;" + end,
+        root + "&#xDFFF;" + end,
         root + "&#x110000;" + end,
         root + "&#xD800;" + end,
         root + "&#123456789;" + end,
@@ -238,6 +239,21 @@ TEST(PresetDocument, TextNoPresetDocumentHoldsIsRefusedBeforeTheXmlReader)
         EXPECT_FALSE(PresetDocument::read(chunk.data(), static_cast<int>(chunk.size()), {}, &refusal)) << text;
         EXPECT_TRUE(refusal.isNotEmpty()) << text;
     }
+}
+
+// The writer spells control characters and noncharacters of a name as references; the document
+// they are in reads back like any other.
+TEST(PresetDocument, AnyNameTheWriterTakesReadsBack)
+{
+    PreampProgramBank programs;
+    programs[0].name = juce::String::fromUTF8("\x01tab\there\nline \xef\xbf\xbe \xf4\x8f\xbf\xbf \xc3\xa9 <&>\"'");
+    programs[1].name = juce::String::repeatedString(juce::String::fromUTF8("\xef\xbf\xbf"), 1000);
+    juce::MemoryBlock chunk;
+    PresetDocument::write(programs, 0, chunk);
+    const auto state = PresetDocument::read(chunk.getData(), static_cast<int>(chunk.getSize()), {});
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->programs[0].name, programs[0].name);
+    EXPECT_EQ(state->programs[1].name, programs[1].name.substring(0, PresetDocument::maxNameLength));
 }
 
 TEST(PresetDocument, NumbersBeyondDoubleRangeAreClampedWithoutOverflow)
