@@ -71,7 +71,7 @@ protected:
     {
         ASSERT_EQ (std::system (("xdotool " + at (x, y) + " click 1").c_str()), 0);
         idleUntil ([&] { return lastAutomation (index) == value; });
-        EXPECT_EQ (lastAutomation (index), value);
+        EXPECT_EQ (lastAutomation (index), value) << "parameter " << index;
     }
 
     // The last value the plug-in reported to the host for a parameter, or NaN.
