@@ -54,7 +54,9 @@ float storedToHost(int index, float s)
         case paramTreble:
         case paramBass:         return s / 14.0f;
         case paramOversampling: return s * 0.25f;
-        default:                return s - 0.5f;
+        // Hosts take every parameter to lie within 0 to 1: a switch reports its step itself, which
+        // the half-step offset above maps back to the same step.
+        default:                return s;
     }
 }
 

@@ -141,7 +141,7 @@ TEST_F (EditorWindowTest, OpensAtTheEditorSize)
 TEST_F (EditorWindowTest, ClicksAndDragsReachTheHostAsAutomation)
 {
     clickAndAwait (232, 12, showSettings, 1.0f); // the settings tab
-    EXPECT_EQ (host.getParameter (showSettings), 0.5f); // the switches report their step less one half
+    EXPECT_EQ (host.getParameter (showSettings), 1.0f); // reported as the editor sent it
 
     clickAndAwait (272, 60, dualTriodes, 1.0f); // RSD-1
     clickAndAwait (286, 98, channel, 1.0f);     // High

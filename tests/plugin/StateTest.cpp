@@ -26,6 +26,56 @@ TEST_F(PluginState, ParametersRoundTripThroughTheRecord) {
     host.setParameter(-1, 0.5f);
 }
 
+// A preset chunk as JUCE frames it: magic, length, the document text and a terminating zero.
+std::vector<uint8_t> framedDocument(const std::string& text) {
+    std::vector<uint8_t> chunk{'V', 'C', '2', '!'};
+    for (int shift = 0; shift < 32; shift += 8) chunk.push_back(static_cast<uint8_t>(text.size() >> shift));
+    chunk.insert(chunk.end(), text.begin(), text.end());
+    chunk.push_back(0);
+    return chunk;
+}
+
+TEST_F(PluginState, EveryParameterReportsAHostValueFromZeroToOne) {
+    for (int32_t program = 0; program < host.numPrograms(); ++program) {
+        host.dispatch(effSetProgram, 0, program);
+        for (int32_t i = 0; i < host.numParameters(); ++i) {
+            EXPECT_GE(host.getParameter(i), 0.0f) << host.parameterName(i);
+            EXPECT_LE(host.getParameter(i), 1.0f) << host.parameterName(i);
+        }
+    }
+    struct Switch {
+        int32_t index;
+        const char* offText;
+        const char* onText;
+    };
+    for (const Switch& s : {Switch{6, "on", "off"}, Switch{9, "Mono", "Stereo"}, Switch{10, "false", "true"}}) {
+        for (const float sent : {0.0f, 0.3f, 0.5f, 0.7f, 1.0f, 0.0f}) {
+            const float step = sent < 0.5f ? 0.0f : 1.0f;
+            host.setParameter(s.index, sent);
+            EXPECT_EQ(host.getParameter(s.index), step) << host.parameterName(s.index) << " set to " << sent;
+            host.setParameter(s.index, host.getParameter(s.index));  // a host writing back what it read
+            EXPECT_EQ(host.getParameter(s.index), step);
+            EXPECT_EQ(host.parameterDisplay(s.index), step == 0.0f ? s.offText : s.onText);
+        }
+    }
+}
+
+TEST_F(PluginState, DocumentsThatStoredTheSwitchesHalfAStepLowStillLoad) {
+    // Earlier versions wrote the switches' steps less one half: Stereo, voice on, settings shown.
+    host.setChunk(framedDocument(R"(<vrk_velmorant cprog="0" version="1"><programs>)"
+                                 R"(<program programname="Old" model="0" ch="0" gain="0.5" ovrsmplng="0" in="0.5")"
+                                 R"( out="0.5" stro="0.5" trbl="0.5" mdl="-0.5" bas="0.5" showset="0.5"/>)"
+                                 R"(</programs></vrk_velmorant>)"),
+                  false);
+    ASSERT_EQ(host.programName(0), "Old");
+    EXPECT_EQ(host.parameterDisplay(9), "Stereo");
+    EXPECT_EQ(host.parameterDisplay(6), "on");
+    EXPECT_EQ(host.parameterDisplay(10), "true");
+    EXPECT_EQ(host.getParameter(9), 1.0f);
+    EXPECT_EQ(host.getParameter(6), 0.0f);
+    EXPECT_EQ(host.getParameter(10), 1.0f);
+}
+
 TEST_F(PluginState, HostChangesAreNotEchoedAsAutomation) {
     host.clearAutomationLog();
     host.setParameter(3, 0.25f);
@@ -50,6 +100,8 @@ TEST_F(PluginState, BankChunkRestoresEverythingInAFreshInstance) {
     host.dispatch(effSetProgram, 0, 3);
     host.setParameter(3, 0.625f);
     host.setParameter(4, 1.0f);
+    host.setParameter(6, 0.0f);  // voice on
+    host.setParameter(9, 1.0f);  // stereo
     char name[24] = "Lead";
     host.dispatch(effSetProgramName, 0, 0, name);
     const std::vector<uint8_t> chunk = host.getChunk(false);

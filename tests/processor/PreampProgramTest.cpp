@@ -21,7 +21,7 @@ TEST(PreampProgram, NewRecordAnswersDefaultTextsAndHostValues)
     EXPECT_EQ(program.name, "default");
     const char* const texts[] = {"12ax7 EH1", "Low", "0.00", "0.00", "0.00", "0.00",
                                  "on", "0.00", "none", "Mono", "false"};
-    const float hostValues[] = {0, 0, 0, 0, 0, 0, -0.5f, 0, 0, -0.5f, -0.5f};
+    const float hostValues[] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     for (int k = 0; k < preampParameterCount; ++k)
     {
         EXPECT_EQ(program.getParameterText(k), texts[k]) << k;
@@ -52,7 +52,7 @@ TEST(PreampProgram, StepConversionsTruncate)
     EXPECT_EQ(programWith(paramOversampling, 1.0f).getParameterText(paramOversampling), "x16");
     EXPECT_EQ(programWith(paramVoice, 0.49f).getParameterText(paramVoice), "on");
     EXPECT_EQ(programWith(paramVoice, 0.5f).getParameterText(paramVoice), "off");
-    EXPECT_EQ(programWith(paramVoice, 1.0f).getParameter(paramVoice), 0.5f);
+    EXPECT_EQ(programWith(paramVoice, 1.0f).getParameter(paramVoice), 1.0f);
     EXPECT_EQ(programWith(paramDualTriodes, 0.999f).getParameterText(paramDualTriodes), "12ax7 EH1");
     EXPECT_EQ(programWith(paramDualTriodes, 1.0f).getParameterText(paramDualTriodes), "12ax7 RSD-1");
     EXPECT_EQ(programWith(paramChannel, 1.0f).getParameterText(paramChannel), "High");

@@ -18,7 +18,7 @@ std::string expectedDefaultDocument()
     std::string text = R"(<vrk_velmorant cprog="0" version="1"><programs>)";
     for (int k = 1; k <= 12; ++k)
         text += "<program programname=\"" + std::to_string(k)
-                + R"( default" model="0" ch="0" gain="0.5" ovrsmplng="0" in="0.5" out="0.5" stro="-0.5" trbl="0.5" mdl="0.5" bas="0.5" showset="-0.5"/>)";
+                + R"( default" model="0" ch="0" gain="0.5" ovrsmplng="0" in="0.5" out="0.5" stro="0" trbl="0.5" mdl="1" bas="0.5" showset="0"/>)";
     return text + "</programs></vrk_velmorant>";
 }
 
