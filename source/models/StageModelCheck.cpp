@@ -2,9 +2,12 @@
 
 #include "ModelFileF.h"
 #include "PCAModelFileF.h"
+#include "RecordFields.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <initializer_list>
 #include <limits>
 
 namespace
@@ -14,6 +17,70 @@ std::string countMismatch(const char* what, uint64_t found, uint64_t expected)
     if (found == expected)
         return {};
     return std::string(what) + " is " + std::to_string(found) + ", the stage needs " + std::to_string(expected);
+}
+
+// A count read from a double as a person writes it: 3, 2.5 or 1e+308, not 310 digits.
+std::string readableNumber(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+// "" when the value is finite, else "<name> is NaN" or "<name> is infinite".
+std::string nonFinite(const std::string& name, double value)
+{
+    if (std::isfinite(value))
+        return {};
+    return name + (std::isnan(value) ? " is NaN" : " is infinite");
+}
+
+// The first of the first `count` values that is not finite, named by its index, or "" when all are.
+template <typename Value>
+std::string nonFinite(const char* name, const std::vector<Value>& values, std::size_t count)
+{
+    const auto end = values.begin() + static_cast<std::ptrdiff_t>(count);
+    const auto bad = std::find_if(values.begin(), end, [](Value v) { return !std::isfinite(v); });
+    if (bad == end)
+        return {};
+    return nonFinite(std::string(name) + "[" + std::to_string(bad - values.begin()) + "]", double(*bad));
+}
+
+template <typename Value>
+std::string nonFinite(const char* name, const std::vector<Value>& values)
+{
+    return nonFinite(name, values, values.size());
+}
+
+std::string firstReason(std::initializer_list<std::string> reasons)
+{
+    for (const std::string& reason : reasons)
+        if (!reason.empty())
+            return reason;
+    return {};
+}
+
+// A network evaluated with a NaN or an infinity among its numbers gives NaN currents or a constant
+// offset instead of failing, so such a record is refused like one with wrong counts.
+std::string nonFiniteScaling(const ConstScalingArrays& arrays)
+{
+    return firstReason({nonFinite("boxMin", arrays.boxMin), nonFinite("boxMax", arrays.boxMax),
+                        nonFinite("inputMin", arrays.inputMin), nonFinite("inputMax", arrays.inputMax),
+                        nonFinite("outputMin", arrays.outputMin), nonFinite("outputMax", arrays.outputMax)});
+}
+
+std::string nonFiniteNumber(const ModelNetRecord& record)
+{
+    return firstReason({nonFiniteScaling(scalingsOf(record)), nonFinite("hiddenSteepness", record.hiddenSteepness),
+                        nonFinite("outputSteepness", record.outputSteepness), nonFinite("weights", record.weights)});
+}
+
+std::string nonFiniteNumber(const PCANetRecord& record)
+{
+    return firstReason({nonFiniteScaling(scalingsOf(record)),
+                        nonFinite("hiddenNeuronSteepness", record.hiddenNeuronSteepness),
+                        nonFinite("outputNeuronSteepness", record.outputNeuronSteepness),
+                        nonFinite("weights", record.weights)});
 }
 
 // keys[0] is the number of rate records R; the chain examines records 0 .. ceil(R) - 1.
@@ -26,10 +93,11 @@ std::string checkRateRecords(const std::vector<double>& keys, const StageModelSh
         return {};
     const uint64_t stride = 1 + uint64_t{shape.portVoltages} + shape.portCurrents + shape.states;
     const uint64_t available = (keys.size() - 1) / stride;
-    if (std::ceil(recordCount) <= static_cast<double>(available))
-        return {};
-    return "announces " + std::to_string(recordCount) + " rate records of " + std::to_string(stride)
-        + " values but its keys hold " + std::to_string(available);
+    if (!(std::ceil(recordCount) <= static_cast<double>(available)))
+        return "announces " + readableNumber(recordCount) + " rate records of " + std::to_string(stride)
+            + " values but its keys hold " + std::to_string(available);
+    // The operating point a preparation copies into the stage comes from these records.
+    return nonFinite("keys", keys, 1 + static_cast<std::size_t>(std::ceil(recordCount)) * stride);
 }
 
 template <typename Chunk>
@@ -43,11 +111,16 @@ std::string checkNetworkTable(const Chunk& chunk)
 }
 
 template <typename Record>
-std::string checkRecordCounts(const std::vector<std::unique_ptr<Record>>& nets, uint32_t inputs, uint32_t outputs)
+std::string checkRecords(const std::vector<std::unique_ptr<Record>>& nets, uint32_t inputs, uint32_t outputs)
 {
     for (std::size_t k = 0; k < nets.size(); ++k)
+    {
         if (nets[k]->inputCount != inputs || nets[k]->outputCount != outputs)
             return "record " + std::to_string(k) + " has other input or output counts than its chunk";
+        const std::string reason = nonFiniteNumber(*nets[k]);
+        if (!reason.empty())
+            return "record " + std::to_string(k) + ": " + reason;
+    }
     return {};
 }
 
@@ -55,7 +128,7 @@ std::string checkChunk(const ModelChunk& chunk, const StageModelShape& shape)
 {
     std::string reason = checkNetworkTable(chunk);
     if (reason.empty())
-        reason = checkRecordCounts(chunk.nets, shape.portVoltages, shape.portCurrents);
+        reason = checkRecords(chunk.nets, shape.portVoltages, shape.portCurrents);
     if (reason.empty())
         reason = checkRateRecords(chunk.keys, shape);
     return reason;
@@ -78,6 +151,8 @@ std::string checkProjection(const PCAModelChunk& chunk, const StageModelShape& s
     if (reason.empty())
         reason = countMismatch("the projection's size", chunk.projection.size(),
                                uint64_t{chunk.projectedInputs} * chunk.projectionColumns);
+    if (reason.empty())
+        reason = nonFinite("projection", chunk.projection);
     return reason;
 }
 
@@ -87,7 +162,7 @@ std::string checkChunk(const PCAModelChunk& chunk, const StageModelShape& shape)
     if (reason.empty())
         reason = checkNetworkTable(chunk);
     if (reason.empty())
-        reason = checkRecordCounts(chunk.nets, chunk.projectedInputs, chunk.projectedOutputs);
+        reason = checkRecords(chunk.nets, chunk.projectedInputs, chunk.projectedOutputs);
     if (reason.empty())
         reason = checkRateRecords(chunk.keys, shape);
     return reason;

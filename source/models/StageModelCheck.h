@@ -18,6 +18,7 @@ struct StageModelShape
 // the step count, every chunk has at least one network whose counts fit the block (standard: I = nV,
 // O = nI; projected: M = nV, F = nI, Q = nI, 1 <= P <= nV, C1 = number of mask entries equal to 1)
 // and keys that begin with a rate-record count whose records (1 + nV + nI + N doubles each) lie
-// within the keys. Returns true when the stage can run on the file; otherwise false with a
-// one-line reason.
+// within the keys, and every number the chain uses (the records' scalings, steepness and weights,
+// the projection and the rate records) finite. Returns true when the stage can run on the file;
+// otherwise false with a one-line reason that names the chunk and record.
 bool checkStageModel(const BaseModelFileF& file, const StageModelShape& shape, std::string& reason);

@@ -100,3 +100,42 @@ TEST(StageModelCheck, ProjectionMustFitThePortVoltages)
     file->groups[0]->chunks[1]->projectedInputs = 4;
     EXPECT_EQ(failure(*file, projectedStage), "group 0, chunk 1: projectedInputs is 4, the stage needs 1 to 3");
 }
+
+TEST(StageModelCheck, NonFiniteNumbersAreRefusedWithTheirPlace)
+{
+    auto standard = standardStageFile(2.0, 1 + 2 * rateRecordSize);
+    ModelChunk& chunk = *standard->groups[0]->chunks[1];
+    chunk.nets.back()->weights[3] = NAN;
+    EXPECT_EQ(failure(*standard, stage),
+              "group 0, chunk 1: record " + std::to_string(chunk.nets.size() - 1) + ": weights[3] is NaN");
+    chunk.nets.back()->weights[3] = 0.25f;
+    chunk.nets[0]->boxMax[1] = -INFINITY;
+    EXPECT_EQ(failure(*standard, stage), "group 0, chunk 1: record 0: boxMax[1] is infinite");
+    chunk.nets[0]->boxMax[1] = 1.0f;
+    chunk.nets[0]->outputSteepness = INFINITY;
+    EXPECT_EQ(failure(*standard, stage), "group 0, chunk 1: record 0: outputSteepness is infinite");
+    chunk.nets[0]->outputSteepness = 0.5f;
+    chunk.keys[1 + rateRecordSize + 5] = NAN;  // a current of the second rate record
+    EXPECT_EQ(failure(*standard, stage), "group 0, chunk 1: keys[14] is NaN");
+    chunk.keys.push_back(NAN);  // beyond the announced records: never read
+    chunk.keyCount = static_cast<uint32_t>(chunk.keys.size());
+    chunk.keys[1 + rateRecordSize + 5] = 0.0;
+    std::string reason;
+    EXPECT_TRUE(checkStageModel(*standard, stage, reason)) << reason;
+
+    auto projected = projectedStageFile();
+    PCAModelChunk& step = *projected->groups[0]->chunks[0];
+    step.projection[1] = INFINITY;
+    EXPECT_EQ(failure(*projected, projectedStage), "group 0, chunk 0: projection[1] is infinite");
+    step.projection[1] = 0.0;
+    step.nets[0]->hiddenNeuronSteepness[0] = NAN;
+    EXPECT_EQ(failure(*projected, projectedStage), "group 0, chunk 0: record 0: hiddenNeuronSteepness[0] is NaN");
+}
+
+TEST(StageModelCheck, CountsReadFromDoublesPrintAsAPersonWritesThem)
+{
+    EXPECT_EQ(failure(*standardStageFile(1e308, 1 + 2 * rateRecordSize), stage),
+              "group 0, chunk 0: announces 1e+308 rate records of 8 values but its keys hold 2");
+    EXPECT_NE(failure(*standardStageFile(2.5, 1 + 2 * rateRecordSize), stage).find("announces 2.5 rate"),
+              std::string::npos);
+}

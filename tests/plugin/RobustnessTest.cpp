@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -72,27 +73,68 @@ TEST(PluginLifeCycle, EditorOpcodesWithoutADisplayAnswerZero) {
     if (!savedDisplay.empty()) setEnvironment("DISPLAY", savedDisplay);
 }
 
-TEST(PluginLifeCycle, MissingModelFolderGivesAUsablePluginThatSaysWhy) {
-    namespace fs = std::filesystem;
-    const fs::path folder = fs::temp_directory_path() / ("velmorant-nomodels-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    const fs::path copy = folder / velmorant::host::platform::kPluginFileName;
-    fs::copy_file(pluginPath(), copy, fs::copy_options::overwrite_existing);
-    {
+// A copy of the plug-in in a folder of its own, so that its model data folder can be changed.
+class PluginCopy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(pluginPath(), plugin, std::filesystem::copy_options::overwrite_existing);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    // Loads the copy, renders a loud note at full gain and returns what the plug-in printed.
+    std::string renderSaying(StereoBlock& out) {
         StderrCapture capture;
         PluginHost host;
-        loadAndStart(host, 256, copy.string());
+        loadAndStart(host, 256, plugin.string());
         EXPECT_EQ(host.effectName(), "Velmorant Preamp");
         host.setParameter(3, 0.9f);
-        const StereoBlock out = renderMono(host, pluckedTone(1024, 44100.0), 256);
-        EXPECT_EQ(peak(out.left), 0.0f);
-        EXPECT_EQ(peak(out.right), 0.0f);
+        out = renderMono(host, pluckedTone(1024, 44100.0), 256);
         host.unload();
         const std::string said = capture.text();
-        EXPECT_NE(said.find((copy.string() + ".dat")), std::string::npos) << said;
         expectNoJuceDiagnostics(said);
+        return said;
     }
-    fs::remove_all(folder);
+
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("velmorant-plugin-copy-" + std::to_string(::getpid()));
+    const std::filesystem::path plugin = folder / velmorant::host::platform::kPluginFileName;
+};
+
+TEST_F(PluginCopy, MissingModelFolderGivesAUsablePluginThatSaysWhy) {
+    StereoBlock out(0);
+    const std::string said = renderSaying(out);
+    EXPECT_EQ(peak(out.left), 0.0f);
+    EXPECT_EQ(peak(out.right), 0.0f);
+    EXPECT_NE(said.find((plugin.string() + ".dat")), std::string::npos) << said;
+}
+
+TEST_F(PluginCopy, ModelFileWithAnInfinityIsRefusedNamingFileAndRecord) {
+    if (!defaultModelDataPresent()) GTEST_SKIP() << "no model data beside the plug-in";
+    const std::filesystem::path data = plugin.string() + ".dat";
+    std::filesystem::copy(pluginPath() + ".dat", data);
+    // The tone stage's file: the first network record of the first chunk gets an infinite
+    // hidden-neuron steepness; its framing stays valid.
+    const std::filesystem::path tone = data / "velmorant_pre_eh_b4_std.dat";
+    std::fstream file(tone, std::ios::in | std::ios::out | std::ios::binary);
+    const auto wordAt = [&file](std::streamoff offset) {
+        uint32_t word = 0;
+        file.seekg(offset);
+        file.read(reinterpret_cast<char*>(&word), sizeof word);
+        return static_cast<std::streamoff>(word);
+    };
+    const std::streamoff inputs = wordAt(4 + 8), outputs = wordAt(4 + 12), keys = wordAt(4 + 20);
+    const std::streamoff firstRecord = 4 + 24 + 16 + 8 * keys;
+    const float infinite = INFINITY;
+    file.seekp(firstRecord + 8 + 4 * (4 * inputs + 2 * outputs));
+    file.write(reinterpret_cast<const char*>(&infinite), sizeof infinite);
+    file.close();
+
+    StereoBlock out(0);
+    const std::string said = renderSaying(out);
+    EXPECT_EQ(peak(out.left), 0.0f) << "a channel without usable model data is silent";
+    EXPECT_NE(said.find(tone.string() + ": group 0, chunk 0: record 0: hiddenSteepness is infinite"), std::string::npos)
+        << said;
 }
 
 TEST(PluginThreads, SettingsChangeWhileAudioRuns) {
