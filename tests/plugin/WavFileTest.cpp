@@ -63,7 +63,7 @@ std::vector<uint8_t> fmtBody(uint16_t tag, uint16_t channels, uint32_t rate, uin
 
 bool readBytes(const std::vector<uint8_t>& bytes, WavAudio& audio, std::string& error) {
     const std::string path = temporaryPath("in.wav");
-    EXPECT_TRUE(writeFileAtomically(path, bytes, error)) << error;
+    EXPECT_TRUE(writeOutputFile(path, bytes, error)) << error;
     const bool ok = readWav(path, audio, error);
     std::filesystem::remove(path);
     return ok;

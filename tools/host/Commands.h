@@ -13,8 +13,9 @@ int runRender(const HostOptions& options);
 int runChunk(const HostOptions& options);
 int runScreenshot(const HostOptions& options);
 
-// Loads the plug-in, opens it at `sampleRate` and the options' block size and applies the options'
-// chunk, program and parameters. The plug-in is left switched off (not yet resumed).
+// Checks that the --save-chunk file can be written, loads the plug-in, opens it at `sampleRate` and
+// the options' block size and applies the options' chunk (a chunk the plug-in refuses is an error),
+// program and parameters. The plug-in is left switched off (not yet resumed).
 bool openConfiguredPlugin(PluginHost& host, const HostOptions& options, double sampleRate, std::string& error);
 
 // Writes the plug-in's whole state to options.saveChunk when it is set.

@@ -5,13 +5,67 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <unistd.h>
 
 namespace velmorant::host {
 namespace {
 
+namespace fs = std::filesystem;
+
 std::string describe(const std::string& path, const char* what, int error) {
     return path + ": " + what + " (" + std::strerror(error) + ")";
+}
+
+// Where the bytes for an output path go.
+struct OutputTarget {
+    std::string path;     // the file finally written: the path with its symbolic links followed
+    bool direct = false;  // a device, pipe or other special file: written in place, never renamed
+};
+
+bool resolveOutput(const std::string& path, OutputTarget& target, std::string& error) {
+    std::error_code failure;
+    const fs::file_status status = fs::status(path, failure);  // through every link, as open() goes
+    if (fs::is_directory(status)) {
+        error = path + ": is a folder, not a file";
+        return false;
+    }
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        target = {path, true};  // the system follows the links when it opens the device
+        return true;
+    }
+    // A regular file or a new one is replaced by renaming, which would replace a link itself: the
+    // links are followed here to the name of the file they lead to.
+    constexpr int kMostLinks = 40;  // as many as the system follows before it gives up
+    fs::path current = path;
+    for (int links = 0; fs::is_symlink(fs::symlink_status(current, failure)); ++links) {
+        const fs::path next = fs::read_symlink(current, failure);
+        if (links == kMostLinks || failure) {
+            error = describe(path, "cannot follow the link", links == kMostLinks ? ELOOP : failure.value());
+            return false;
+        }
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    target = {current.string(), false};
+    return true;
+}
+
+std::string temporaryBeside(const std::string& path) { return path + ".partial-" + std::to_string(::getpid()); }
+
+// fopen, fwrite and fclose of the whole file; on failure the reason is in `error`.
+bool writeWhole(const std::string& file, const std::string& shownPath, const std::vector<uint8_t>& bytes,
+                std::string& error) {
+    std::FILE* stream = std::fopen(file.c_str(), "wb");
+    if (stream == nullptr) {
+        error = describe(shownPath, "cannot create", errno);
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    const int writeErrno = errno;
+    const bool closed = std::fclose(stream) == 0;
+    if (written && closed) return true;
+    error = describe(shownPath, "write failed", written ? errno : writeErrno);
+    return false;
 }
 
 }  // namespace
@@ -36,24 +90,34 @@ bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::st
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
-    const std::string temporary = path + ".partial-" + std::to_string(::getpid());
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
+bool writeOutputFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+    OutputTarget target;
+    if (!resolveOutput(path, target, error)) return false;
+    if (target.direct) return writeWhole(target.path, path, bytes, error);
+    const std::string temporary = temporaryBeside(target.path);
+    if (!writeWhole(temporary, path, bytes, error)) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (platform::replaceFile(temporary, target.path)) return true;
+    error = describe(path, "cannot move the finished file into place", errno);
+    std::remove(temporary.c_str());
+    return false;
+}
+
+bool checkOutputFile(const std::string& path, std::string& error) {
+    OutputTarget target;
+    if (!resolveOutput(path, target, error)) return false;
+    if (target.direct) return true;
+    const std::string probe = temporaryBeside(target.path);
+    std::FILE* stream = std::fopen(probe.c_str(), "wb");
+    if (stream == nullptr) {
         error = describe(path, "cannot create", errno);
         return false;
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    int lastErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed) {
-        if (platform::replaceFile(temporary, path)) return true;
-        error = describe(path, "cannot move the finished file into place", errno);
-    } else {
-        error = describe(path, "write failed", written ? errno : lastErrno);
-    }
-    std::remove(temporary.c_str());
-    return false;
+    std::fclose(stream);
+    std::remove(probe.c_str());
+    return true;
 }
 
 }  // namespace velmorant::host

@@ -17,6 +17,7 @@
 
 namespace velmorant::host::platform {
 
+
 #if defined(_WIN32)
 
 const char* const kPluginFileName = "VelmorantPreamp.dll";
@@ -34,8 +35,13 @@ std::string lastErrorText() {
 }
 }  // namespace
 
+// The loader searches the system's folders for a name or a relative path; the path given here is
+// the file the user means, so it is made absolute first.
 void* loadLibrary(const std::string& path, std::string& reason) {
-    HMODULE library = ::LoadLibraryA(path.c_str());
+    char full[MAX_PATH * 4];
+    const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    const std::string file = length == 0 || length >= sizeof full ? path : std::string(full, length);
+    HMODULE library = ::LoadLibraryA(file.c_str());
     if (library == nullptr) reason = lastErrorText();
     return reinterpret_cast<void*>(library);
 }
@@ -69,8 +75,11 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 const char* const kPluginFileName = "VelmorantPreamp.so";
 
+// dlopen searches the system's library path for a name without a slash; the name given here is
+// the file the user means, in the current folder.
 void* loadLibrary(const std::string& path, std::string& reason) {
-    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         const char* text = ::dlerror();
         reason = text != nullptr ? text : "unknown error";

@@ -10,7 +10,8 @@ namespace velmorant::host::platform {
 // The plug-in library's file name: "VelmorantPreamp.so" or "VelmorantPreamp.dll".
 extern const char* const kPluginFileName;
 
-// Loads a library (dlopen / LoadLibrary); null on failure, with the system's reason in `reason`.
+// Loads the library file at `path` (dlopen / LoadLibrary), a bare file name included, without
+// searching the system's library folders; null on failure, with the system's reason in `reason`.
 void* loadLibrary(const std::string& path, std::string& reason);
 // The address of an exported function, or null.
 void* findSymbol(void* library, const char* name);

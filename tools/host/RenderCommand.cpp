@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "EditorWindow.h"
+#include "FileIo.h"
 #include "ProgressBar.h"
 
 #include <chrono>
@@ -82,6 +83,10 @@ int runRender(const HostOptions& options) {
         return 1;
     }
     if (options.sampleRate > 0.0) input.sampleRate = static_cast<uint32_t>(options.sampleRate);
+    if (!checkOutputFile(outputPath, error)) {  // before a render that may take minutes
+        std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
+        return 1;
+    }
 
     PluginHost host;
     if (!openConfiguredPlugin(host, options, input.sampleRate, error)) {

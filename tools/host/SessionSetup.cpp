@@ -17,6 +17,19 @@ bool applyParameters(PluginHost& host, const HostOptions& options, std::string& 
     return true;
 }
 
+// The plug-in's answer to effSetChunk says nothing, and a chunk it refuses leaves its state as it
+// was. So the current program first gets a name no saved state holds: a chunk the plug-in takes
+// replaces the state with its own, program names included; a refused one leaves the mark.
+bool restoreChunk(PluginHost& host, const std::vector<uint8_t>& chunk, const std::string& path, std::string& error) {
+    char mark[24] = "\x01 velmorant-host";  // a program name fits 24 bytes
+    host.dispatch(effSetProgramName, 0, 0, mark);
+    const std::vector<uint8_t> before = host.getChunk(false);
+    host.setChunk(chunk, false);
+    if (host.getChunk(false) != before) return true;
+    error = path + ": the plug-in refused this chunk (its state stayed as it was)";
+    return false;
+}
+
 }  // namespace
 
 bool openConfiguredPlugin(PluginHost& host, const HostOptions& options, double sampleRate, std::string& error) {
@@ -28,10 +41,11 @@ bool openConfiguredPlugin(PluginHost& host, const HostOptions& options, double s
             return false;
         }
     }
+    if (!options.saveChunk.empty() && !checkOutputFile(options.saveChunk, error)) return false;
     host.processLevel = kVstProcessLevelOffline;
     if (!host.load(options.plugin, error)) return false;
     host.open(sampleRate, options.blockSize);
-    if (!chunk.empty()) host.setChunk(chunk, false);
+    if (!chunk.empty() && !restoreChunk(host, chunk, options.loadChunk, error)) return false;
     if (options.program >= 0) {
         if (options.program >= host.numPrograms()) {
             error = "program " + std::to_string(options.program) + " does not exist (the plug-in has " +
@@ -50,7 +64,7 @@ bool saveChunkIfAsked(PluginHost& host, const HostOptions& options, std::string&
         error = "the plug-in gave no chunk to save";
         return false;
     }
-    return writeFileAtomically(options.saveChunk, chunk, error);
+    return writeOutputFile(options.saveChunk, chunk, error);
 }
 
 }  // namespace velmorant::host

@@ -240,7 +240,7 @@ bool writeWav(const std::string& path, const WavAudio& audio, std::string& error
         error = path + ": too long for a WAV file (4 GiB limit)";
         return false;
     }
-    return writeFileAtomically(path, encode(audio), error);
+    return writeOutputFile(path, encode(audio), error);
 }
 
 }  // namespace velmorant::host

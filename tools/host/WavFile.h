@@ -21,8 +21,8 @@ struct WavAudio {
 // Parses `path`. On failure returns false and puts a one-line reason into `error`.
 bool readWav(const std::string& path, WavAudio& audio, std::string& error);
 
-// Writes `audio` in `audio.format`. The file appears under `path` only once it is complete: it is
-// written beside it under a temporary name and renamed. On failure nothing is left behind.
+// Writes `audio` in `audio.format` through writeOutputFile: a regular file appears under `path` only
+// once it is complete, a device or pipe is written directly, a symbolic link is followed.
 bool writeWav(const std::string& path, const WavAudio& audio, std::string& error);
 
 const char* formatName(SampleFormat format);
