@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# The main command: sets up the machine, builds the plug-in and its command-line host (the build
-# also generates the default model data beside the plug-in), and renders a WAV file through the
-# plug-in. Without an input file it makes a short guitar-like test signal first.
+# The main command: sets up the machine, builds the plug-in, its default model data and the
+# command-line host, and renders a WAV file through the plug-in. Without an input file it makes a
+# short guitar-like test signal first. Paths are taken relative to the folder it is run from.
 #
 #   bash scripts/render.sh [input.wav [output.wav]] [host options, e.g. --param Gain=0.8 --program 3]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 
 input=""
 output=""
@@ -16,20 +16,20 @@ if [ -n "$input" ] && [ ! -f "$input" ]; then
   exit 1
 fi
 
-bash scripts/setup.sh
-BUILD=build/release
-cmake --preset release >/dev/null
-cmake --build "$BUILD" -j "$(nproc)"
-
-HOST="$BUILD/bin/velmorant-host"
+bash "$ROOT/scripts/setup.sh"
+BUILD="$ROOT/build/release"
 PLUGIN="$BUILD/plugin/VelmorantPreamp.so"
+HOST="$BUILD/bin/velmorant-host"
 if [ ! -d "$PLUGIN.dat" ]; then
-  echo "render: warning: no model data in $PLUGIN.dat; the plug-in will output silence" >&2
+  echo "render: the first build also generates the plug-in's model data, which takes about 10 minutes" \
+    "(a line per finished file; details in build/release/modelgen.log)"
 fi
+# Only what rendering needs (the plug-in depends on its model data); the tests build with scripts/test.sh.
+(cd "$ROOT" && cmake --preset release >/dev/null && cmake --build "$BUILD" -j "$(nproc)" --target VelmorantPreamp velmorant-host)
 
-mkdir -p "$BUILD/render"
 if [ -z "$input" ]; then
   # Two strummed chords of plucked strings, each string a little after the one before.
+  mkdir -p "$BUILD/render"
   input="$BUILD/render/guitar-test.wav"
   sox -q -n -r 48000 -b 24 -c 1 "$BUILD/render/chord-e.wav" synth 2.2 \
     pluck E2 pluck B2 pluck E3 pluck G#3 pluck B3 pluck E4 \
@@ -42,6 +42,7 @@ if [ -z "$input" ]; then
   echo "render: made a test signal: $input"
 fi
 if [ -z "$output" ]; then
+  mkdir -p "$BUILD/render"
   name="$(basename "$input")"
   output="$BUILD/render/${name%.*}-preamp.wav"
 fi

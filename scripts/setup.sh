@@ -20,6 +20,29 @@ PACKAGES=(
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
+# apt-get, waiting (five minutes at most) while another package installation holds the package
+# manager's locks: apt-get install waits for dpkg's lock by itself, apt-get update and the
+# download lock do not, so a run that failed only for a lock is tried again.
+LOCK_WAIT_SECONDS=300
+apt_get() {
+  local deadline=$((SECONDS + LOCK_WAIT_SECONDS)) output status said=""
+  while true; do
+    status=0
+    output="$(LC_ALL=C $SUDO apt-get -o DPkg::Lock::Timeout=$((deadline > SECONDS ? deadline - SECONDS : 0)) "$@" 2>&1)" \
+      || status=$?
+    if [ "$status" -eq 0 ]; then return 0; fi
+    if ! grep -q "Could not get lock" <<<"$output" || [ "$SECONDS" -ge "$deadline" ]; then
+      echo "$output" >&2
+      return "$status"
+    fi
+    if [ -z "$said" ]; then
+      echo "setup: another package installation is running; waiting for it to finish"
+      said=1
+    fi
+    sleep 5
+  done
+}
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -28,7 +51,7 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 echo "setup: all packages present"
