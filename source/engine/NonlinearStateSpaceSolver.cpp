@@ -37,12 +37,7 @@ void NonlinearStateSpaceSolver::init(uint32_t states, uint32_t inputs, uint32_t 
     p0.assign(nV, 0.0);
     x0.assign(N, 0.0);
     i0.assign(nI, 0.0);
-    stateTerms.clear();
-    stateTerms.reserve(std::size_t(nV) * N);
-    inputTerms.clear();
-    inputTerms.reserve(std::size_t(nV) * nIn);
-    stateRowStart.assign(std::size_t(nV) + 1, 0u);
-    inputRowStart.assign(std::size_t(nV) + 1, 0u);
+    selectPrediction();
 }
 
 void NonlinearStateSpaceSolver::copyMatrices(const SSParamsVec& block)
@@ -56,42 +51,54 @@ void NonlinearStateSpaceSolver::copyMatrices(const SSParamsVec& block)
     G = block.G;
     H = block.H;
     K = block.K;
-    listPredictionTerms();
+    selectPrediction();
 }
 
-void NonlinearStateSpaceSolver::listPredictionTerms()
+namespace
 {
-    const auto listRows = [this](const Matrix& m, uint32_t columns, std::vector<Term>& terms,
-                                 std::vector<uint32_t>& rowStart) {
-        terms.clear();
-        const uint32_t rows = uint32_t(gmm::mat_nrows(m)) < nV ? uint32_t(gmm::mat_nrows(m)) : nV;
-        const uint32_t usable = uint32_t(gmm::mat_ncols(m)) < columns ? uint32_t(gmm::mat_ncols(m)) : columns;
-        for (uint32_t row = 0; row < nV; ++row)
-        {
-            rowStart[row] = uint32_t(terms.size());
-            for (uint32_t column = 0; row < rows && column < usable; ++column)
-                if (m(row, column) != 0.0)
-                    terms.push_back(Term{column, m(row, column)});
-        }
-        rowStart[nV] = uint32_t(terms.size());
-    };
-    listRows(D, N, stateTerms, stateRowStart);
-    listRows(E, nIn, inputTerms, inputRowStart);
-}
-
-void NonlinearStateSpaceSolver::predictPortVoltages(const Vector& u)
+// p = D x + E u with D (nV x N) and E (nV x nIn) column-major, as gmm's dense products sum it.
+inline __attribute__((always_inline)) void predictDense(const double* D, const double* E, const double* x, const double* u,
+                                                        double* p, uint32_t nV, uint32_t N, uint32_t nIn)
 {
-    const Term* state = stateTerms.data();
-    const Term* input = inputTerms.data();
     for (uint32_t row = 0; row < nV; ++row)
     {
         double sum = 0.0;
-        for (uint32_t k = stateRowStart[row]; k < stateRowStart[row + 1]; ++k)
-            sum += state[k].weight * x[state[k].column];
-        for (uint32_t k = inputRowStart[row]; k < inputRowStart[row + 1]; ++k)
-            sum += input[k].weight * u[input[k].column];
+        for (uint32_t column = 0; column < N; ++column)
+            sum += D[row + std::size_t(nV) * column] * x[column];
+        for (uint32_t column = 0; column < nIn; ++column)
+            sum += E[row + std::size_t(nV) * column] * u[column];
         p[row] = sum;
     }
+}
+} // namespace
+
+template <uint32_t PortVoltages, uint32_t States, uint32_t Inputs>
+void NonlinearStateSpaceSolver::predictFixed(NonlinearStateSpaceSolver& solver, const double* u)
+{
+    predictDense(solver.D.data(), solver.E.data(), solver.x.data(), u, solver.p.data(), PortVoltages, States, Inputs);
+}
+
+void NonlinearStateSpaceSolver::predictAny(NonlinearStateSpaceSolver& solver, const double* u)
+{
+    predictDense(solver.D.data(), solver.E.data(), solver.x.data(), u, solver.p.data(), solver.nV, solver.N, solver.nIn);
+}
+
+void NonlinearStateSpaceSolver::selectPrediction()
+{
+    prediction = &predictAny;
+    // The matrices must have the counts' shapes for the unrolled forms (and for predictAny).
+    if (gmm::mat_nrows(D) != nV || gmm::mat_ncols(D) != N || gmm::mat_nrows(E) != nV || gmm::mat_ncols(E) != nIn)
+    {
+        prediction = [](NonlinearStateSpaceSolver& solver, const double*) { gmm::clear(solver.p); };
+        return;
+    }
+    // The input stages and the third stage, the second stage, the tone stage.
+    if (nV == 4 && N == 2 && nIn == 2)
+        prediction = &predictFixed<4, 2, 2>;
+    else if (nV == 4 && N == 1 && nIn == 3)
+        prediction = &predictFixed<4, 1, 3>;
+    else if (nV == 2 && N == 4 && nIn == 2)
+        prediction = &predictFixed<2, 4, 2>;
 }
 
 void NonlinearStateSpaceSolver::returnToOperatingPoint()

@@ -22,15 +22,13 @@ public:
     // Stores the counts and gives every matrix and vector its shape, all entries 0.0.
     void init(uint32_t states, uint32_t inputs, uint32_t portVoltages, uint32_t portCurrents, uint32_t outputs);
 
-    // Copies the nine matrices, entries and shapes, from the block, and lists the non-zero
-    // entries of D and E for the prediction.
+    // Copies the nine matrices, entries and shapes, from the block.
     void copyMatrices(const SSParamsVec& block);
 
-    // p = D x + E u on the copies of D and E, each row summed in column order as a dense
-    // matrix-vector product does. Only the non-zero entries take part: with finite x and u a
-    // zero entry adds an exact zero to a sum that starts at +0.0, so the result is the same.
-    // Allocates nothing.
-    void predictPortVoltages(const Vector& u);
+    // p = D x + E u on the copies of D and E, exactly as gmm::mult then gmm::mult_add compute it:
+    // each p[r] starts at +0.0 and adds D(r, j) x[j] for every column j, then E(r, j) u[j]. The
+    // stage shapes of the real blocks are unrolled by the compiler. Allocates nothing.
+    void predictPortVoltages(const Vector& u) { prediction(*this, u.data()); }
 
     // Puts the stage back to its operating point: state x0 and currents i0.
     void returnToOperatingPoint();
@@ -40,17 +38,11 @@ public:
     Vector x, p, i, xNew, p0, x0, i0;
 
 private:
-    // A non-zero matrix entry and the column it multiplies.
-    struct Term
-    {
-        uint32_t column;
-        double weight;
-    };
+    using Prediction = void (*)(NonlinearStateSpaceSolver&, const double* u);
+    template <uint32_t PortVoltages, uint32_t States, uint32_t Inputs>
+    static void predictFixed(NonlinearStateSpaceSolver& solver, const double* u);
+    static void predictAny(NonlinearStateSpaceSolver& solver, const double* u);
+    void selectPrediction();
 
-    void listPredictionTerms();
-
-    // Row r of D's non-zero entries is stateTerms[stateRowStart[r] .. stateRowStart[r + 1]), and
-    // likewise for E; capacity for every entry is reserved by init, so listing never allocates.
-    std::vector<Term> stateTerms, inputTerms;
-    std::vector<uint32_t> stateRowStart, inputRowStart;
+    Prediction prediction = &predictAny;
 };

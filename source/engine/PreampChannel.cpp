@@ -97,6 +97,8 @@ PreampChannel::PreampChannel()
       projectionMatrix{},
       networkInput{},
       stageOutputFlags{},
+      enabledCurrents{},
+      enabledCurrentCount{},
       projectionActive{},
       inputGain(1.0f),
       outputGain(1.0f),
@@ -167,6 +169,7 @@ bool PreampChannel::loadStage(uint8_t stage, SSParamsVecAutomation* block, const
     stageInputMask[stage] = alignedAllocate<uint32_t>(block->nV);
     enabledVoltages[stage] = alignedAllocate<uint32_t>(block->nV);
     stageOutputFlags[stage] = alignedAllocate<uint16_t>(block->nI);
+    enabledCurrents[stage] = alignedAllocate<uint32_t>(block->nI);
 
     NonlinearStateSpaceSolver& solver = solvers[stage];
     solver.init(block->N, block->nIn, block->nV, block->nI, block->nOut);
@@ -254,6 +257,46 @@ void PreampChannel::fillBoxTable(uint8_t stage)
         next = std::copy(runner.boxMin, runner.boxMin + runner.inputCount, next);
         next = std::copy(runner.boxMax, runner.boxMax + runner.inputCount, next);
     }
+    listEarlierOverlaps(stage);
+}
+
+namespace
+{
+// Whether two open boxes share a point: in every input each begins before the other ends. A box
+// with a NaN bound holds nothing and shares nothing.
+bool boxesOverlap(const double* a, const double* b, uint32_t inputs)
+{
+    for (uint32_t k = 0; k < inputs; ++k)
+        if (!(a[k] < b[inputs + k] && b[k] < a[inputs + k]))
+            return false;
+    return true;
+}
+} // namespace
+
+void PreampChannel::listEarlierOverlaps(uint8_t stage)
+{
+    std::vector<uint32_t>& start = overlapStart[stage];
+    std::vector<uint32_t>& list = earlierOverlaps[stage];
+    start.assign(1, 0u);
+    list.clear();
+    const double* stepBox = boxTable[stage];
+    uint32_t first = 0;
+    for (uint32_t chunk = 0; chunk < stepCount[stage]; ++chunk)
+    {
+        const uint32_t count = projectedStage[stage] ? projectedChunk(modelFiles[stage], chunk).netCount
+                                                     : standardChunk(modelFiles[stage], chunk).netCount;
+        const uint32_t inputs = count != 0 ? runners[stage][first].inputCount : 0;
+        const std::size_t boxWidth = 2u * std::size_t(inputs);
+        for (uint32_t k = 0; k < count; ++k)
+        {
+            for (uint32_t earlier = 0; earlier < k; ++earlier)
+                if (boxesOverlap(stepBox + earlier * boxWidth, stepBox + k * boxWidth, inputs))
+                    list.push_back(earlier);
+            start.push_back(uint32_t(list.size()));
+        }
+        stepBox += count * boxWidth;
+        first += count;
+    }
 }
 
 void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
@@ -266,6 +309,8 @@ void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
     alignedFree(boxTable[stage]);
     runners[stage] = nullptr;
     boxTable[stage] = nullptr;
+    overlapStart[stage].clear();
+    earlierOverlaps[stage].clear();
     stepBoxes[stage] = nullptr;
     stepRunners[stage] = nullptr;
     lastRunner[stage] = nullptr;
@@ -279,12 +324,15 @@ void PreampChannel::freeStageBuffers(uint8_t stage)
     alignedFree(projectionMatrix[stage]);
     alignedFree(networkInput[stage]);
     alignedFree(stageOutputFlags[stage]);
+    alignedFree(enabledCurrents[stage]);
     stageInputMask[stage] = nullptr;
     enabledVoltages[stage] = nullptr;
     enabledVoltageCount[stage] = 0;
     projectionMatrix[stage] = nullptr;
     networkInput[stage] = nullptr;
     stageOutputFlags[stage] = nullptr;
+    enabledCurrents[stage] = nullptr;
+    enabledCurrentCount[stage] = 0;
     projectionWidth[stage] = 0;
     networkInputCount[stage] = 0;
     projectionActive[stage] = false;
@@ -390,6 +438,7 @@ void PreampChannel::selectStepRunners(uint8_t stage, uint32_t step)
     lastRunner[stage] = stepRunners[stage];
 }
 
+
 void PreampChannel::resizeNetworkArrays(uint8_t stage, uint32_t inputs, uint32_t width)
 {
     const bool inputsChanged = inputs != networkInputCount[stage] || networkInput[stage] == nullptr;
@@ -410,6 +459,15 @@ void PreampChannel::resizeNetworkArrays(uint8_t stage, uint32_t inputs, uint32_t
 }
 
 void PreampChannel::loadStepProjection(uint8_t stage, uint32_t step)
+{
+    loadStepMaskAndMatrix(stage, step);
+    enabledCurrentCount[stage] = 0;
+    for (uint32_t k = 0; k < blocks[stage]->nI; ++k)
+        if (stageOutputFlags[stage][k] == 1)
+            enabledCurrents[stage][enabledCurrentCount[stage]++] = k;
+}
+
+void PreampChannel::loadStepMaskAndMatrix(uint8_t stage, uint32_t step)
 {
     const uint32_t nV = blocks[stage]->nV;
     const uint32_t nI = blocks[stage]->nI;
@@ -449,37 +507,92 @@ void PreampChannel::loadStepProjection(uint8_t stage, uint32_t step)
 // ---------------------------------------------------------------------------------------------
 // Audio path
 
+namespace
+{
+// Row r of the projection: +0.0 plus each enabled port voltage (in order) times the row's next
+// entry. Width is the number of enabled port voltages; the common widths are unrolled.
+inline __attribute__((always_inline)) void projectRows(const double* p, const uint32_t* enabled, uint32_t width,
+                                                       const double* matrix, uint32_t rows, double* input)
+{
+    for (uint32_t r = 0; r < rows; ++r, matrix += width)
+    {
+        double sum = 0.0;
+        for (uint32_t k = 0; k < width; ++k)
+            sum += p[enabled[k]] * matrix[k];
+        input[r] = sum;
+    }
+}
+} // namespace
+
 void PreampChannel::projectStage(uint8_t stage)
 {
     const double* p = solvers[stage].p.data();
     const uint32_t* enabled = enabledVoltages[stage];
-    const uint32_t width = enabledVoltageCount[stage];
     const double* matrix = projectionMatrix[stage];
+    const uint32_t rows = networkInputCount[stage];
     double* input = networkInput[stage];
-    std::size_t next = 0;
-    for (uint32_t r = 0; r < networkInputCount[stage]; ++r)
+    switch (enabledVoltageCount[stage])
     {
-        double sum = 0.0;
-        for (uint32_t k = 0; k < width; ++k)
-            sum += p[enabled[k]] * matrix[next++];
-        input[r] = sum;
+    case 2: projectRows(p, enabled, 2, matrix, rows, input); break;
+    case 3: projectRows(p, enabled, 3, matrix, rows, input); break;
+    case 4: projectRows(p, enabled, 4, matrix, rows, input); break;
+    default: projectRows(p, enabled, enabledVoltageCount[stage], matrix, rows, input); break;
     }
 }
 
-// The first of the step's runners whose box holds the input strictly inside it (NaN never is).
+namespace
+{
+// boxMin[k] < input[k] < boxMax[k] for every input k (NaN never is); the box holds its lower
+// bounds, then its upper bounds.
+inline bool boxHolds(const double* box, const double* input, uint32_t inputs)
+{
+    uint32_t inside = 0;
+    while (inside < inputs && box[inside] < input[inside] && input[inside] < box[inputs + inside])
+        ++inside;
+    return inside == inputs;
+}
+
+// The input sample times the gain; anything non-finite enters the chain as silence.
+float gainedInput(float sample, float gain)
+{
+    const float gained = sample * gain;
+    return std::isfinite(gained) ? gained : 0.0f;
+}
+} // namespace
+
+// The first of the step's runners whose box holds the input, as the search in step order finds
+// it, found faster: the matched box changes on a few percent of the samples, and then mostly to
+// a neighbour. So the boxes are tried from the one that matched last outwards. Every box that
+// holds the input overlaps the box c found that way, so the earliest of them is the earliest box
+// of c's list of earlier overlapping boxes that holds it, or c itself.
 NeuralNetRunner* PreampChannel::findRunner(uint8_t stage, const double* input) const
 {
     const uint32_t inputs = networkInputCount[stage];
-    const double* box = stepBoxes[stage];
-    for (uint32_t k = 0; k < stepRunnerCount[stage]; ++k, box += 2u * inputs)
+    const uint32_t count = stepRunnerCount[stage];
+    const std::size_t boxWidth = 2u * std::size_t(inputs);
+    const double* boxes = stepBoxes[stage];
+    const auto holds = [&](uint32_t k) { return boxHolds(boxes + k * boxWidth, input, inputs); };
+
+    const uint32_t last = uint32_t(lastRunner[stage] - stepRunners[stage]);
+    uint32_t found = count;
+    if (count != 0 && holds(last))
+        found = last;
+    for (uint32_t distance = 1; found == count && (distance <= last || last + distance < count); ++distance)
     {
-        uint32_t inside = 0;
-        while (inside < inputs && box[inside] < input[inside] && input[inside] < box[inputs + inside])
-            ++inside;
-        if (inside == inputs)
-            return stepRunners[stage] + k;
+        if (last + distance < count && holds(last + distance))
+            found = last + distance;
+        else if (distance <= last && holds(last - distance))
+            found = last - distance;
     }
-    return nullptr;
+    if (found == count)
+        return nullptr;
+
+    const std::size_t index = std::size_t(stepRunners[stage] - runners[stage]) + found;
+    const uint32_t* earlier = earlierOverlaps[stage].data();
+    for (uint32_t k = overlapStart[stage][index]; k < overlapStart[stage][index + 1]; ++k)
+        if (holds(earlier[k]))
+            return stepRunners[stage] + earlier[k];
+    return stepRunners[stage] + found;
 }
 
 void PreampChannel::runStage(uint8_t stage)
@@ -494,16 +607,18 @@ void PreampChannel::runStage(uint8_t stage)
     if (projectionActive[stage])
         projectStage(stage);
     else
-        std::copy(solver.p.begin(), solver.p.begin() + networkInputCount[stage], input);
+        for (uint32_t k = 0; k < networkInputCount[stage]; ++k)
+            input[k] = solver.p[k];
 
+    double* currents = solver.i.data();
     if (NeuralNetRunner* matched = findRunner(stage, input))
     {
-        matched->run(input, solver.i);
+        matched->runListed(input, currents, enabledCurrents[stage], enabledCurrentCount[stage]);
         lastRunner[stage] = matched;
     }
     else if (stage != toneStage)
     {
-        lastRunner[stage]->run(input, solver.i);
+        lastRunner[stage]->runListed(input, currents, enabledCurrents[stage], enabledCurrentCount[stage]);
     }
     else
     {
@@ -539,30 +654,51 @@ float PreampChannel::levelValue() const
     return currents.size() > 1 ? toSample(currents[1]) : 0.0f;
 }
 
-void PreampChannel::writeSilence(float* samples, uint32_t count)
+bool PreampChannel::readyFor(float* samples, uint32_t count)
 {
-    std::fill(samples, samples + count, 0.0f);
+    if (samples == nullptr || count == 0)
+        return false;
+    if (!isReady())
+    {
+        std::fill(samples, samples + count, 0.0f);
+        return false;
+    }
+    return true;
 }
 
-namespace
+uint32_t PreampChannel::subSampleCount() const
 {
-// The input sample times the gain; anything non-finite enters the chain as silence.
-float gainedInput(float sample, float gain)
-{
-    const float gained = sample * gain;
-    return std::isfinite(gained) ? gained : 0.0f;
+    return interpolator != nullptr && decimator != nullptr ? oversampling : 1;
 }
-} // namespace
+
+// The input of stage 0 for sub-sample `phase` of a host sample (phase 0 takes the sample in).
+double PreampChannel::stageInputFor(float sample, uint32_t phase)
+{
+    if (interpolator == nullptr)
+        return double(gainedInput(sample, inputGain));
+    if (phase == 0)
+        interpolator->push(gainedInput(sample, inputGain));
+    interpolator->advance();
+    return double(interpolator->output());
+}
+
+// Takes the stages' output of sub-sample `phase`; the host sample's output (phase 0 only).
+float PreampChannel::outputAfter(uint32_t phase)
+{
+    const double output = stageInputs[stageCount][0];
+    if (phase == 0)
+        levels.add(levelValue());
+    if (decimator == nullptr)
+        return toSample(double(outputGain) * output);
+    decimator->push(toSample(output));
+    decimator->advance();
+    return phase == 0 ? decimator->output() * outputGain : 0.0f;
+}
 
 void PreampChannel::process(float* samples, uint32_t count)
 {
-    if (samples == nullptr || count == 0)
+    if (!readyFor(samples, count))
         return;
-    if (!isReady())
-    {
-        writeSilence(samples, count);
-        return;
-    }
     for (uint32_t n = 0; n < count; ++n)
     {
         runAllStages(double(gainedInput(samples[n], inputGain)));
@@ -578,28 +714,54 @@ void PreampChannel::processOversampled(float* samples, uint32_t count)
         process(samples, count);
         return;
     }
-    if (samples == nullptr || count == 0)
+    if (!readyFor(samples, count))
         return;
-    if (!isReady())
+    for (uint32_t n = 0; n < count; ++n)
     {
-        writeSilence(samples, count);
+        float output = 0.0f;
+        for (uint32_t phase = 0; phase < oversampling; ++phase)
+        {
+            runAllStages(stageInputFor(samples[n], phase));
+            const float result = outputAfter(phase);
+            if (phase == 0)
+                output = result;
+        }
+        samples[n] = output;
+    }
+}
+
+void PreampChannel::processPair(PreampChannel& first, float* firstSamples, PreampChannel& second, float* secondSamples,
+                                uint32_t count)
+{
+    const uint32_t phases = first.subSampleCount();
+    if (phases != second.subSampleCount() || !first.isReady() || !second.isReady() || firstSamples == nullptr
+        || secondSamples == nullptr)
+    {
+        first.processOversampled(firstSamples, count);
+        second.processOversampled(secondSamples, count);
         return;
     }
     for (uint32_t n = 0; n < count; ++n)
     {
-        interpolator->push(gainedInput(samples[n], inputGain));
-        interpolator->advance();
-        runAllStages(double(interpolator->output()));
-        levels.add(levelValue());
-        decimator->push(toSample(stageInputs[stageCount][0]));
-        decimator->advance();
-        samples[n] = decimator->output() * outputGain;
-        for (uint32_t m = 1; m < oversampling; ++m)
+        float firstOutput = 0.0f, secondOutput = 0.0f;
+        for (uint32_t phase = 0; phase < phases; ++phase)
         {
-            interpolator->advance();
-            runAllStages(double(interpolator->output()));
-            decimator->push(toSample(stageInputs[stageCount][0]));
-            decimator->advance();
+            first.stageInputs[0][0] = first.stageInputFor(firstSamples[n], phase);
+            second.stageInputs[0][0] = second.stageInputFor(secondSamples[n], phase);
+            for (uint8_t stage = 0; stage < stageCount; ++stage)
+            {
+                first.runStage(stage);
+                second.runStage(stage);
+            }
+            const float firstResult = first.outputAfter(phase);
+            const float secondResult = second.outputAfter(phase);
+            if (phase == 0)
+            {
+                firstOutput = firstResult;
+                secondOutput = secondResult;
+            }
         }
+        firstSamples[n] = firstOutput;
+        secondSamples[n] = secondOutput;
     }
 }

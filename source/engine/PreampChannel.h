@@ -53,6 +53,12 @@ public:
     void process(float* samples, uint32_t count);
     void processOversampled(float* samples, uint32_t count);
 
+    // process or processOversampled (after first's factor) of two chains, one per channel, sample
+    // by sample, so that the processor overlaps the two chains' work; each channel's output is
+    // what the chain's own routine gives. The chains must be prepared with the same factor.
+    static void processPair(PreampChannel& first, float* firstSamples, PreampChannel& second, float* secondSamples,
+                            uint32_t count);
+
     // True when every stage holds model data that fits its block.
     bool isReady() const;
     // The reason the last load failed or was incomplete, "" when none has been.
@@ -82,6 +88,11 @@ public:
     // bounds. The search walks the current step's part of it without touching the runners.
     double* boxTable[stageCount];
     const double* stepBoxes[stageCount];
+    // For each runner (by its index in `runners`), the earlier runners of its step whose boxes
+    // overlap its box, as indices within the step: earlierOverlaps[overlapStart[g] ..
+    // overlapStart[g + 1]). They let the search start at the box that matched last.
+    std::vector<uint32_t> overlapStart[stageCount];
+    std::vector<uint32_t> earlierOverlaps[stageCount];
 
     uint32_t projectionWidth[stageCount];
     uint32_t networkInputCount[stageCount];
@@ -92,6 +103,9 @@ public:
     double* projectionMatrix[stageCount];
     double* networkInput[stageCount];
     uint16_t* stageOutputFlags[stageCount];
+    // The currents whose flag is 1, in order: what the networks write.
+    uint32_t* enabledCurrents[stageCount];
+    uint32_t enabledCurrentCount[stageCount];
     bool projectionActive[stageCount];
 
     float inputGain;
@@ -101,6 +115,7 @@ public:
 private:
     void selectEntriesForRate(uint8_t stage, uint32_t step, bool first);
     void loadStepProjection(uint8_t stage, uint32_t step);
+    void loadStepMaskAndMatrix(uint8_t stage, uint32_t step);
     void selectStepRunners(uint8_t stage, uint32_t step);
     void freeStageBuffers(uint8_t stage);
     // Returns how many of the stage's networks could not be built.
@@ -111,13 +126,19 @@ private:
     void resizeNetworkArrays(uint8_t stage, uint32_t inputs, uint32_t width);
 
     void fillBoxTable(uint8_t stage);
+    void listEarlierOverlaps(uint8_t stage);
     NeuralNetRunner* findRunner(uint8_t stage, const double* input) const;
     void runStage(uint8_t stage);
     void projectStage(uint8_t stage);
     void runAllStages(double input);
+    // False for no samples, and after writing silence when the chain is not ready.
+    bool readyFor(float* samples, uint32_t count);
+    // Stages passes per host sample: the factor with filters, else 1.
+    uint32_t subSampleCount() const;
+    double stageInputFor(float sample, uint32_t phase);
+    float outputAfter(uint32_t phase);
     // Stage 3's plate current, the signal of the level statistics.
     float levelValue() const;
-    void writeSilence(float* samples, uint32_t count);
 
     bool stageValid[stageCount];
     std::string lastErrorText;

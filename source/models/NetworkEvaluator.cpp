@@ -56,17 +56,32 @@ inline __attribute__((always_inline)) Lanes activate(Lanes sum, Lanes steepness,
     }
 }
 
+// The network's inputs into in, followed by the input layer's bias value 1.
+template <typename Source>
+inline __attribute__((always_inline)) void loadInputs(const Source& source, uint32_t inputs, float* in)
+{
+    if (source.given != nullptr)
+        for (uint32_t k = 0; k < inputs; ++k)
+            in[k] = source.given[k];
+    else
+        for (uint32_t k = 0; k < inputs; ++k)
+            in[k] = source.normalised[k] = static_cast<float>(
+                (source.raw[k] - static_cast<double>(source.minimum[k])) * static_cast<double>(source.scale[k]) - 1.0);
+    in[inputs] = 1.0f;
+}
+
 // One layer: in holds the previous layer's values and its bias value; out receives groups * 4
-// values, of which the first `neurons` are the layer's.
+// values, of which the first `neurons` are the layer's. The activation is the layer's (a
+// compile-time constant where the caller knows it).
 template <typename Layer>
 inline __attribute__((always_inline)) void evaluateLayer(const Layer& layer, uint32_t connections, uint32_t groups,
-                                                         const float* in, float* out)
+                                                         int activation, const float* in, float* out)
 {
     const Lanes* weights = layer.weights.data();
     for (uint32_t g = 0; g < groups; ++g)
     {
-        const Lanes value = activate(neuronSums(weights + g, groups, connections, in), layer.steepness[g],
-                                     layer.maxSum[g], layer.activation);
+        const Lanes value =
+            activate(neuronSums(weights + g, groups, connections, in), layer.steepness[g], layer.maxSum[g], activation);
         std::memcpy(out + g * laneCount, &value, sizeof value);
     }
 }
@@ -128,29 +143,26 @@ bool NetworkEvaluator::copyLayer(const fann& network, uint32_t index, Layer& lay
     return true;
 }
 
-template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs>
-float* NetworkEvaluator::runOneHiddenLayer(NetworkEvaluator& self, const float* input)
+template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+float* NetworkEvaluator::runOneHiddenLayer(NetworkEvaluator& self, const Source& source)
 {
     float* in = self.values[0].data();
     float* hidden = self.values[1].data();
-    std::copy(input, input + Inputs, in);
-    in[Inputs] = 1.0f;
-    evaluateLayer(self.layers[0], Inputs + 1, groupsOf(Hidden), in, hidden);
+    loadInputs(source, Inputs, in);
+    evaluateLayer(self.layers[0], Inputs + 1, groupsOf(Hidden), FANN_ELLIOT_SYMMETRIC, in, hidden);
     hidden[Hidden] = 1.0f;
-    evaluateLayer(self.layers[1], Hidden + 1, groupsOf(Outputs), hidden, in);
+    evaluateLayer(self.layers[1], Hidden + 1, groupsOf(Outputs), OutputActivation, hidden, in);
     return in;
 }
 
-float* NetworkEvaluator::runAnyShape(NetworkEvaluator& self, const float* input)
+float* NetworkEvaluator::runAnyShape(NetworkEvaluator& self, const Source& source)
 {
     float* in = self.values[0].data();
     float* out = self.values[1].data();
-    const uint32_t inputs = self.layers.front().connections - 1;
-    std::copy(input, input + inputs, in);
-    in[inputs] = 1.0f;
+    loadInputs(source, self.layers.front().connections - 1, in);
     for (const Layer& layer : self.layers)
     {
-        evaluateLayer(layer, layer.connections, layer.groups, in, out);
+        evaluateLayer(layer, layer.connections, layer.groups, layer.activation, in, out);
         out[layer.neurons] = 1.0f;
         std::swap(in, out);
     }
@@ -159,22 +171,26 @@ float* NetworkEvaluator::runAnyShape(NetworkEvaluator& self, const float* input)
 
 NetworkEvaluator::Evaluation NetworkEvaluator::evaluationFor(const std::vector<Layer>& layers)
 {
-    // The shapes the model data uses, unrolled by the compiler; add a line for a new shape.
+    // The shapes the model data uses, with Elliot-symmetric hidden neurons, unrolled by the
+    // compiler; add a line for a new shape.
     struct FixedShape
     {
         uint32_t inputs, hidden, outputs;
+        int outputActivation;
         Evaluation evaluation;
     };
+    constexpr int piece = FANN_LINEAR_PIECE;
+    constexpr int symmetric = FANN_LINEAR_PIECE_SYMMETRIC;
     static const FixedShape fixedShapes[] = {
-        {3, 10, 4, &runOneHiddenLayer<3, 10, 4>},
-        {2, 24, 4, &runOneHiddenLayer<2, 24, 4>},
-        {2, 16, 2, &runOneHiddenLayer<2, 16, 2>},
-        {2, 16, 4, &runOneHiddenLayer<2, 16, 4>},
+        {3, 10, 4, symmetric, &runOneHiddenLayer<3, 10, 4, symmetric>},
+        {2, 24, 4, symmetric, &runOneHiddenLayer<2, 24, 4, symmetric>},
+        {2, 16, 2, piece, &runOneHiddenLayer<2, 16, 2, piece>},
+        {2, 16, 4, symmetric, &runOneHiddenLayer<2, 16, 4, symmetric>},
     };
-    if (layers.size() == 2)
+    if (layers.size() == 2 && layers[0].activation == FANN_ELLIOT_SYMMETRIC)
         for (const FixedShape& shape : fixedShapes)
             if (layers[0].connections == shape.inputs + 1 && layers[0].neurons == shape.hidden
-                && layers[1].neurons == shape.outputs)
+                && layers[1].neurons == shape.outputs && layers[1].activation == shape.outputActivation)
                 return shape.evaluation;
     return &runAnyShape;
 }

@@ -30,7 +30,14 @@ public:
 
     // The network's outputs for the given inputs (as many as the network has); valid until the
     // next run. Allocates nothing.
-    float* run(const float* input) { return evaluate(*this, input); }
+    float* run(const float* input) { return evaluate(*this, Source{input, nullptr, nullptr, nullptr, nullptr}); }
+
+    // run() on inputs normalised as a runner does it: normalised[k] = float((x[k] - minimum[k]) *
+    // scale[k] - 1), in double precision; normalised receives them.
+    float* runNormalised(const double* x, const float* minimum, const float* scale, float* normalised)
+    {
+        return evaluate(*this, Source{nullptr, x, minimum, scale, normalised});
+    }
 
     // Four neurons' worth of a layer, one per lane.
     typedef float Lanes __attribute__((vector_size(16)));
@@ -50,12 +57,22 @@ private:
     NetworkEvaluator() = default;
     static bool copyLayer(const fann& network, uint32_t index, Layer& layer);
 
-    using Evaluation = float* (*)(NetworkEvaluator&, const float*);
+    // A run's inputs: given, or raw values with the normalisation that makes them the inputs.
+    struct Source
+    {
+        const float* given;
+        const double* raw;
+        const float* minimum;
+        const float* scale;
+        float* normalised;
+    };
+
+    using Evaluation = float* (*)(NetworkEvaluator&, const Source&);
     static Evaluation evaluationFor(const std::vector<Layer>& layers);
 
-    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs>
-    static float* runOneHiddenLayer(NetworkEvaluator& self, const float* input);
-    static float* runAnyShape(NetworkEvaluator& self, const float* input);
+    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    static float* runOneHiddenLayer(NetworkEvaluator& self, const Source& source);
+    static float* runAnyShape(NetworkEvaluator& self, const Source& source);
 
     std::vector<Layer> layers;
     // Neuron values of one layer followed by the bias value 1, as the next layer reads them:

@@ -160,30 +160,24 @@ bool NeuralNetRunner::contains(const double* x) const
     return true;
 }
 
+float* NeuralNetRunner::runWithFann(const double* input)
+{
+    for (uint16_t i = 0; i < inputCount; ++i)
+        netInput[i] = static_cast<float>((input[i] - static_cast<double>(inputMin[i])) * static_cast<double>(inputScale[i]) - 1.0);
+    return fann_run(network, netInput);
+}
+
 void NeuralNetRunner::run(const double* input, std::vector<double>& result)
 {
-    if (network != nullptr)
-    {
-        for (uint16_t i = 0; i < inputCount; ++i)
-            netInput[i] = static_cast<float>((input[i] - static_cast<double>(inputMin[i])) * static_cast<double>(inputScale[i]) - 1.0);
-        netOutput = evaluator ? evaluator->run(netInput) : fann_run(network, netInput);
-    }
-    // Locals, so that the stores into result cannot make the compiler reload the members.
-    const float* output = netOutput;
-    const float* scale = outputScale;
-    const float* minimum = outputMin;
-    const uint16_t* enabled = outputEnabled;
+    const float* output = evaluate(input);
     const uint16_t computedCount = output != nullptr ? outputCount : 0;
-    double* currents = result.data();
     const std::size_t count = flagCount < result.size() ? flagCount : result.size();
     uint16_t j = 0;
     for (std::size_t k = 0; k < count; ++k)
     {
-        if (enabled[k] != 1)
+        if (outputEnabled[k] != 1)
             continue;
-        const float y = j < computedCount ? scale[j] * output[j] + minimum[j] : 0.0f;
-        // Currents flow one way only; a NaN output counts as no current.
-        currents[k] = y >= 0.0f ? static_cast<double>(y) : 0.0;
+        result[k] = currentFrom(j < computedCount ? outputScale[j] * output[j] + outputMin[j] : 0.0f);
         ++j;
     }
 }

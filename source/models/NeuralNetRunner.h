@@ -57,6 +57,16 @@ public:
     // The network runs through its compact copy when it has one, else through fann_run.
     void run(const double* input, std::vector<double>& result);
 
+    // run() for a caller that lists the indices k of the currents whose flag is 1, in order
+    // (enabled[0 .. enabledCount)): the same currents, without testing every flag per run.
+    void runListed(const double* input, double* currents, const uint32_t* enabled, uint32_t enabledCount)
+    {
+        const float* output = evaluate(input);
+        const uint32_t computed = output != nullptr ? outputCount : 0;
+        for (uint32_t j = 0; j < enabledCount; ++j)
+            currents[enabled[j]] = currentFrom(j < computed ? outputScale[j] * output[j] + outputMin[j] : 0.0f);
+    }
+
     uint16_t inputCount;
     uint16_t outputCount;
     float* boxMax;
@@ -75,6 +85,20 @@ public:
     std::unique_ptr<NetworkEvaluator> evaluator;
 
 private:
+    // Normalises the input into netInput and runs the network; the outputs, or null without a
+    // network (netOutput keeps the last run's).
+    const float* evaluate(const double* input)
+    {
+        if (network == nullptr)
+            return netOutput;
+        netOutput = evaluator ? evaluator->runNormalised(input, inputMin, inputScale, netInput) : runWithFann(input);
+        return netOutput;
+    }
+    float* runWithFann(const double* input);
+
+    // Currents flow one way only; a NaN output counts as no current.
+    static double currentFrom(float y) { return y >= 0.0f ? static_cast<double>(y) : 0.0; }
+
     template <typename Record>
     bool loadFrom(const Record& record, NetworkFactory& factory);
     void setScaling(const std::vector<float>& boxMinimum, const std::vector<float>& boxMaximum,

@@ -135,16 +135,17 @@ void VelmorantPreampAudioProcessor::processStereo(juce::AudioBuffer<float>& buff
 {
     if (!canProcessStereo(buffer))
         return processMono(buffer, numSamples);
-    chains[0].process(buffer.getWritePointer(0), static_cast<uint32_t>(numSamples));
-    chains[1].process(buffer.getWritePointer(1), static_cast<uint32_t>(numSamples));
+    // Both chains side by side, sample by sample: each gives what its own process would.
+    PreampChannel::processPair(chains[0], buffer.getWritePointer(0), chains[1], buffer.getWritePointer(1),
+                               static_cast<uint32_t>(numSamples));
 }
 
 void VelmorantPreampAudioProcessor::processStereoOversampled(juce::AudioBuffer<float>& buffer, int numSamples)
 {
     if (!canProcessStereo(buffer))
         return processMonoOversampled(buffer, numSamples);
-    chains[0].processOversampled(buffer.getWritePointer(0), static_cast<uint32_t>(numSamples));
-    chains[1].processOversampled(buffer.getWritePointer(1), static_cast<uint32_t>(numSamples));
+    PreampChannel::processPair(chains[0], buffer.getWritePointer(0), chains[1], buffer.getWritePointer(1),
+                               static_cast<uint32_t>(numSamples));
 }
 
 // The host may have switched to one input since the routine was chosen: only a buffer that really

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -522,4 +523,80 @@ TEST(PreampChannel, NaNAtTheOutputConversionGivesSilence)
     std::vector<float> samples = randomSignal(16, 5);
     chain.process(samples.data(), 16);
     EXPECT_EQ(samples, std::vector<float>(16, 0.0f)) << "NaN became " << samples[0];
+}
+
+TEST(PreampChannel, SearchFromTheLastMatchKeepsTheFirstMatchOfOverlappingBoxes)
+{
+    // Stage 0 sees the sample as its first network input: twelve boxes that overlap, nest and
+    // repeat, and a signal that wanders across them, slowly and in jumps.
+    RegionRig rig;
+    std::mt19937 generator(17);
+    std::uniform_real_distribution<float> start(-1.0f, 4.0f), width(0.05f, 2.0f);
+    auto& nets = rig.specs[0].steps[0].nets;
+    nets.clear();
+    for (int k = 0; k < 12; ++k)
+    {
+        const float lo = k == 7 ? nets[2].boxMin[0] : start(generator);
+        const float hi = k == 7 ? nets[2].boxMax[0] : lo + width(generator);
+        nets.push_back(constantNet(2, 2, lo, hi, 0.05f * float(k + 1), false));
+        nets.back().boxMin[1] = 0.0f;
+        nets.back().boxMax[1] = 3.0f;
+    }
+    PreampChannel chain;
+    rig.load(chain);
+
+    std::uniform_real_distribution<float> step(-0.08f, 0.08f), jump(-1.5f, 5.5f);
+    float sample = 0.5f;
+    int matched = 0;
+    for (int n = 0; n < 4000; ++n)
+    {
+        sample = n % 50 == 0 ? jump(generator) : sample + step(generator);
+        const NeuralNetRunner* before = chain.lastRunner[0];
+        float buffer = sample;
+        chain.process(&buffer, 1);
+        const NeuralNetRunner* expected = nullptr;
+        for (uint32_t k = 0; k < chain.stepRunnerCount[0] && expected == nullptr; ++k)
+            if (chain.stepRunners[0][k].contains(chain.networkInput[0]))
+                expected = chain.stepRunners[0] + k;
+        ASSERT_EQ(chain.lastRunner[0], expected != nullptr ? expected : before) << "sample " << n << " = " << sample;
+        matched += expected != nullptr ? 1 : 0;
+    }
+    EXPECT_GT(matched, 2000);
+}
+
+TEST(PreampChannel, PairedChainsGiveEachChannelItsOwnOutputBitForBit)
+{
+    Rig rig;
+    for (uint32_t factor : {1u, 4u})
+    {
+        PreampChannel left, right, leftAlone, rightAlone;
+        rig.load(left, "l");
+        rig.load(right, "r");
+        rig.load(leftAlone, "la");
+        rig.load(rightAlone, "ra");
+        for (PreampChannel* chain : {&left, &right, &leftAlone, &rightAlone})
+            prepareAndStep(*chain, 44100, factor, 1);
+        right.inputGain = rightAlone.inputGain = 0.5f;
+
+        std::vector<float> a = randomSignal(300, 1), b = randomSignal(300, 2);
+        std::vector<float> aAlone = a, bAlone = b;
+        PreampChannel::processPair(left, a.data(), right, b.data(), 300);
+        leftAlone.processOversampled(aAlone.data(), 300);
+        rightAlone.processOversampled(bAlone.data(), 300);
+        EXPECT_EQ(std::memcmp(a.data(), aAlone.data(), 300 * sizeof(float)), 0) << "factor " << factor;
+        EXPECT_EQ(std::memcmp(b.data(), bAlone.data(), 300 * sizeof(float)), 0) << "factor " << factor;
+        EXPECT_EQ(left.levels.sum, leftAlone.levels.sum);
+        EXPECT_EQ(right.levels.sum, rightAlone.levels.sum);
+
+        // A chain that is not ready writes silence, the other processes alone.
+        const std::string missing = temporaryPath("missing-pair");
+        EXPECT_FALSE(right.loadStage(2, rig.blocks[2].get(), missing.c_str(), false));
+        a = randomSignal(50, 3);
+        aAlone = a;
+        b.assign(50, 0.5f);
+        PreampChannel::processPair(left, a.data(), right, b.data(), 50);
+        leftAlone.processOversampled(aAlone.data(), 50);
+        EXPECT_EQ(std::memcmp(a.data(), aAlone.data(), 50 * sizeof(float)), 0);
+        EXPECT_EQ(b, std::vector<float>(50, 0.0f));
+    }
 }

@@ -243,6 +243,16 @@ TEST(NetworkEvaluator, HandMadeShapesEqualFannRunAtTheClampAndBeyond)
         Network network(createNetwork(*record, uint16_t(shape.inputs), uint16_t(shape.outputs)));
         ASSERT_NE(network, nullptr) << "shape " << seed;
         EXPECT_TRUE(sameAsFannRunEverywhere(*network, seed, 200)) << "shape " << seed;
+        if (shape.hidden.size() != 1)
+            continue;
+        // The projected form: symmetric outputs and a steepness per neuron.
+        auto projected = makeProjectedRecord(shape.inputs, shape.hidden, shape.outputs, 0.0f);
+        projected->weights = record->weights;
+        for (std::size_t k = 0; k < projected->hiddenNeuronSteepness.size(); ++k)
+            projected->hiddenNeuronSteepness[k] = 0.25f + 0.125f * float(k % 7);
+        Network projectedNetwork(createNetwork(*projected, uint16_t(shape.inputs), uint16_t(shape.outputs)));
+        ASSERT_NE(projectedNetwork, nullptr) << "projected shape " << seed;
+        EXPECT_TRUE(sameAsFannRunEverywhere(*projectedNetwork, seed, 200)) << "projected shape " << seed;
     }
 }
 
