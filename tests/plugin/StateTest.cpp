@@ -134,4 +134,31 @@ TEST_F(PluginState, ProgramChunkAndMalformedChunks) {
     EXPECT_EQ(host.getChunk(false), before) << "a malformed chunk leaves the state as it was";
 }
 
+// Chunks that hung the XML reader or overflowed its stack, through the host's set-chunk request:
+// each is refused and the whole state stays as it was, for banks and programs alike.
+TEST_F(PluginState, HostileChunksLeaveTheStateAsItWas) {
+    const auto frame = [](const std::string& text) {
+        std::vector<uint8_t> chunk{'V', 'C', '2', '!'};
+        for (int i = 0; i < 4; ++i) chunk.push_back(static_cast<uint8_t>(text.size() >> (8 * i)));
+        chunk.insert(chunk.end(), text.begin(), text.end());
+        chunk.push_back(0);
+        return chunk;
+    };
+    std::string deep;
+    for (int level = 0; level < 20000; ++level) deep += "<a>";
+    const std::vector<uint8_t> hostile[] = {
+        frame("<a><?x?>b</a>"),
+        frame(R"(<!DOCTYPE x [<!ENTITY a "x&a;">]><x>&a;</x>)"),
+        frame(deep),
+        frame("<ab>&<c>&#x;</ab>"),
+    };
+    host.setParameter(3, 0.75f);
+    const std::vector<uint8_t> before = host.getChunk(false);
+    for (const auto& chunk : hostile) {
+        host.setChunk(chunk, false);
+        host.setChunk(chunk, true);
+    }
+    EXPECT_EQ(host.getChunk(false), before);
+}
+
 }  // namespace
