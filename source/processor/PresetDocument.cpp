@@ -210,9 +210,10 @@ std::unique_ptr<juce::XmlElement> parseChunk(const void* data, int sizeInBytes, 
     }
     juce::XmlDocument document(juce::String::fromUTF8(text.data(), static_cast<int>(text.size())));
     auto root = document.getDocumentElement();
-    if (document.getLastParseError().isNotEmpty())
+    const juce::String error = document.getLastParseError().trim();
+    if (error.isNotEmpty() || root == nullptr)
     {
-        refusal = "not well-formed XML (" + document.getLastParseError() + ")";
+        refusal = error.isEmpty() ? juce::String("no element") : "not well-formed XML (" + error + ")";
         return nullptr;
     }
     return root;

@@ -231,6 +231,7 @@ TEST(PresetDocument, TextNoPresetDocumentHoldsIsRefusedBeforeTheXmlReader)
         root + "\x01" + end,             // a control character
         root + "\xef\xbf\xbe" + end,     // U+FFFE
         root + std::string(PresetDocumentCheck::maxTextBytes, ' ') + end,
+        "text without an element",
     };
     for (const auto& text : refused)
     {
