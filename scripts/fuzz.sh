@@ -35,7 +35,7 @@ seed() {
   cp -n "$ROOT/tools/fuzz/corpus/${target%-fuzzer}"/* "$corpus/" 2>/dev/null || true
   case "$target" in
     model-file-fuzzer) "$OUT/tools/fuzz/model-file-seed-writer" "$corpus" >/dev/null ;;
-    preset-chunk-fuzzer) cp -n "$ROOT"/tests/processor/hostile-chunks/*.chunk "$corpus/" ;;
+    preset-chunk-fuzzer) cp -n "$ROOT"/tests/processor/hostile-chunks/*.chunk "$corpus/" 2>/dev/null || true ;;
   esac
 }
 
