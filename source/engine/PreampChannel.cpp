@@ -28,12 +28,16 @@ constexpr double identityTolerance = 2.384185791015625e-7; // 2^-22
 // Rates are compared as whole hertz; doubles beyond this cannot be truncated to 64 bits.
 constexpr double largestTruncatableRate = 9.2e18;
 
-bool allFinite(const std::vector<double>& values)
+// Whether every value of x, of i and y are finite, in one test: a value times 0 is 0 when it
+// is finite and NaN when it is not, and a sum with a NaN in it is NaN.
+bool allFinite(const std::vector<double>& x, const std::vector<double>& i, double y)
 {
-    for (double value : values)
-        if (!std::isfinite(value))
-            return false;
-    return true;
+    double probe = y * 0.0;
+    for (double value : x)
+        probe += value * 0.0;
+    for (double value : i)
+        probe += value * 0.0;
+    return probe == probe;
 }
 
 // Narrowing a double beyond the float range is undefined; such values saturate instead, and NaN
@@ -89,6 +93,7 @@ PreampChannel::PreampChannel()
       lastRunner{},
       boxTable{},
       stepBoxes{},
+      stepCores{},
       projectionWidth{},
       networkInputCount{},
       stageInputMask{},
@@ -271,14 +276,41 @@ bool boxesOverlap(const double* a, const double* b, uint32_t inputs)
             return false;
     return true;
 }
+
+// Shrinks the open box `core` until it shares no point with the open box `other`: in one input,
+// its lower bound rises to other's upper bound or its upper bound falls to other's lower bound,
+// whichever keeps the larger share of that input's width.
+void shedFromCore(double* core, const double* other, uint32_t inputs)
+{
+    // Without inputs every box holds everything, and the first one always matches.
+    if (inputs == 0 || !boxesOverlap(core, other, inputs))
+        return;
+    double bestShare = -1.0;
+    double* bound = &core[0];
+    double value = 0.0; // without a choice, the core ends up empty: 0 < x < 0 never holds
+    for (uint32_t k = 0; k < inputs; ++k)
+    {
+        const double low = core[k], high = core[inputs + k], width = high - low;
+        const double raised = (high - other[inputs + k]) / width, lowered = (other[k] - low) / width;
+        if (raised > bestShare)
+            bestShare = raised, bound = &core[k], value = other[inputs + k];
+        if (lowered > bestShare)
+            bestShare = lowered, bound = &core[inputs + k], value = other[k];
+    }
+    *bound = value;
+    if (bestShare <= 0.0)
+        core[0] = core[inputs] = 0.0;
+}
 } // namespace
 
 void PreampChannel::listEarlierOverlaps(uint8_t stage)
 {
     std::vector<uint32_t>& start = overlapStart[stage];
     std::vector<uint32_t>& list = earlierOverlaps[stage];
+    std::vector<double>& cores = coreTable[stage];
     start.assign(1, 0u);
     list.clear();
+    cores.clear();
     const double* stepBox = boxTable[stage];
     uint32_t first = 0;
     for (uint32_t chunk = 0; chunk < stepCount[stage]; ++chunk)
@@ -289,9 +321,14 @@ void PreampChannel::listEarlierOverlaps(uint8_t stage)
         const std::size_t boxWidth = 2u * std::size_t(inputs);
         for (uint32_t k = 0; k < count; ++k)
         {
+            const double* box = stepBox + k * boxWidth;
+            double* core = &*cores.insert(cores.end(), box, box + boxWidth);
             for (uint32_t earlier = 0; earlier < k; ++earlier)
-                if (boxesOverlap(stepBox + earlier * boxWidth, stepBox + k * boxWidth, inputs))
+                if (boxesOverlap(stepBox + earlier * boxWidth, box, inputs))
+                {
                     list.push_back(earlier);
+                    shedFromCore(core, stepBox + earlier * boxWidth, inputs);
+                }
             start.push_back(uint32_t(list.size()));
         }
         stepBox += count * boxWidth;
@@ -311,7 +348,9 @@ void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
     boxTable[stage] = nullptr;
     overlapStart[stage].clear();
     earlierOverlaps[stage].clear();
+    coreTable[stage].clear();
     stepBoxes[stage] = nullptr;
+    stepCores[stage] = nullptr;
     stepRunners[stage] = nullptr;
     lastRunner[stage] = nullptr;
     stepRunnerCount[stage] = 0;
@@ -433,6 +472,7 @@ void PreampChannel::selectStepRunners(uint8_t stage, uint32_t step)
     for (uint32_t k = 0; k < first; ++k)
         boxOffset += 2u * std::size_t(runners[stage][k].inputCount);
     stepBoxes[stage] = boxTable[stage] + boxOffset;
+    stepCores[stage] = coreTable[stage].data() + boxOffset;
     stepRunnerCount[stage] = projectedStage[stage] ? projectedChunk(modelFiles[stage], step).netCount
                                                    : standardChunk(modelFiles[stage], step).netCount;
     lastRunner[stage] = stepRunners[stage];
@@ -610,8 +650,13 @@ void PreampChannel::runStage(uint8_t stage)
         for (uint32_t k = 0; k < networkInputCount[stage]; ++k)
             input[k] = solver.p[k];
 
+    // Most often the input lies in the core of the box that matched last: a part of it that no
+    // earlier box overlaps. Then that box is the first match, found without a search.
     double* currents = solver.i.data();
-    if (NeuralNetRunner* matched = findRunner(stage, input))
+    const uint32_t inputs = networkInputCount[stage];
+    const std::size_t last = std::size_t(lastRunner[stage] - stepRunners[stage]);
+    const bool lastCoreHolds = stepRunnerCount[stage] != 0 && boxHolds(stepCores[stage] + last * 2u * inputs, input, inputs);
+    if (NeuralNetRunner* matched = lastCoreHolds ? lastRunner[stage] : findRunner(stage, input))
     {
         matched->runListed(input, currents, enabledCurrents[stage], enabledCurrentCount[stage]);
         lastRunner[stage] = matched;
@@ -631,7 +676,7 @@ void PreampChannel::runStage(uint8_t stage)
 
     // A stage whose state or currents left the finite numbers would stay there for good:
     // put it back to its operating point instead.
-    if (!allFinite(solver.x) || !allFinite(solver.i) || !std::isfinite(y[0]))
+    if (!allFinite(solver.x, solver.i, y[0]))
     {
         solver.returnToOperatingPoint();
         block.computeOutput(u, solver.x, solver.i, y);

@@ -93,6 +93,10 @@ public:
     // overlapStart[g + 1]). They let the search start at the box that matched last.
     std::vector<uint32_t> overlapStart[stageCount];
     std::vector<uint32_t> earlierOverlaps[stageCount];
+    // Each box's core, laid out as the boxes: a box inside it that no earlier box of its step
+    // overlaps (possibly empty). A box whose core holds the input is the first match.
+    std::vector<double> coreTable[stageCount];
+    const double* stepCores[stageCount];
 
     uint32_t projectionWidth[stageCount];
     uint32_t networkInputCount[stageCount];

@@ -56,18 +56,27 @@ inline __attribute__((always_inline)) Lanes activate(Lanes sum, Lanes steepness,
     }
 }
 
-// The network's inputs into in, followed by the input layer's bias value 1.
-template <typename Source>
-inline __attribute__((always_inline)) void loadInputs(const Source& source, uint32_t inputs, float* in)
+// The network's inputs into in, followed by the input layer's bias value 1: given, or
+// normalised as a runner does it (and kept in normalised too).
+inline __attribute__((always_inline)) void loadGiven(const float* input, uint32_t inputs, float* in)
 {
-    if (source.given != nullptr)
-        for (uint32_t k = 0; k < inputs; ++k)
-            in[k] = source.given[k];
-    else
-        for (uint32_t k = 0; k < inputs; ++k)
-            in[k] = source.normalised[k] = static_cast<float>(
-                (source.raw[k] - static_cast<double>(source.minimum[k])) * static_cast<double>(source.scale[k]) - 1.0);
+    for (uint32_t k = 0; k < inputs; ++k)
+        in[k] = input[k];
     in[inputs] = 1.0f;
+}
+
+inline __attribute__((always_inline)) void normalise(const double* x, const float* minimum, const float* scale,
+                                                     float* normalised, uint32_t inputs)
+{
+    for (uint32_t k = 0; k < inputs; ++k)
+        normalised[k] = static_cast<float>((x[k] - static_cast<double>(minimum[k])) * static_cast<double>(scale[k]) - 1.0);
+}
+
+inline __attribute__((always_inline)) void loadNormalised(const double* x, const float* minimum, const float* scale,
+                                                          float* normalised, uint32_t inputs, float* in)
+{
+    normalise(x, minimum, scale, normalised, inputs);
+    loadGiven(normalised, inputs, in);
 }
 
 // One layer: in holds the previous layer's values and its bias value; out receives groups * 4
@@ -106,7 +115,7 @@ std::unique_ptr<NetworkEvaluator> NetworkEvaluator::copyOf(const fann& network)
     }
     for (std::vector<float>& buffer : copy->values)
         buffer.assign(valueCount, 0.0f);
-    copy->evaluate = evaluationFor(copy->layers);
+    copy->selectEvaluations();
     return copy;
 }
 
@@ -143,23 +152,37 @@ bool NetworkEvaluator::copyLayer(const fann& network, uint32_t index, Layer& lay
     return true;
 }
 
+// The layers after the inputs were loaded into values[0].
 template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
-float* NetworkEvaluator::runOneHiddenLayer(NetworkEvaluator& self, const Source& source)
+inline __attribute__((always_inline)) float* NetworkEvaluator::runLayersOfOneHidden(NetworkEvaluator& self)
 {
     float* in = self.values[0].data();
     float* hidden = self.values[1].data();
-    loadInputs(source, Inputs, in);
     evaluateLayer(self.layers[0], Inputs + 1, groupsOf(Hidden), FANN_ELLIOT_SYMMETRIC, in, hidden);
     hidden[Hidden] = 1.0f;
     evaluateLayer(self.layers[1], Hidden + 1, groupsOf(Outputs), OutputActivation, hidden, in);
     return in;
 }
 
-float* NetworkEvaluator::runAnyShape(NetworkEvaluator& self, const Source& source)
+template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+float* NetworkEvaluator::runOneHiddenLayer(NetworkEvaluator& self, const float* input)
+{
+    loadGiven(input, Inputs, self.values[0].data());
+    return runLayersOfOneHidden<Inputs, Hidden, Outputs, OutputActivation>(self);
+}
+
+template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+float* NetworkEvaluator::runOneHiddenLayerNormalised(NetworkEvaluator& self, const double* x, const float* minimum,
+                                                     const float* scale, float* normalised)
+{
+    loadNormalised(x, minimum, scale, normalised, Inputs, self.values[0].data());
+    return runLayersOfOneHidden<Inputs, Hidden, Outputs, OutputActivation>(self);
+}
+
+inline __attribute__((always_inline)) float* NetworkEvaluator::runLayersOfAnyShape(NetworkEvaluator& self)
 {
     float* in = self.values[0].data();
     float* out = self.values[1].data();
-    loadInputs(source, self.layers.front().connections - 1, in);
     for (const Layer& layer : self.layers)
     {
         evaluateLayer(layer, layer.connections, layer.groups, layer.activation, in, out);
@@ -169,28 +192,52 @@ float* NetworkEvaluator::runAnyShape(NetworkEvaluator& self, const Source& sourc
     return in;
 }
 
-NetworkEvaluator::Evaluation NetworkEvaluator::evaluationFor(const std::vector<Layer>& layers)
+float* NetworkEvaluator::runAnyShape(NetworkEvaluator& self, const float* input)
+{
+    loadGiven(input, self.layers.front().connections - 1, self.values[0].data());
+    return runLayersOfAnyShape(self);
+}
+
+float* NetworkEvaluator::runAnyShapeNormalised(NetworkEvaluator& self, const double* x, const float* minimum,
+                                               const float* scale, float* normalised)
+{
+    loadNormalised(x, minimum, scale, normalised, self.layers.front().connections - 1, self.values[0].data());
+    return runLayersOfAnyShape(self);
+}
+
+void NetworkEvaluator::normaliseInputs(const double* x, const float* minimum, const float* scale, float* normalised,
+                                       uint32_t inputs)
+{
+    normalise(x, minimum, scale, normalised, inputs);
+}
+
+template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+constexpr NetworkEvaluator::FixedShape NetworkEvaluator::fixedShape()
+{
+    return {Inputs, Hidden, Outputs, OutputActivation, &runOneHiddenLayer<Inputs, Hidden, Outputs, OutputActivation>,
+            &runOneHiddenLayerNormalised<Inputs, Hidden, Outputs, OutputActivation>};
+}
+
+void NetworkEvaluator::selectEvaluations()
 {
     // The shapes the model data uses, with Elliot-symmetric hidden neurons, unrolled by the
     // compiler; add a line for a new shape.
-    struct FixedShape
-    {
-        uint32_t inputs, hidden, outputs;
-        int outputActivation;
-        Evaluation evaluation;
-    };
     constexpr int piece = FANN_LINEAR_PIECE;
     constexpr int symmetric = FANN_LINEAR_PIECE_SYMMETRIC;
     static const FixedShape fixedShapes[] = {
-        {3, 10, 4, symmetric, &runOneHiddenLayer<3, 10, 4, symmetric>},
-        {2, 24, 4, symmetric, &runOneHiddenLayer<2, 24, 4, symmetric>},
-        {2, 16, 2, piece, &runOneHiddenLayer<2, 16, 2, piece>},
-        {2, 16, 4, symmetric, &runOneHiddenLayer<2, 16, 4, symmetric>},
+        fixedShape<3, 10, 4, symmetric>(),
+        fixedShape<2, 24, 4, symmetric>(),
+        fixedShape<2, 16, 2, piece>(),
+        fixedShape<2, 16, 4, symmetric>(),
     };
+    evaluate = &runAnyShape;
+    evaluateNormalised = &runAnyShapeNormalised;
     if (layers.size() == 2 && layers[0].activation == FANN_ELLIOT_SYMMETRIC)
         for (const FixedShape& shape : fixedShapes)
             if (layers[0].connections == shape.inputs + 1 && layers[0].neurons == shape.hidden
                 && layers[1].neurons == shape.outputs && layers[1].activation == shape.outputActivation)
-                return shape.evaluation;
-    return &runAnyShape;
+            {
+                evaluate = shape.evaluation;
+                evaluateNormalised = shape.normalisedEvaluation;
+            }
 }

@@ -30,14 +30,18 @@ public:
 
     // The network's outputs for the given inputs (as many as the network has); valid until the
     // next run. Allocates nothing.
-    float* run(const float* input) { return evaluate(*this, Source{input, nullptr, nullptr, nullptr, nullptr}); }
+    float* run(const float* input) { return evaluate(*this, input); }
 
     // run() on inputs normalised as a runner does it: normalised[k] = float((x[k] - minimum[k]) *
     // scale[k] - 1), in double precision; normalised receives them.
     float* runNormalised(const double* x, const float* minimum, const float* scale, float* normalised)
     {
-        return evaluate(*this, Source{nullptr, x, minimum, scale, normalised});
+        return evaluateNormalised(*this, x, minimum, scale, normalised);
     }
+
+    // The runner's normalisation alone: normalised[k] = float((x[k] - minimum[k]) * scale[k] - 1).
+    static void normaliseInputs(const double* x, const float* minimum, const float* scale, float* normalised,
+                                uint32_t inputs);
 
     // Four neurons' worth of a layer, one per lane.
     typedef float Lanes __attribute__((vector_size(16)));
@@ -57,26 +61,38 @@ private:
     NetworkEvaluator() = default;
     static bool copyLayer(const fann& network, uint32_t index, Layer& layer);
 
-    // A run's inputs: given, or raw values with the normalisation that makes them the inputs.
-    struct Source
+    using Evaluation = float* (*)(NetworkEvaluator&, const float* input);
+    using NormalisedEvaluation = float* (*)(NetworkEvaluator&, const double* x, const float* minimum, const float* scale,
+                                            float* normalised);
+    void selectEvaluations();
+
+    struct FixedShape
     {
-        const float* given;
-        const double* raw;
-        const float* minimum;
-        const float* scale;
-        float* normalised;
+        uint32_t inputs, hidden, outputs;
+        int outputActivation;
+        Evaluation evaluation;
+        NormalisedEvaluation normalisedEvaluation;
     };
-
-    using Evaluation = float* (*)(NetworkEvaluator&, const Source&);
-    static Evaluation evaluationFor(const std::vector<Layer>& layers);
-
     template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
-    static float* runOneHiddenLayer(NetworkEvaluator& self, const Source& source);
-    static float* runAnyShape(NetworkEvaluator& self, const Source& source);
+    static constexpr FixedShape fixedShape();
+
+    // Both entry points of each shape load the inputs and then run the layers.
+    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    static float* runOneHiddenLayer(NetworkEvaluator& self, const float* input);
+    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    static float* runOneHiddenLayerNormalised(NetworkEvaluator& self, const double* x, const float* minimum,
+                                              const float* scale, float* normalised);
+    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    static float* runLayersOfOneHidden(NetworkEvaluator& self);
+    static float* runAnyShape(NetworkEvaluator& self, const float* input);
+    static float* runAnyShapeNormalised(NetworkEvaluator& self, const double* x, const float* minimum, const float* scale,
+                                        float* normalised);
+    static float* runLayersOfAnyShape(NetworkEvaluator& self);
 
     std::vector<Layer> layers;
     // Neuron values of one layer followed by the bias value 1, as the next layer reads them:
     // two buffers used in turn, each long enough for any layer.
     std::vector<float> values[2];
     Evaluation evaluate = nullptr;
+    NormalisedEvaluation evaluateNormalised = nullptr;
 };

@@ -162,8 +162,7 @@ bool NeuralNetRunner::contains(const double* x) const
 
 float* NeuralNetRunner::runWithFann(const double* input)
 {
-    for (uint16_t i = 0; i < inputCount; ++i)
-        netInput[i] = static_cast<float>((input[i] - static_cast<double>(inputMin[i])) * static_cast<double>(inputScale[i]) - 1.0);
+    NetworkEvaluator::normaliseInputs(input, inputMin, inputScale, netInput, inputCount);
     return fann_run(network, netInput);
 }
 

@@ -1,6 +1,6 @@
-// The chain's per-sample shortcuts against plain computations: the prediction over the non-zero
-// matrix entries against gmm's dense product, and the box search across steps whose networks
-// take different numbers of inputs.
+// The chain's per-sample shortcuts against plain computations: the unrolled prediction against
+// gmm's dense products, and the box search across steps whose networks take different numbers of
+// inputs.
 #include "ChainTestSupport.h"
 #include "NeuralNetRunner.h"
 #include "NonlinearStateSpaceSolver.h"
@@ -10,9 +10,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <memory>
 
-TEST(NonlinearStateSpaceSolver, SparsePredictionEqualsDenseProductBitForBit)
+TEST(NonlinearStateSpaceSolver, PredictionEqualsDenseProductBitForBit)
 {
     TestBlock block(4, 3, 3, 2, 1, 1.0);
     block.randomise(5);
@@ -45,6 +47,45 @@ TEST(NonlinearStateSpaceSolver, SparsePredictionEqualsDenseProductBitForBit)
     solver.copyMatrices(block);
     solver.predictPortVoltages(u);
     EXPECT_EQ(solver.p[1], 2.0 * solver.x[3] + block.E(1, 1) * u[1] + block.E(1, 2) * u[2]);
+}
+
+TEST(NonlinearStateSpaceSolver, UnrolledPredictionsOfTheStageShapesEqualGmmBitForBit)
+{
+    // The real blocks' shapes (states, inputs, port voltages), with zero entries, signed zeros
+    // and non-finite values, where every term counts.
+    const uint32_t shapes[][3] = {{2, 2, 4}, {1, 3, 4}, {4, 2, 2}};
+    const double specials[] = {0.0, -0.0, 1e308, -1e308, std::numeric_limits<double>::infinity(), std::nan("")};
+    for (const auto& shape : shapes)
+    {
+        TestBlock block(shape[0], shape[1], shape[2], 2, 1, 1.0);
+        block.randomise(shape[0] + 10 * shape[1]);
+        block.templates[3](0, 0) = 0.0;
+        block.templates[4](1, 0) = -0.0;
+        block.updateMatrices();
+        NonlinearStateSpaceSolver solver;
+        solver.init(shape[0], shape[1], shape[2], 2, 1);
+        solver.copyMatrices(block);
+        for (std::size_t n = 0; n < 200; ++n)
+        {
+            std::vector<double> u(shape[1]);
+            for (uint32_t k = 0; k < shape[0]; ++k)
+                solver.x[k] = n % 3 == 0 ? specials[(n / 3 + k) % 6] : 0.37 * double(n) - 1.3 * k;
+            for (uint32_t k = 0; k < shape[1]; ++k)
+                u[k] = n % 5 == 0 ? specials[(n / 5 + 2 * k) % 6] : -0.11 * double(n) + k;
+            solver.predictPortVoltages(u);
+            std::vector<double> dense(shape[2]);
+            gmm::mult(block.D, solver.x, dense);
+            gmm::mult_add(block.E, u, dense);
+            // Bits equal, signed zeros included; which NaN comes out of two NaNs is the
+            // compiler's choice of operand order, and a NaN port voltage matches no box whatever
+            // its bits.
+            for (uint32_t r = 0; r < shape[2]; ++r)
+                ASSERT_TRUE(std::memcmp(&solver.p[r], &dense[r], sizeof(double)) == 0
+                            || (std::isnan(solver.p[r]) && std::isnan(dense[r])))
+                    << "shape " << shape[0] << "-" << shape[1] << "-" << shape[2] << ", sample " << n << ", row " << r
+                    << ": " << solver.p[r] << " against " << dense[r];
+        }
+    }
 }
 
 TEST(PreampChannel, BoxSearchFindsTheStepsBoxesWhenStepsDifferInInputCount)
