@@ -17,12 +17,12 @@ TEST(DenseSolve, SolvesSystemsThatNeedRowExchangesAtEveryStep)
     // Zero leading pivots force a row exchange in every column; z = (1, 2, 3).
     const std::vector<double> M{0, 2, 1, 1, 0, 4, 3, 1, 0};
     std::vector<double> b{7, 13, 5};
-    ASSERT_TRUE(solveInPlace(M, b, 3));
+    ASSERT_TRUE(velmorant::solveInPlace(M, b, 3));
     EXPECT_NEAR(b[0], 1.0, 1e-12);
     EXPECT_NEAR(b[1], 2.0, 1e-12);
     EXPECT_NEAR(b[2], 3.0, 1e-12);
     std::vector<double> c{1, 1, 1};
-    EXPECT_FALSE(solveInPlace({1, 2, 2, 4}, c, 2));
+    EXPECT_FALSE(velmorant::solveInPlace({1, 2, 2, 4}, c, 2));
 }
 
 namespace

@@ -181,7 +181,7 @@ void fitOutputLayer(NetworkFunction& f, std::vector<double>& w, const FitData& d
             trace += normal[r * width + r];
         for (size_t r = 0; r < width; ++r)
             normal[r * width + r] += 1e-10 * trace / double(width);
-        if (solveInPlace(normal, rhs, width))
+        if (velmorant::solveInPlace(normal, rhs, width))
             std::copy(rhs.begin(), rhs.end(), &w[f.outputBase(k)]);
     }
 }
@@ -206,7 +206,7 @@ void levenbergMarquardt(NetworkFunction& f, std::vector<double>& w, const FitDat
             system[a * M + a] += lambda * (JtJ[a * M + a] + 1e-9 * largestDiagonal);
         for (size_t a = 0; a < M; ++a)
             step[a] = -Jtr[a];
-        if (!solveInPlace(system, step, M)) {
+        if (!velmorant::solveInPlace(system, step, M)) {
             lambda *= 10.0;
             continue;
         }

@@ -28,12 +28,12 @@ std::vector<double> stageInputs(SSParamsVecAutomation& block, double signal);
 OperatingPoint findOperatingPoint(SSParamsVecAutomation& block, double input);
 
 // Where the chain comes to rest when the step's networks give the currents: x = A x + B u + C i
-// with i = networks(D x + E u), by Newton's method from start (the circuit's own operating
-// point, a few microamperes away). One network serves a step at every rate while the port
-// equation moves with the rate, so the networks meet the circuit's operating point only
-// approximately; a chain started there drifts to this one, a thump at a high gain. Returns start
-// when the networks give no currents there; converged says whether the residual fell below 2 nA (the
-// networks' rounding); it does not where the rest point falls on a box edge the currents jump at.
+// with i = networks(D x + E u), found by the chain's own search (StageRestPoint) from start (the
+// circuit's own operating point, a few microamperes away). One network serves a step at every
+// rate while the port equation moves with the rate, so the networks meet the circuit's operating
+// point only approximately. Returns start when the networks give no currents there; converged says
+// whether the residual fell below 2 nA (the networks' rounding); it does not where the rest point
+// falls on a box edge the currents jump at.
 OperatingPoint findNetworkOperatingPoint(SSParamsVecAutomation& block, double input, StepNetworks& networks,
                                          const OperatingPoint& start);
 

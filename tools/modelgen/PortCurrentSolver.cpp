@@ -46,7 +46,7 @@ double PortCurrentSolver::residual(const Vector& p, const Vector& W, const Vecto
     block.nonlinearCurrents(v, g);
     for (size_t b = 0; b < nI; ++b)
         out[b] = i[b] - g[b];
-    return largestMagnitude(out);
+    return velmorant::largestMagnitude(out);
 }
 
 bool PortCurrentSolver::factorNewtonMatrix(const Vector& W)
@@ -78,8 +78,8 @@ bool PortCurrentSolver::solve(const Vector& p, const Vector& W, Vector& i)
         for (size_t b = 0; b < nI; ++b)
             delta[b] = -r[b];
         lu.solve(delta);
-        const double tolerance = absoluteTolerance + relativeTolerance * largestMagnitude(i);
-        if (largestMagnitude(delta) <= tolerance) {
+        const double tolerance = absoluteTolerance + relativeTolerance * velmorant::largestMagnitude(i);
+        if (velmorant::largestMagnitude(delta) <= tolerance) {
             for (size_t b = 0; b < nI; ++b)
                 i[b] += delta[b];
             return true;

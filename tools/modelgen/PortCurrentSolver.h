@@ -43,7 +43,7 @@ private:
     Vector ownF;
     Vector v, g, r, trial, trialResidual, newton, delta;
     SSParamsVec::Matrix J;
-    SmallLu lu;
+    velmorant::SmallLu lu;
 };
 
 } // namespace modelgen

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <vector>
 
-// Small dense linear algebra for the reference solver: systems of at most a few unknowns,
-// stored row after row in a flat vector.
-namespace modelgen
+// Small dense linear algebra for rest points and the model generator: systems of a few unknowns
+// (the generator's fits: a few hundred), stored row after row in a flat vector.
+namespace velmorant
 {
 
 // LU factorisation with partial pivoting of an n x n matrix, kept for repeated solves.
@@ -29,4 +29,4 @@ double largestMagnitude(const std::vector<double>& values);
 // Solves M z = b in place (b becomes z). Returns false when M is singular.
 bool solveInPlace(const std::vector<double>& M, std::vector<double>& b, size_t n);
 
-} // namespace modelgen
+} // namespace velmorant

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-namespace modelgen
+namespace velmorant
 {
 
 bool SmallLu::factor(const std::vector<double>& M, size_t n)
@@ -68,4 +68,4 @@ double largestMagnitude(const std::vector<double>& values)
     return largest;
 }
 
-} // namespace modelgen
+} // namespace velmorant
