@@ -12,48 +12,41 @@ using namespace modelgen;
 
 namespace
 {
-// The build's generated model data against the Newton reference: every case of the generator's
-// accuracy table without oversampling (both valves and channels, gains 0, 8 and 16, bass and
-// treble at 0, 7 and 14, sweeps at three levels and a plucked note, as long as the table's).
-// Returns each case's signal-to-error ratio.
-std::vector<double> generatedDataSer()
-{
-    const std::string folder = VELMORANT_MODEL_DATA_DIR;
-    std::vector<AccuracyCase> cases;
-    for (const AccuracyCase& c : standardCases(0.25, 48000))
-        if (c.settings.factor == 1)
-            cases.push_back(c);
-    std::vector<AccuracyResult> results(cases.size());
-    parallelFor(cases.size(), std::max(1u, std::thread::hardware_concurrency()),
-                [&](size_t k) { results[k] = compareChains(folder, cases[k]); });
-    std::vector<double> ser;
-    for (size_t k = 0; k < cases.size(); ++k) {
-        EXPECT_TRUE(results[k].error.empty()) << results[k].error;
-        EXPECT_GE(results[k].serDb, 30.0) << describe(cases[k]);
-        ser.push_back(results[k].serDb);
-        ::testing::Test::RecordProperty(describe(cases[k]), std::to_string(results[k].serDb));
-    }
-    return ser;
-}
-
 bool haveGeneratedData()
 {
     return std::filesystem::exists(VELMORANT_MODEL_DATA_DIR);
 }
 } // namespace
 
-// Every case must keep 30 dB; the mean guards what the networks reach today on these cases (about
-// 31 dB worst, 44 dB mean), well above where plain RPROP training left them (1 dB worst, 16 dB mean).
-TEST(GeneratedModelData, NetworkChainStaysWithin30DbOfTheReference)
+// The build's generated model data against the Newton reference on every case of the generator's
+// accuracy table without oversampling (both valves and channels, gains 0, 8 and 16, bass and
+// treble at 0, 7 and 14, sweeps at three levels and a plucked note, as long as the table's).
+// Below full gain every case keeps 40 dB and no 10 ms window falls under 20 dB (a click or a
+// burst at the first loud swing from rest would). At full gain, where the output is nearly
+// square and the timing of its edges carries the error, the floors are 30 and 15 dB.
+TEST(GeneratedModelData, NetworkChainFollowsTheReference)
 {
     if (!haveGeneratedData())
         GTEST_SKIP() << "no generated model data at " << VELMORANT_MODEL_DATA_DIR;
-    const std::vector<double> ser = generatedDataSer();
-    ASSERT_EQ(ser.size(), 144u);
+    std::vector<AccuracyCase> cases;
+    for (const AccuracyCase& c : standardCases(0.25, 48000))
+        if (c.settings.factor == 1)
+            cases.push_back(c);
+    ASSERT_EQ(cases.size(), 144u);
+    std::vector<AccuracyResult> results(cases.size());
+    parallelFor(cases.size(), std::max(1u, std::thread::hardware_concurrency()),
+                [&](size_t k) { results[k] = compareChains(VELMORANT_MODEL_DATA_DIR, cases[k]); });
     double mean = 0.0;
-    for (double value : ser)
-        mean += value / double(ser.size());
-    EXPECT_GE(mean, 43.0);
+    for (size_t k = 0; k < cases.size(); ++k) {
+        ASSERT_TRUE(results[k].error.empty()) << results[k].error;
+        const bool fullGain = cases[k].settings.gainStep == 16;
+        EXPECT_GE(results[k].serDb, fullGain ? 30.0 : 40.0) << describe(cases[k]);
+        EXPECT_GE(results[k].worstWindowDb, fullGain ? 15.0 : 20.0) << describe(cases[k]);
+        mean += results[k].serDb / double(cases.size());
+        RecordProperty(describe(cases[k]), std::to_string(results[k].serDb) + " dB, worst window " +
+                                               std::to_string(results[k].worstWindowDb) + " dB");
+    }
+    EXPECT_GE(mean, 46.0);
 }
 
 // A chain prepared at any setting starts at rest: fed silence it stays nearly silent while its

@@ -40,9 +40,7 @@ GeneratorOptions::GeneratorOptions()
     toneStage = gainStages;
     toneStage.projected = false;
     toneStage.network.hiddenNeurons = 16;
-    // Twice the points: the chain's mean error falls, and with these seeds no case at bass and treble
-    // 0 near full gain stays below 30 dB. That worst case is a matter of the draw: other seeds leave
-    // a burst at the first loud swing from rest there.
+    // Twice the points: the chain's mean error falls.
     toneStage.trainingPoints = 12000;
     toneStage.pointsPerBox = 1600;
 }
@@ -74,6 +72,11 @@ constexpr uint32_t toneOperatingGain = 0;
 constexpr uint32_t defaultToneStep = 224;   // treble 7, bass 7, voice 0
 const std::array<uint32_t, 2> toneTrainingGains{0, 16};
 
+// Rates at which the chain's rest points are kept off box edges: from the lowest host rate to the
+// highest internal one (384 kHz at 16 times).
+const std::array<double, 16> restRates{8000,   11025,  16000,  22050,  32000,   44100,   48000,   64000,
+                                       96000,  128000, 192000, 384000, 768000, 1536000, 3072000, 6144000};
+
 // The training input: sweeps at four levels and two plucked notes, separated by short silences.
 std::vector<float> trainingSignal(double rate, double seconds)
 {
@@ -90,7 +93,36 @@ std::vector<float> trainingSignal(double rate, double seconds)
     return signal;
 }
 
+// Loud starts from rest, each run on a chain of its own: the coupling capacitors take far longer
+// than the training signal's gaps to settle, so it visits the first loud swing from rest only once.
+std::vector<std::vector<float>> onsetSignals(double rate, double seconds)
+{
+    return {sineSweep(rate, seconds, 30.0, 15000.0, 0.8), sineSweep(rate, seconds, 30.0, 15000.0, 3.0),
+            pluck(rate, seconds, 110.0, 1.0)};
+}
+
+// The runs of the reference chain at one rate: the training signal, then the loud starts.
+std::vector<std::vector<float>> trainingRuns(double rate, double seconds)
+{
+    std::vector<std::vector<float>> runs{trainingSignal(rate, seconds)};
+    for (std::vector<float>& onset : onsetSignals(rate, 0.66 * seconds))
+        runs.push_back(std::move(onset));
+    return runs;
+}
+
 using Matrix = SSParamsVecAutomation::Matrix;
+
+// The predicted port voltages where each stage of a channel rests at the restRates, for a gain step
+// and a tone step, appended per stage (nV per point).
+void addRestVoltages(Valve valve, Channel channel, uint32_t gain, uint32_t tone, std::array<std::vector<double>, 4>& out)
+{
+    ValveBlocks blocks(valve, 48000.0);
+    for (double rate : restRates) {
+        const auto points = chainOperatingPoints(blocks, channel, rate, gain, tone);
+        for (size_t s = 0; s < out.size(); ++s)
+            out[s].insert(out[s].end(), points[s].p.begin(), points[s].p.end());
+    }
+}
 
 // Collects one in `keep` visited samples of the chosen stages, in the training rate's frame.
 class RegionCollector : public StageObserver
@@ -243,9 +275,9 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     };
     const auto wanted = [&](size_t file) { return std::find(files.begin(), files.end(), file) != files.end(); };
     const double rate = options.trainingRate;
-    std::vector<std::vector<float>> signals;
+    std::vector<std::vector<std::vector<float>>> runs;  // per training rate
     for (uint32_t runRate : options.trainingRates)
-        signals.push_back(trainingSignal(runRate, options.signalSeconds));
+        runs.push_back(trainingRuns(runRate, options.signalSeconds));
 
     // models[valve][file][step]
     std::map<Valve, FileModels> models;
@@ -261,14 +293,15 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
         for (uint32_t g = 0; g < gainSteps; ++g)
             if (wanted(0) || wanted(1) || wanted(2) || wanted(3))
                 gainJobs.push_back({valve, g});
-    struct ToneInputJob { Valve valve; Channel channel; uint32_t gain; size_t rate; };
+    struct ToneInputJob { Valve valve; Channel channel; uint32_t gain; size_t rate, run; };
     std::vector<ToneInputJob> toneInputJobs;
     if (wanted(4))
         for (Valve valve : valves)
             for (Channel channel : {Channel::low, Channel::high})
                 for (uint32_t g : toneTrainingGains)
                     for (size_t r = 0; r < options.trainingRates.size(); ++r)
-                        toneInputJobs.push_back({valve, channel, g, r});
+                        for (size_t run = 0; run < runs[r].size(); ++run)
+                            toneInputJobs.push_back({valve, channel, g, r, run});
     std::vector<std::vector<double>> toneInputs(toneInputJobs.size());
     struct ToneJob { Valve valve; uint32_t bass, voice; };
     std::vector<ToneJob> toneJobs;
@@ -303,27 +336,38 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             ChainSettings settings{job.channel, job.gain, defaultToneStep, options.trainingRates[job.rate], 1, 3};
             ReferenceChain chain(job.valve, settings);
             std::vector<double>& out = toneInputs[k - gainJobs.size()];
-            for (float sample : signals[job.rate])
+            for (float sample : runs[job.rate][job.run])
                 out.push_back(chain.runStages(double(sample)));
             progress.workDone(toneInputJobWork);
             return;
         }
         const GainJob& job = gainJobs[k];
         RegionSamples low0, high0, second, third;
+        std::array<std::vector<double>, 4> lowRest, highRest;
         for (size_t r = 0; r < options.trainingRates.size(); ++r)
             for (Channel channel : {Channel::low, Channel::high}) {
-                ChainSettings settings{channel, job.gain, defaultToneStep, options.trainingRates[r], 1, 3};
-                ReferenceChain chain(job.valve, settings);
                 ValveBlocks frameBlocks(job.valve, rate);
                 std::array<Matrix, 4> shifts;
                 for (int s = 0; s < 3; ++s)
                     shifts[size_t(s)] = frameShift(frameBlocks.stage(s, channel), job.gain, options.trainingRates[r], rate);
-                RegionCollector collector({channel == Channel::low ? &low0 : &high0, &second, &third, nullptr},
-                                          shifts, options.keepEvery);
-                chain.setObserver(&collector);
-                for (float sample : signals[r])
-                    chain.runStages(double(sample));
+                for (const std::vector<float>& signal : runs[r]) {
+                    ChainSettings settings{channel, job.gain, defaultToneStep, options.trainingRates[r], 1, 3};
+                    ReferenceChain chain(job.valve, settings);
+                    RegionCollector collector({channel == Channel::low ? &low0 : &high0, &second, &third, nullptr},
+                                              shifts, options.keepEvery);
+                    chain.setObserver(&collector);
+                    for (float sample : signal)
+                        chain.runStages(double(sample));
+                }
             }
+        addRestVoltages(job.valve, Channel::low, job.gain, defaultToneStep, lowRest);
+        addRestVoltages(job.valve, Channel::high, job.gain, defaultToneStep, highRest);
+        const auto bothChannels = [&](size_t stage) {
+            std::vector<double> rest = lowRest[stage];
+            rest.insert(rest.end(), highRest[stage].begin(), highRest[stage].end());
+            return rest;
+        };
+        const std::array<std::vector<double>, 4> rests{lowRest[0], highRest[0], bothChannels(1), bothChannels(2)};
         ValveBlocks blocks(job.valve, rate);
         const RegionSamples* regions[4] = {&low0, &high0, &second, &third};
         for (size_t f = 0; f < 4; ++f) {
@@ -333,7 +377,8 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             block.setSampleRate(rate);
             block.setStep(job.gain);
             const StepTrainingOptions& stepOptions = stageFiles[f].stage == 1 ? options.secondStage : options.gainStages;
-            models.at(job.valve)[f][job.gain] = trainStep(*regions[f], block, stepOptions, stepSeed(options.seed, job.valve, f, job.gain));
+            models.at(job.valve)[f][job.gain] =
+                trainStep(*regions[f], block, stepOptions, stepSeed(options.seed, job.valve, f, job.gain), rests[f]);
         }
         progress.workDone(1.0);
         for (size_t f = 0; f < 4; ++f)
@@ -344,33 +389,36 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     const double gainStagesDone = elapsed();
 
     // Tone stage: treble moves only the output (G, H, K), so one set of networks serves the 15
-    // treble positions of each bass and voice setting. Its visited points stay in their runs'
-    // frames: moved into the training rate's, its networks came out worse at full treble.
+    // treble positions of each bass and voice setting.
     parallelFor(toneJobs.size(), options.threads, [&](size_t k) {
         const ToneJob& job = toneJobs[k];
         const uint32_t step = (7 * 15 + job.bass) * 2 + job.voice;
-        ValveBlocks blocks(job.valve, rate);
+        ValveBlocks blocks(job.valve, rate), frameBlocks(job.valve, rate);
         SSParamsVecAutomation& block = blocks.stage(3, Channel::high);
         RegionSamples region;
         for (size_t s = 0; s < toneInputJobs.size(); ++s) {
             if (toneInputJobs[s].valve != job.valve)
                 continue;
-            block.setSampleRate(options.trainingRates[toneInputJobs[s].rate]);
+            const double runRate = options.trainingRates[toneInputJobs[s].rate];
+            const Matrix shift = frameShift(frameBlocks.stage(3, Channel::high), step, runRate, rate);
+            block.setSampleRate(runRate);
             block.setStep(step);
             ReferenceStage stage(block);
             stage.start(findOperatingPoint(block, toneInputs[s].front()));
             for (size_t n = 0; n < toneInputs[s].size(); ++n) {
                 stage.step(toneInputs[s][n]);
-                if (n % options.keepEvery == 0) {
-                    region.nV = block.nV;
-                    region.nI = block.nI;
-                    region.add(stage.predictedPortVoltages(), stage.portCurrents());
-                }
+                if (n % options.keepEvery == 0)
+                    addInTrainingFrame(region, stage.predictedPortVoltages(), stage.portCurrents(), shift);
             }
         }
+        std::array<std::vector<double>, 4> rests;
+        for (uint32_t gain : {0u, 8u, 16u})
+            for (Channel channel : {Channel::low, Channel::high})
+                addRestVoltages(job.valve, channel, gain, step, rests);
         block.setSampleRate(rate);
         block.setStep(step);
-        const StepModel model = trainStep(region, block, options.toneStage, stepSeed(options.seed, job.valve, 4, step));
+        const StepModel model =
+            trainStep(region, block, options.toneStage, stepSeed(options.seed, job.valve, 4, step), rests[3]);
         for (uint32_t treble = 0; treble < 15; ++treble)
             models.at(job.valve)[4][(treble * 15 + job.bass) * 2 + job.voice] = model;
         progress.workDone(toneJobWork);

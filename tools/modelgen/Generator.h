@@ -22,9 +22,12 @@ struct GeneratorOptions
     // Rates of the reference runs that find the visited region: the networks serve every rate,
     // and the port equation moves a little with it.
     std::vector<uint32_t> trainingRates{48000, 192000};
-    // The rate whose map the gain stages' networks learn (their visited points are moved into its
-    // frame) and of the equation behind the points moved off the runs.
-    uint32_t trainingRate = 96000;
+    // The rate whose map the networks learn (their visited points are moved into its frame) and of
+    // the equation behind the points moved off the runs. One network serves every rate while the
+    // port equation moves with it, so the networks are exact at this rate only: between 48 and
+    // 192 kHz (the internal rates of 48 kHz at 1 and 4 times) the move goes with 1 / rate, and
+    // this frame halves it at both ends.
+    uint32_t trainingRate = 76800;
     double signalSeconds = 0.06;      // length of each training signal
     uint32_t keepEvery = 4;           // visited samples kept for training: one in this many
     StepTrainingOptions gainStages;   // stages 0 and 2 (projected files)

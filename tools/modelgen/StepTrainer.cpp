@@ -318,9 +318,66 @@ void trainBox(Box& box, const TrainingSet& set, size_t P, size_t nI, const StepT
     box.net = trainNetwork(z, i, uint32_t(P), uint32_t(nI), networkOptions, seed, start);
 }
 
-// Splits a box at the median of its training points along the input where they spread most;
-// returns false when the box holds too few points to split.
-bool splitBox(const Box& box, const TrainingSet& set, size_t P, Box& lower, Box& upper)
+// Where a cut along an axis may not fall: the rest points' span within the box, widened by a
+// share of the box's extent on each side.
+struct KeepOut
+{
+    double lo = 0.0, hi = -1.0;
+    bool contains(double value) const { return value >= lo && value <= hi; }
+};
+
+KeepOut restKeepOut(const Box& box, const std::vector<double>& restZ, size_t P, size_t axis, double extent)
+{
+    constexpr double marginShare = 0.05;
+    KeepOut out;
+    bool any = false;
+    for (size_t r = 0; r + P <= restZ.size(); r += P) {
+        bool inside = true;
+        for (size_t d = 0; d < P && inside; ++d)
+            inside = restZ[r + d] >= box.lo[d] && restZ[r + d] < box.hi[d];
+        if (!inside)
+            continue;
+        out.lo = any ? std::min(out.lo, restZ[r + axis]) : restZ[r + axis];
+        out.hi = any ? std::max(out.hi, restZ[r + axis]) : restZ[r + axis];
+        any = true;
+    }
+    if (any) {
+        out.lo -= marginShare * extent;
+        out.hi += marginShare * extent;
+    }
+    return out;
+}
+
+// Where a box is cut along one axis: at the median of its training points, moved off the rest
+// points to whichever side keeps it nearer the median, as long as each part keeps a tenth of the
+// points. False when neither side can.
+bool cutOffRest(const Box& box, const TrainingSet& set, const std::vector<size_t>& inside, size_t P,
+                const std::vector<double>& restZ, size_t axis, double extent, double& cut)
+{
+    std::vector<double> values;
+    for (size_t s : inside)
+        values.push_back(set.z[s * P + axis]);
+    std::sort(values.begin(), values.end());
+    cut = values[values.size() / 2];
+    const KeepOut keepOut = restKeepOut(box, restZ, P, axis, extent);
+    if (!keepOut.contains(cut))
+        return true;
+    const auto share = [&](double at) {
+        return double(std::lower_bound(values.begin(), values.end(), at) - values.begin()) / double(values.size());
+    };
+    const bool belowFits = share(keepOut.lo) >= 0.1, aboveFits = share(keepOut.hi) <= 0.9;
+    if (belowFits && (!aboveFits || cut - keepOut.lo <= keepOut.hi - cut))
+        cut = keepOut.lo;
+    else if (aboveFits)
+        cut = keepOut.hi;
+    return belowFits || aboveFits;
+}
+
+// Splits a box across the input where its training points spread most, or the next widest where
+// that cut would fall near where the chain rests; returns false when the box holds too few points
+// to split.
+bool splitBox(const Box& box, const TrainingSet& set, size_t P, const std::vector<double>& restZ, Box& lower,
+              Box& upper)
 {
     const size_t count = set.size(P);
     std::vector<size_t> inside;
@@ -333,25 +390,27 @@ bool splitBox(const Box& box, const TrainingSet& set, size_t P, Box& lower, Box&
     }
     if (inside.size() < 64)
         return false;
-    size_t axis = 0;
-    double widest = -1.0;
+    std::vector<std::pair<double, size_t>> spreads;  // (spread, axis), widest first
     for (size_t d = 0; d < P; ++d) {
         double lo = set.z[inside[0] * P + d], hi = lo;
         for (size_t s : inside) {
             lo = std::min(lo, set.z[s * P + d]);
             hi = std::max(hi, set.z[s * P + d]);
         }
-        if (hi - lo > widest) {
-            widest = hi - lo;
-            axis = d;
-        }
+        spreads.emplace_back(hi - lo, d);
     }
-    std::vector<double> values;
-    for (size_t s : inside)
-        values.push_back(set.z[s * P + axis]);
-    std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+    std::stable_sort(spreads.begin(), spreads.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    size_t axis = spreads.front().second;
+    double cut = 0.0;
+    const auto offRest = std::find_if(spreads.begin(), spreads.end(), [&](const auto& spread) {
+        return cutOffRest(box, set, inside, P, restZ, spread.second, spread.first, cut);
+    });
+    if (offRest != spreads.end())
+        axis = offRest->second;
+    else
+        cutOffRest(box, set, inside, P, restZ, axis, spreads.front().first, cut);
     // Bounds are stored in single precision: split where a float lands.
-    const double cut = double(float(values[values.size() / 2]));
+    cut = double(float(cut));
     lower = box;
     upper = box;
     lower.hi[axis] = cut;
@@ -361,12 +420,15 @@ bool splitBox(const Box& box, const TrainingSet& set, size_t P, Box& lower, Box&
 } // namespace
 
 StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, const StepTrainingOptions& options,
-                    uint64_t seed)
+                    uint64_t seed, const std::vector<double>& restVoltages)
 {
     StepModel model;
     Random random(seed);
     const InputMap map = makeInputMap(samples, options.projected, block, model);
     const size_t P = map.P, nI = samples.nI;
+    std::vector<double> restZ(restVoltages.size() / std::max<size_t>(samples.nV, 1) * P);
+    for (size_t r = 0; r * P < restZ.size(); ++r)
+        map.project(&restVoltages[r * samples.nV], &restZ[r * P]);
     model.outputFlags.assign(nI, 1);
     const TrainingSet set = makeTrainingSet(samples, map, block, options.trainingPoints, options.jitterShare, random);
 
@@ -385,7 +447,7 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
         if (worst == boxes.size() || boxes[worst].net.rmsError <= options.tolerance)
             break;
         Box lower, upper;
-        if (!splitBox(boxes[worst], set, P, lower, upper)) {
+        if (!splitBox(boxes[worst], set, P, restZ, lower, upper)) {
             // Too few points to split: the next worst box may still gain from it.
             boxes[worst].splittable = false;
             continue;

@@ -23,8 +23,11 @@ struct StepTrainingOptions
 // Turns the visited port voltages of one stage at one pot step into its networks: the input
 // mask and projection (projected files), the boxes, and one trained network per box. The block
 // must be at the training rate and the step, with its triode at the valve's constant set: it
-// supplies the exact currents of the points moved off the visited set.
+// supplies the exact currents of the points moved off the visited set. restVoltages holds the
+// predicted port voltages (nV each, flat) where the chain rests at its rates: no box edge is put
+// near them, since neighbouring networks disagree a little at their common edge, and a chain
+// resting on one would chatter across it, and quiet signals would click.
 StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, const StepTrainingOptions& options,
-                    uint64_t seed);
+                    uint64_t seed, const std::vector<double>& restVoltages = {});
 
 } // namespace modelgen
