@@ -9,6 +9,7 @@
 #include "PolyphaseFilter.h"
 #include "SSParamsVecAutomation.h"
 #include "StageModelCheck.h"
+#include "StageRestPoint.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -399,28 +400,115 @@ void PreampChannel::prepare(uint32_t rate, uint32_t factor)
 
     const bool first = internalRate == 0;
     internalRate = baseRate * oversampling;
+    bool recordMatched[stageCount] = {};
     for (uint8_t stage = 0; stage < stageCount; ++stage)
     {
         if (!stageValid[stage])
             continue;
         SSParamsVecAutomation& block = *blocks[stage];
-        selectEntriesForRate(stage, currentStep[stage], first);
+        recordMatched[stage] = selectEntriesForRate(stage, currentStep[stage], first);
+        // The rest is searched with the stage's own step: the block may still hold the step that
+        // another chain sharing it, or its construction, left in it.
+        block.setStep(currentStep[stage]);
         block.setSampleRate(double(internalRate));
         solvers[stage].copyMatrices(block);
         for (uint32_t k = 0; k < block.constantInputCount; ++k)
             stageInputs[stage][block.firstConstantInput + k] = block.getParam(k);
     }
+    if (isReady())
+        startAtRest(first, recordMatched);
 }
 
-void PreampChannel::selectEntriesForRate(uint8_t stage, uint32_t step, bool first)
+// A rate record holds where the stage rests at that rate when fed the rest level its file was made
+// for. Stages 1 to 3 serve both channels, whose input stages rest a little apart, and a rate
+// without a record has none: started from the record as it stands, the chain would drift to its
+// own rest with a thump that the gain stages amplify. So each stage starts where its networks
+// rest, fed the rest output of the stage before, searched from the matching record (or the
+// nearest rate's). The operating point (p0, i0, x0) stays the record's.
+void PreampChannel::startAtRest(bool first, const bool* recordMatched)
+{
+    double restInput = 0.0;
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+    {
+        NonlinearStateSpaceSolver& solver = solvers[stage];
+        std::vector<double> u = stageInputs[stage];
+        u[0] = restInput;
+        const StageRestPoint rest(*blocks[stage], u);
+        if (!rest.valid())
+            return;
+        std::vector<double> currents = solver.i0;
+        if (!recordMatched[stage])
+            nearestRecordCurrents(stage, currents);
+        const std::vector<double> predicted = solver.p;
+        const auto model = [&](const std::vector<double>& p, std::vector<double>& i) {
+            networkCurrents(stage, p, i);
+            return true;
+        };
+        rest.settle(model, currents);
+        solver.p = predicted;
+        std::vector<double> x, p;
+        double output = 0.0;
+        rest.complete(currents, x, p, output);
+        if (!allFinite(x, p, output))
+            return;
+        solver.x = x;
+        if (first)
+        {
+            solver.p = p;
+            solver.i = currents;
+        }
+        restInput = output;
+    }
+}
+
+void PreampChannel::nearestRecordCurrents(uint8_t stage, std::vector<double>& currents) const
+{
+    const std::vector<double>& keys = projectedStage[stage] ? projectedChunk(modelFiles[stage], currentStep[stage]).keys
+                                                            : standardChunk(modelFiles[stage], currentStep[stage]).keys;
+    const NonlinearStateSpaceSolver& solver = solvers[stage];
+    const std::size_t recordLength = 1u + std::size_t(solver.nV) + solver.nI + solver.N;
+    const double recordCount = keys.empty() ? 0.0 : keys[0];
+    double nearest = HUGE_VAL;
+    for (std::size_t j = 0; recordCount > double(j) && 1 + (j + 1) * recordLength <= keys.size(); ++j)
+    {
+        const double* record = keys.data() + 1 + j * recordLength;
+        const double distance = std::fabs(std::log(record[0] / double(internalRate)));
+        if (!(distance < nearest))
+            continue;
+        nearest = distance;
+        const double* recorded = record + 1 + solver.nV;
+        std::copy(recorded, recorded + solver.nI, currents.begin());
+    }
+}
+
+// The currents the stage's networks give at predicted port voltages p, as a sample would take
+// them: projection, the first box holding the input, and the stage's fallback.
+void PreampChannel::networkCurrents(uint8_t stage, const std::vector<double>& p, std::vector<double>& currents)
+{
+    NonlinearStateSpaceSolver& solver = solvers[stage];
+    std::copy(p.begin(), p.end(), solver.p.begin());
+    double* input = networkInput[stage];
+    if (projectionActive[stage])
+        projectStage(stage);
+    else
+        std::copy(solver.p.begin(), solver.p.begin() + networkInputCount[stage], input);
+    NeuralNetRunner* runner = findRunner(stage, input);
+    if (runner == nullptr && stage == toneStage)
+        std::fill(currents.begin(), currents.end(), 0.0);
+    else
+        (runner != nullptr ? runner : lastRunner[stage])->run(input, currents);
+}
+
+bool PreampChannel::selectEntriesForRate(uint8_t stage, uint32_t step, bool first)
 {
     if (internalRate == 0)
-        return;
+        return false;
     const std::vector<double>& keys = projectedStage[stage] ? projectedChunk(modelFiles[stage], step).keys
                                                             : standardChunk(modelFiles[stage], step).keys;
     NonlinearStateSpaceSolver& solver = solvers[stage];
     const std::size_t recordLength = 1u + std::size_t(solver.nV) + solver.nI + solver.N;
     const double recordCount = keys.empty() ? 0.0 : keys[0];
+    bool matched = false;
     for (std::size_t j = 0; recordCount > double(j) && 1 + (j + 1) * recordLength <= keys.size(); ++j)
     {
         const double* record = keys.data() + 1 + j * recordLength;
@@ -432,6 +520,7 @@ void PreampChannel::selectEntriesForRate(uint8_t stage, uint32_t step, bool firs
         std::copy(values, values + solver.nI, solver.i0.begin());
         values += solver.nI;
         std::copy(values, values + solver.N, solver.x0.begin());
+        matched = true;
         break;
     }
     if (first)
@@ -440,6 +529,7 @@ void PreampChannel::selectEntriesForRate(uint8_t stage, uint32_t step, bool firs
         solver.i = solver.i0;
     }
     solver.x = solver.x0;
+    return matched;
 }
 
 void PreampChannel::setStageStep(uint8_t stage, uint32_t step)

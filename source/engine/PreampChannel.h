@@ -40,8 +40,9 @@ public:
     bool loadStage(uint8_t stage, SSParamsVecAutomation* block, const char* path, bool projected);
 
     // Makes the filter pair of the factor (2, 4, 8 or 16; anything else means 1), sets the
-    // internal rate baseRate * factor in every block and starts each stage from the operating
-    // point recorded for that rate. A base rate of 0 is taken as 44100 Hz.
+    // internal rate baseRate * factor in every block, takes each stage's operating point recorded
+    // for that rate and starts the stage where its networks come to rest, searched from that
+    // record (or the nearest rate's). A base rate of 0 is taken as 44100 Hz.
     void prepare(uint32_t baseRate, uint32_t factor);
 
     // Selects the stage's pot step (clamped to its last step): the block's matrices, the
@@ -117,7 +118,10 @@ public:
     LevelRingBuffer levels;
 
 private:
-    void selectEntriesForRate(uint8_t stage, uint32_t step, bool first);
+    bool selectEntriesForRate(uint8_t stage, uint32_t step, bool first);
+    void startAtRest(bool first, const bool* recordMatched);
+    void nearestRecordCurrents(uint8_t stage, std::vector<double>& currents) const;
+    void networkCurrents(uint8_t stage, const std::vector<double>& p, std::vector<double>& currents);
     void loadStepProjection(uint8_t stage, uint32_t step);
     void loadStepMaskAndMatrix(uint8_t stage, uint32_t step);
     void selectStepRunners(uint8_t stage, uint32_t step);

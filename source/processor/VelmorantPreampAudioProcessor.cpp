@@ -91,11 +91,10 @@ void VelmorantPreampAudioProcessor::prepareToPlay(double newSampleRate, int)
     if (!(newSampleRate >= 1.0 && newSampleRate <= 10.0e6))
         return;
     const juce::ScopedLock engine(engineLock);
-    const int rate = static_cast<int>(newSampleRate);
-    if (rate == sampleRate)
-        return;
-    sampleRate = rate;
-    // The circuit must run with coefficients for the host's rate from the first block on.
+    sampleRate = static_cast<int>(newSampleRate);
+    // The circuit must run with coefficients for the host's rate from the first block on, and
+    // start where its networks rest at the current settings (a preparation finds that rest; pot
+    // steps since the last one moved it), so that playback starts silent even at an unchanged rate.
     const PreampProgram program = copyProgram(getCurrentProgram());
     const ScopedSuspension suspension(*this);
     prepareChains();

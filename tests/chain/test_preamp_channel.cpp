@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -90,8 +91,18 @@ TEST(PreampChannel, ProcessMatchesPlainComputationAndBlockBoundariesDoNotMatter)
     PreampChannel chain;
     rig.load(chain, "a");
     prepareAndStep(chain, 44100, 1, 1);
-    EXPECT_EQ(chain.solvers[2].x, (std::vector<double>{0.1, -0.1}));
-    EXPECT_EQ(chain.solvers[2].i, (std::vector<double>{0.003, 0.002}));
+    EXPECT_EQ(chain.solvers[2].x0, (std::vector<double>{0.1, -0.1}));
+    EXPECT_EQ(chain.solvers[2].i0, (std::vector<double>{0.003, 0.002}));
+    // These networks rest where the tone stage holds no box; from the records the signal crosses
+    // boxes and the fallback both.
+    const auto startAtRecords = [](PreampChannel& c) {
+        for (NonlinearStateSpaceSolver& solver : c.solvers)
+        {
+            solver.x = solver.x0;
+            solver.i = solver.i0;
+        }
+    };
+    startAtRecords(chain);
     chain.inputGain = 0.7f;
     chain.outputGain = 1.5f;
     ReferenceChain ref = rig.reference(chain, 1);
@@ -114,11 +125,46 @@ TEST(PreampChannel, ProcessMatchesPlainComputationAndBlockBoundariesDoNotMatter)
     PreampChannel whole;
     rig.load(whole, "b");
     prepareAndStep(whole, 44100, 1, 1);
+    startAtRecords(whole);
     whole.inputGain = 0.7f;
     whole.outputGain = 1.5f;
     std::vector<float> once = input;
     whole.process(once.data(), 200);
     EXPECT_EQ(once, output);
+}
+
+// Each stage starts where its networks rest, fed the rest output of the stage before, whether
+// or not a rate record matches the rate: fed silence, no state moves and the output holds still.
+// The records (the operating point) stay as the files give them.
+TEST(PreampChannel, PreparedChainStartsAtItsNetworksRestWithOrWithoutARecord)
+{
+    for (uint32_t rate : {44100u, 50000u})
+    {
+        SCOPED_TRACE(rate);
+        Rig rig;
+        PreampChannel chain;
+        rig.load(chain, "r" + std::to_string(rate));
+        for (uint8_t s = 0; s < 4; ++s)
+            chain.setStageStep(s, 1);
+        chain.prepare(rate, 1);
+        std::array<std::vector<double>, 4> start;
+        for (uint8_t s = 0; s < 4; ++s)
+            start[s] = chain.solvers[s].x;
+        if (rate == 44100)
+        {
+            EXPECT_EQ(chain.solvers[2].x0, (std::vector<double>{0.1, -0.1})) << "the record is the operating point";
+        }
+        EXPECT_NE(start[2], chain.solvers[2].x0) << "the record is not where these networks rest";
+
+        std::vector<float> silence(64, 0.0f);
+        chain.process(silence.data(), uint32_t(silence.size()));
+        for (uint8_t s = 0; s < 4; ++s)
+            for (std::size_t k = 0; k < start[s].size(); ++k)
+                EXPECT_NEAR(chain.solvers[s].x[k], start[s][k], 1e-8 * (1.0 + std::fabs(start[s][k])))
+                    << "stage " << int(s) << " state " << k;
+        for (float sample : silence)
+            EXPECT_NEAR(double(sample), double(silence.front()), 1e-6 * (1.0 + std::fabs(double(silence.front()))));
+    }
 }
 
 TEST(PreampChannel, OversampledProcessingMatchesFilteredPlainComputation)
@@ -329,7 +375,9 @@ TEST(PreampChannel, OperatingPointsPerRateFirstAndLaterPreparation)
     EXPECT_EQ(chain.interpolator, nullptr);
     EXPECT_EQ(chain.baseRate, 44100u) << "a rate of 0 is taken as 44100 Hz";
     EXPECT_EQ(chain.internalRate, 44100u);
-    EXPECT_EQ(stage0.x, (std::vector<double>{0.7, -0.7}));
+    EXPECT_EQ(stage0.x0, (std::vector<double>{0.7, -0.7}));
+    EXPECT_EQ(stage0.p0, (std::vector<double>{3.0, 4.0}));
+    EXPECT_EQ(stage0.i0, (std::vector<double>{0.03, 0.04}));
 
     chain.setStageStep(0, 0);
     EXPECT_EQ(rig.blocks[0]->sampleRate(), 44100.0);
@@ -342,14 +390,13 @@ TEST(PreampChannel, OperatingPointsPerRateFirstAndLaterPreparation)
     EXPECT_EQ(chain.internalRate, 88200u);
     EXPECT_EQ(rig.blocks[0]->sampleRate(), 88200.0);
     EXPECT_EQ(stage0.x0, (std::vector<double>{0.5, -0.5})) << "88200.9 Hz matches 88200 Hz";
-    EXPECT_EQ(stage0.x, (std::vector<double>{0.5, -0.5}));
     EXPECT_EQ(stage0.p, pAfter) << "a later preparation sets only the state";
     EXPECT_EQ(stage0.i, iAfter);
 
     chain.setStageStep(0, 1);
     chain.process(samples.data(), 5);
     chain.prepare(44100, 1);
-    EXPECT_EQ(stage0.x, (std::vector<double>{0.5, -0.5})) << "R = 0: the operating point stays";
+    EXPECT_EQ(stage0.x0, (std::vector<double>{0.5, -0.5})) << "R = 0: the operating point stays";
 
     chain.setStageStep(0, 1000);
     EXPECT_EQ(chain.currentStep[0], 1u) << "steps beyond the last are the last";
@@ -459,8 +506,13 @@ TEST(PreampChannel, EmptyOrMissingBuffersChangeNothingAndFactorOneFallsBackToHos
     PreampChannel twin;
     rig.load(chain, "e");
     rig.load(twin, "t");
-    prepareAndStep(chain, 48000, 1, 2);
-    prepareAndStep(twin, 48000, 1, 2);
+    chain.prepare(48000, 1);
+    twin.prepare(48000, 1);
+    for (uint8_t s = 0; s < 4; ++s)
+    {
+        chain.setStageStep(s, 2);
+        twin.setStageStep(s, 2);
+    }
 
     float sample = 0.75f;
     const auto stateBefore = chain.solvers[3].x;

@@ -301,11 +301,12 @@ TEST(ProcessorSuspension, PotStepsNeverSuspendProcessing)
     testing::internal::GetCapturedStderr();
 }
 
-TEST_F(ProcessorEngine, NewHostRateReachesTheChainsAtOnce)
+TEST_F(ProcessorEngine, HostRateReachesTheChainsAtOnceAndEveryStartPreparesThem)
 {
     processor->prepareToPlay(48000.7, 512);
     EXPECT_EQ(processor->takeEvents(), concat({prepareBoth(48000, 1), allSteps()}));
     processor->prepareToPlay(48000.0, 256);
+    EXPECT_EQ(processor->takeEvents(), concat({prepareBoth(48000, 1), allSteps()}));
     processor->prepareToPlay(0.0, 256);
     processor->prepareToPlay(std::numeric_limits<double>::quiet_NaN(), 256);
     EXPECT_TRUE(processor->takeEvents().empty());
