@@ -725,14 +725,12 @@ NeuralNetRunner* PreampChannel::findRunner(uint8_t stage, const double* input) c
     return stepRunners[stage] + found;
 }
 
-void PreampChannel::runStage(uint8_t stage)
+// The stage step up to the currents: prediction, network input, and the runner to evaluate
+// (null when the tone stage found no box; its currents are then zero already).
+NeuralNetRunner* PreampChannel::beginStage(uint8_t stage)
 {
     NonlinearStateSpaceSolver& solver = solvers[stage];
-    SSParamsVecAutomation& block = *blocks[stage];
-    std::vector<double>& u = stageInputs[stage];
-    std::vector<double>& y = stageOutputs[stage];
-
-    solver.predictPortVoltages(u);
+    solver.predictPortVoltages(stageInputs[stage]);
     double* input = networkInput[stage];
     if (projectionActive[stage])
         projectStage(stage);
@@ -742,24 +740,24 @@ void PreampChannel::runStage(uint8_t stage)
 
     // Most often the input lies in the core of the box that matched last: a part of it that no
     // earlier box overlaps. Then that box is the first match, found without a search.
-    double* currents = solver.i.data();
     const uint32_t inputs = networkInputCount[stage];
     const std::size_t last = std::size_t(lastRunner[stage] - stepRunners[stage]);
     const bool lastCoreHolds = stepRunnerCount[stage] != 0 && boxHolds(stepCores[stage] + last * 2u * inputs, input, inputs);
     if (NeuralNetRunner* matched = lastCoreHolds ? lastRunner[stage] : findRunner(stage, input))
-    {
-        matched->runListed(input, currents, enabledCurrents[stage], enabledCurrentCount[stage]);
-        lastRunner[stage] = matched;
-    }
-    else if (stage != toneStage)
-    {
-        lastRunner[stage]->runListed(input, currents, enabledCurrents[stage], enabledCurrentCount[stage]);
-    }
-    else
-    {
-        std::fill(solver.i.begin(), solver.i.end(), 0.0);
-    }
+        return lastRunner[stage] = matched;
+    if (stage != toneStage)
+        return lastRunner[stage];
+    std::fill(solver.i.begin(), solver.i.end(), 0.0);
+    return nullptr;
+}
 
+// The stage step after the currents: state update, output, and the next stage's input.
+void PreampChannel::endStage(uint8_t stage)
+{
+    NonlinearStateSpaceSolver& solver = solvers[stage];
+    SSParamsVecAutomation& block = *blocks[stage];
+    std::vector<double>& u = stageInputs[stage];
+    std::vector<double>& y = stageOutputs[stage];
     block.updateState(u, solver.i, solver.x, solver.xNew);
     solver.x.swap(solver.xNew);
     block.computeOutput(u, solver.x, solver.i, y);
@@ -774,6 +772,13 @@ void PreampChannel::runStage(uint8_t stage)
             y[0] = 0.0;
     }
     stageInputs[stage + 1][0] = y[0];
+}
+
+void PreampChannel::runStage(uint8_t stage)
+{
+    if (NeuralNetRunner* runner = beginStage(stage))
+        runner->runListed(networkInput[stage], solvers[stage].i.data(), enabledCurrents[stage], enabledCurrentCount[stage]);
+    endStage(stage);
 }
 
 void PreampChannel::runAllStages(double input)
@@ -883,10 +888,18 @@ void PreampChannel::processPair(PreampChannel& first, float* firstSamples, Pream
         {
             first.stageInputs[0][0] = first.stageInputFor(firstSamples[n], phase);
             second.stageInputs[0][0] = second.stageInputFor(secondSamples[n], phase);
+            // Stage by stage, the two chains' networks evaluated together.
             for (uint8_t stage = 0; stage < stageCount; ++stage)
             {
-                first.runStage(stage);
-                second.runStage(stage);
+                NeuralNetRunner* firstRunner = first.beginStage(stage);
+                NeuralNetRunner* secondRunner = second.beginStage(stage);
+                NeuralNetRunner::runListedPair(firstRunner, first.networkInput[stage], first.solvers[stage].i.data(),
+                                               first.enabledCurrents[stage], first.enabledCurrentCount[stage],
+                                               secondRunner, second.networkInput[stage],
+                                               second.solvers[stage].i.data(), second.enabledCurrents[stage],
+                                               second.enabledCurrentCount[stage]);
+                first.endStage(stage);
+                second.endStage(stage);
             }
             const float firstResult = first.outputAfter(phase);
             const float secondResult = second.outputAfter(phase);

@@ -137,6 +137,8 @@ private:
     void listEarlierOverlaps(uint8_t stage);
     NeuralNetRunner* findRunner(uint8_t stage, const double* input) const;
     void runStage(uint8_t stage);
+    NeuralNetRunner* beginStage(uint8_t stage);
+    void endStage(uint8_t stage);
     void projectStage(uint8_t stage);
     void runAllStages(double input);
     // False for no samples, and after writing silence when the chain is not ready.

@@ -94,6 +94,24 @@ inline __attribute__((always_inline)) void evaluateLayer(const Layer& layer, uin
         std::memcpy(out + g * laneCount, &value, sizeof value);
     }
 }
+
+// evaluateLayer of two networks' layers of one shape, group by group, so that the processor
+// overlaps their work.
+template <typename Layer>
+inline __attribute__((always_inline)) void evaluateLayerPair(const Layer& layerA, const Layer& layerB, uint32_t connections,
+                                                             uint32_t groups, int activation, const float* inA,
+                                                             const float* inB, float* outA, float* outB)
+{
+    for (uint32_t g = 0; g < groups; ++g)
+    {
+        const Lanes valueA = activate(neuronSums(layerA.weights.data() + g, groups, connections, inA),
+                                      layerA.steepness[g], layerA.maxSum[g], activation);
+        const Lanes valueB = activate(neuronSums(layerB.weights.data() + g, groups, connections, inB),
+                                      layerB.steepness[g], layerB.maxSum[g], activation);
+        std::memcpy(outA + g * laneCount, &valueA, sizeof valueA);
+        std::memcpy(outB + g * laneCount, &valueB, sizeof valueB);
+    }
+}
 } // namespace
 
 std::unique_ptr<NetworkEvaluator> NetworkEvaluator::copyOf(const fann& network)
@@ -179,6 +197,25 @@ float* NetworkEvaluator::runOneHiddenLayerNormalised(NetworkEvaluator& self, con
     return runLayersOfOneHidden<Inputs, Hidden, Outputs, OutputActivation>(self);
 }
 
+template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+void NetworkEvaluator::runOneHiddenLayerNormalisedPair(NetworkEvaluator& a, const double* xA, const float* minimumA,
+                                                       const float* scaleA, float* normalisedA, NetworkEvaluator& b,
+                                                       const double* xB, const float* minimumB, const float* scaleB,
+                                                       float* normalisedB)
+{
+    float* inA = a.values[0].data();
+    float* inB = b.values[0].data();
+    float* hiddenA = a.values[1].data();
+    float* hiddenB = b.values[1].data();
+    loadNormalised(xA, minimumA, scaleA, normalisedA, Inputs, inA);
+    loadNormalised(xB, minimumB, scaleB, normalisedB, Inputs, inB);
+    evaluateLayerPair(a.layers[0], b.layers[0], Inputs + 1, groupsOf(Hidden), FANN_ELLIOT_SYMMETRIC, inA, inB, hiddenA,
+                      hiddenB);
+    hiddenA[Hidden] = hiddenB[Hidden] = 1.0f;
+    evaluateLayerPair(a.layers[1], b.layers[1], Hidden + 1, groupsOf(Outputs), OutputActivation, hiddenA, hiddenB, inA,
+                      inB);
+}
+
 inline __attribute__((always_inline)) float* NetworkEvaluator::runLayersOfAnyShape(NetworkEvaluator& self)
 {
     float* in = self.values[0].data();
@@ -214,8 +251,13 @@ void NetworkEvaluator::normaliseInputs(const double* x, const float* minimum, co
 template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
 constexpr NetworkEvaluator::FixedShape NetworkEvaluator::fixedShape()
 {
-    return {Inputs, Hidden, Outputs, OutputActivation, &runOneHiddenLayer<Inputs, Hidden, Outputs, OutputActivation>,
-            &runOneHiddenLayerNormalised<Inputs, Hidden, Outputs, OutputActivation>};
+    return {Inputs,
+            Hidden,
+            Outputs,
+            OutputActivation,
+            &runOneHiddenLayer<Inputs, Hidden, Outputs, OutputActivation>,
+            &runOneHiddenLayerNormalised<Inputs, Hidden, Outputs, OutputActivation>,
+            &runOneHiddenLayerNormalisedPair<Inputs, Hidden, Outputs, OutputActivation>};
 }
 
 void NetworkEvaluator::selectEvaluations()
@@ -232,6 +274,7 @@ void NetworkEvaluator::selectEvaluations()
     };
     evaluate = &runAnyShape;
     evaluateNormalised = &runAnyShapeNormalised;
+    evaluateNormalisedPair = nullptr;
     if (layers.size() == 2 && layers[0].activation == FANN_ELLIOT_SYMMETRIC)
         for (const FixedShape& shape : fixedShapes)
             if (layers[0].connections == shape.inputs + 1 && layers[0].neurons == shape.hidden
@@ -239,5 +282,6 @@ void NetworkEvaluator::selectEvaluations()
             {
                 evaluate = shape.evaluation;
                 evaluateNormalised = shape.normalisedEvaluation;
+                evaluateNormalisedPair = shape.normalisedPairEvaluation;
             }
 }

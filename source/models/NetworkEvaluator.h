@@ -39,6 +39,22 @@ public:
         return evaluateNormalised(*this, x, minimum, scale, normalised);
     }
 
+    // runNormalised of two copies of one shape at once, as the two channels' chains run them at
+    // each stage: each result (a's outputs in outputA, b's in outputB) equals its own run's.
+    // Only copies for which canRunPair holds.
+    static bool canRunPair(const NetworkEvaluator& a, const NetworkEvaluator& b)
+    {
+        return a.evaluateNormalisedPair != nullptr && a.evaluateNormalisedPair == b.evaluateNormalisedPair;
+    }
+    static void runNormalisedPair(NetworkEvaluator& a, const double* xA, const float* minimumA, const float* scaleA,
+                                  float* normalisedA, float*& outputA, NetworkEvaluator& b, const double* xB,
+                                  const float* minimumB, const float* scaleB, float* normalisedB, float*& outputB)
+    {
+        a.evaluateNormalisedPair(a, xA, minimumA, scaleA, normalisedA, b, xB, minimumB, scaleB, normalisedB);
+        outputA = a.values[0].data();
+        outputB = b.values[0].data();
+    }
+
     // The runner's normalisation alone: normalised[k] = float((x[k] - minimum[k]) * scale[k] - 1).
     static void normaliseInputs(const double* x, const float* minimum, const float* scale, float* normalised,
                                 uint32_t inputs);
@@ -64,6 +80,11 @@ private:
     using Evaluation = float* (*)(NetworkEvaluator&, const float* input);
     using NormalisedEvaluation = float* (*)(NetworkEvaluator&, const double* x, const float* minimum, const float* scale,
                                             float* normalised);
+    // Runs both networks, leaving each one's outputs in its values[0].
+    using NormalisedPairEvaluation = void (*)(NetworkEvaluator& a, const double* xA, const float* minimumA,
+                                              const float* scaleA, float* normalisedA, NetworkEvaluator& b,
+                                              const double* xB, const float* minimumB, const float* scaleB,
+                                              float* normalisedB);
     void selectEvaluations();
 
     struct FixedShape
@@ -72,6 +93,7 @@ private:
         int outputActivation;
         Evaluation evaluation;
         NormalisedEvaluation normalisedEvaluation;
+        NormalisedPairEvaluation normalisedPairEvaluation;
     };
     template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static constexpr FixedShape fixedShape();
@@ -82,6 +104,11 @@ private:
     template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runOneHiddenLayerNormalised(NetworkEvaluator& self, const double* x, const float* minimum,
                                               const float* scale, float* normalised);
+    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    static void runOneHiddenLayerNormalisedPair(NetworkEvaluator& a, const double* xA, const float* minimumA,
+                                                const float* scaleA, float* normalisedA, NetworkEvaluator& b,
+                                                const double* xB, const float* minimumB, const float* scaleB,
+                                                float* normalisedB);
     template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runLayersOfOneHidden(NetworkEvaluator& self);
     static float* runAnyShape(NetworkEvaluator& self, const float* input);
@@ -95,4 +122,5 @@ private:
     std::vector<float> values[2];
     Evaluation evaluate = nullptr;
     NormalisedEvaluation evaluateNormalised = nullptr;
+    NormalisedPairEvaluation evaluateNormalisedPair = nullptr;
 };

@@ -61,10 +61,29 @@ public:
     // (enabled[0 .. enabledCount)): the same currents, without testing every flag per run.
     void runListed(const double* input, double* currents, const uint32_t* enabled, uint32_t enabledCount)
     {
-        const float* output = evaluate(input);
-        const uint32_t computed = output != nullptr ? outputCount : 0;
-        for (uint32_t j = 0; j < enabledCount; ++j)
-            currents[enabled[j]] = currentFrom(j < computed ? outputScale[j] * output[j] + outputMin[j] : 0.0f);
+        writeListed(evaluate(input), currents, enabled, enabledCount);
+    }
+
+    // runListed of two runners (either may be null: nothing to run), as the two channels' chains
+    // run them at each stage: both networks evaluated together where their copies allow it.
+    static void runListedPair(NeuralNetRunner* a, const double* inputA, double* currentsA, const uint32_t* enabledA,
+                              uint32_t enabledCountA, NeuralNetRunner* b, const double* inputB, double* currentsB,
+                              const uint32_t* enabledB, uint32_t enabledCountB)
+    {
+        if (a != nullptr && b != nullptr && a->network != nullptr && b->network != nullptr && a->evaluator
+            && b->evaluator && NetworkEvaluator::canRunPair(*a->evaluator, *b->evaluator))
+        {
+            NetworkEvaluator::runNormalisedPair(*a->evaluator, inputA, a->inputMin, a->inputScale, a->netInput, a->netOutput,
+                                                *b->evaluator, inputB, b->inputMin, b->inputScale, b->netInput,
+                                                b->netOutput);
+            a->writeListed(a->netOutput, currentsA, enabledA, enabledCountA);
+            b->writeListed(b->netOutput, currentsB, enabledB, enabledCountB);
+            return;
+        }
+        if (a != nullptr)
+            a->runListed(inputA, currentsA, enabledA, enabledCountA);
+        if (b != nullptr)
+            b->runListed(inputB, currentsB, enabledB, enabledCountB);
     }
 
     uint16_t inputCount;
@@ -95,6 +114,14 @@ private:
         return netOutput;
     }
     float* runWithFann(const double* input);
+
+    // The listed currents from the network's outputs (none without a network: zero currents).
+    void writeListed(const float* output, double* currents, const uint32_t* enabled, uint32_t enabledCount) const
+    {
+        const uint32_t computed = output != nullptr ? outputCount : 0;
+        for (uint32_t j = 0; j < enabledCount; ++j)
+            currents[enabled[j]] = currentFrom(j < computed ? outputScale[j] * output[j] + outputMin[j] : 0.0f);
+    }
 
     // Currents flow one way only; a NaN output counts as no current.
     static double currentFrom(float y) { return y >= 0.0f ? static_cast<double>(y) : 0.0; }
