@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -9,6 +8,7 @@
 #include "Generator.h"
 #include "PreampChannel.h"
 #include "ReferenceChain.h"
+#include "ScratchFolder.h"
 #include "ValveBlocks.h"
 
 using namespace modelgen;
@@ -23,33 +23,39 @@ std::string readBytes(const std::string& path)
     return bytes.str();
 }
 
-std::string scratchFolder(const char* name)
+// "" when both byte strings are equal, else their sizes and the first offset where they differ:
+// a failure that prints two model files whole would fill the log with megabytes.
+std::string firstDifference(const std::string& a, const std::string& b)
 {
-    const auto folder = std::filesystem::temp_directory_path() / ("velmorant_modelgen_" + std::string(name));
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder.string();
+    if (a == b)
+        return "";
+    size_t offset = 0;
+    while (offset < a.size() && offset < b.size() && a[offset] == b[offset])
+        ++offset;
+    return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) + ", first difference at byte " +
+           std::to_string(offset);
 }
 } // namespace
 
 TEST(Generator, SameCommandGivesByteIdenticalFilesOnAnyThreadCount)
 {
-    const std::string first = scratchFolder("first"), second = scratchFolder("second");
+    const ScratchFolder first("first"), second("second");
     GeneratorOptions options = GeneratorOptions::quick();
     std::string error;
     options.threads = 1;
-    ASSERT_TRUE(Generator(options).generate(first, {Valve::rsd1}, {0}, error)) << error;
+    ASSERT_TRUE(Generator(options).generate(first.path(), {Valve::rsd1}, {0}, error)) << error;
     options.threads = 3;
-    ASSERT_TRUE(Generator(options).generate(second, {Valve::rsd1}, {0}, error)) << error;
+    ASSERT_TRUE(Generator(options).generate(second.path(), {Valve::rsd1}, {0}, error)) << error;
     const std::string name = modelFileName(Valve::rsd1, stageFiles[0]);
-    const std::string bytes = readBytes(first + "/" + name);
+    const std::string bytes = readBytes(first.file(name));
     EXPECT_GT(bytes.size(), 1000u);
-    EXPECT_EQ(bytes, readBytes(second + "/" + name));
+    EXPECT_EQ(firstDifference(bytes, readBytes(second.file(name))), "");
 }
 
 TEST(Generator, FilesLoadIntoTheChainWhichStartsAtRestNearTheCircuitsOperatingPoint)
 {
-    const std::string folder = scratchFolder("load");
+    const ScratchFolder scratch("load");
+    const std::string folder = scratch.path();
     std::string error;
     ASSERT_TRUE(Generator(GeneratorOptions::quick()).generate(folder, {Valve::eh1}, {1, 2, 3, 4}, error)) << error;
 

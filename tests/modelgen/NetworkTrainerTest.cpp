@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 
 #include "ModelFileAssembly.h"
 #include "NetworkTrainer.h"
 #include "NeuralNetRunner.h"
 #include "PCAModelFileF.h"
 #include "Random.h"
+#include "ScratchFolder.h"
 
 using namespace modelgen;
 
@@ -60,7 +60,8 @@ void loadThroughFile(const TrainedNetwork& net, LoadedNetwork& loaded)
     step.networks = {net};
     step.networks[0].boxMin.assign(2, -3e38f);
     step.networks[0].boxMax.assign(2, 3e38f);
-    const std::string path = (std::filesystem::temp_directory_path() / "velmorant_trainer_net.dat").string();
+    const ScratchFolder scratch("trainer");
+    const std::string path = scratch.file("net.dat");
     std::string error;
     ASSERT_TRUE(writeModelFile(path, true, 2, 2, {step}, {{0.0}}, error)) << error;
     ASSERT_NE(loaded.file.openForRead(path.c_str()), nullptr);
