@@ -41,7 +41,7 @@ public:
 std::string temporaryPath(const std::string& name);
 
 // The chain's equations computed plainly, in double precision, from the same blocks and
-// specifications. It starts from given states and currents.
+// stage descriptions. It starts from given states and currents.
 class ReferenceChain
 {
 public:
