@@ -25,12 +25,12 @@ double storedToKnobValue (int parameterIndex, float p)
 {
     switch (parameterIndex)
     {
-        case paramInput: return p * 0.25f;
-        case paramOutput: return p - 37.0f;
+        case paramInput: return double (p * 0.25f);
+        case paramOutput: return double (p - 37.0f);
         case paramGain:
         case paramTreble:
         case paramBass:
-        case paramOversampling: return p;
+        case paramOversampling: return double (p);
         default: return 0.0;
     }
 }

@@ -344,7 +344,7 @@ void VelmorantPreampEditor::timerCallback()
     const float frame = EditorBindings::glowFrame (statistics[0], statistics[1]);
     if (frame == lastGlowFrame)
         return;
-    valveGlowKnob->setValue (frame, juce::sendNotificationAsync);
-    settingsGlowKnob->setValue (frame, juce::sendNotificationAsync);
+    valveGlowKnob->setValue (double (frame), juce::sendNotificationAsync);
+    settingsGlowKnob->setValue (double (frame), juce::sendNotificationAsync);
     lastGlowFrame = frame;
 }

@@ -71,8 +71,8 @@ std::string nonFiniteScaling(const ConstScalingArrays& arrays)
 
 std::string nonFiniteNumber(const ModelNetRecord& record)
 {
-    return firstReason({nonFiniteScaling(scalingsOf(record)), nonFinite("hiddenSteepness", record.hiddenSteepness),
-                        nonFinite("outputSteepness", record.outputSteepness), nonFinite("weights", record.weights)});
+    return firstReason({nonFiniteScaling(scalingsOf(record)), nonFinite("hiddenSteepness", double(record.hiddenSteepness)),
+                        nonFinite("outputSteepness", double(record.outputSteepness)), nonFinite("weights", record.weights)});
 }
 
 std::string nonFiniteNumber(const PCANetRecord& record)
