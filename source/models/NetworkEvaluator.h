@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -18,6 +19,10 @@ struct fann;
 // by the steepness, clamped and passed through the activation with fann_run's formulas. Only the
 // neurons of a layer are computed side by side, which changes no neuron's arithmetic. The unit is
 // compiled with -ffp-contract=off: a fused multiply-add would round differently.
+//
+// The fixed shapes are compiled twice, for the x86-64 baseline and for processors with AVX2 (the
+// same arithmetic on four lanes, in fewer instructions), and a copy takes the AVX2 form when the
+// processor has it. Neither uses fused multiply-adds.
 //
 // Networks that fann_run evaluates differently from a plain layered one (sparse or shortcut
 // connections, an activation other than those the network factory sets, mixed activations in a
@@ -62,6 +67,17 @@ public:
     // Four neurons' worth of a layer, one per lane.
     typedef float Lanes __attribute__((vector_size(16)));
 
+    // The instructions the fixed shapes of copies made from now on run on: the best the processor
+    // has (the default), or the baseline, so that tests can check both against fann_run.
+    enum class InstructionSet
+    {
+        best,
+        baseline
+    };
+    static void setInstructionSet(InstructionSet set);
+    // Whether the processor runs the fixed shapes on more than the baseline.
+    static bool hasWiderInstructions();
+
 private:
     struct Layer
     {
@@ -95,21 +111,32 @@ private:
         NormalisedEvaluation normalisedEvaluation;
         NormalisedPairEvaluation normalisedPairEvaluation;
     };
-    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    struct FixedShapes
+    {
+        const FixedShape* shapes;
+        std::size_t count;
+    };
+    // The fixed shapes (NetworkEvaluatorShapes.inc) compiled for each instruction set; Target is
+    // a tag type of the unit that compiles them, so that each unit's functions are its own.
+    static FixedShapes baselineShapes();
+    static FixedShapes avx2Shapes();
+    template <class Target>
+    static FixedShapes fixedShapes();
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static constexpr FixedShape fixedShape();
 
     // Both entry points of each shape load the inputs and then run the layers.
-    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runOneHiddenLayer(NetworkEvaluator& self, const float* input);
-    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runOneHiddenLayerNormalised(NetworkEvaluator& self, const double* x, const float* minimum,
                                               const float* scale, float* normalised);
-    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static void runOneHiddenLayerNormalisedPair(NetworkEvaluator& a, const double* xA, const float* minimumA,
                                                 const float* scaleA, float* normalisedA, NetworkEvaluator& b,
                                                 const double* xB, const float* minimumB, const float* scaleB,
                                                 float* normalisedB);
-    template <uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runLayersOfOneHidden(NetworkEvaluator& self);
     static float* runAnyShape(NetworkEvaluator& self, const float* input);
     static float* runAnyShapeNormalised(NetworkEvaluator& self, const double* x, const float* minimum, const float* scale,

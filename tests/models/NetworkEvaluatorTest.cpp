@@ -64,9 +64,40 @@ bool sameAsFannRun(NetworkEvaluator& copy, fann& network, const std::vector<floa
     return true;
 }
 
+// The instruction sets the fixed shapes can run on here: the best the processor has, and the
+// baseline when that is wider. Copies made in a scope take its set.
+std::vector<NetworkEvaluator::InstructionSet> instructionSets()
+{
+    if (NetworkEvaluator::hasWiderInstructions())
+        return {NetworkEvaluator::InstructionSet::best, NetworkEvaluator::InstructionSet::baseline};
+    return {NetworkEvaluator::InstructionSet::best};
+}
+
+struct InstructionSetScope
+{
+    explicit InstructionSetScope(NetworkEvaluator::InstructionSet set) { NetworkEvaluator::setInstructionSet(set); }
+    ~InstructionSetScope() { NetworkEvaluator::setInstructionSet(NetworkEvaluator::InstructionSet::best); }
+};
+
+bool sameAsFannRunOnOneInstructionSet(fann& network, uint32_t seed, int spreadCount);
+
 // Inputs spread over and beyond -1 .. +1 (where the runner maps its box), then every input set
-// to each special value in turn, the others kept at a random value.
+// to each special value in turn, the others kept at a random value; on every instruction set.
 bool sameAsFannRunEverywhere(fann& network, uint32_t seed, int spreadCount)
+{
+    for (NetworkEvaluator::InstructionSet set : instructionSets())
+    {
+        const InstructionSetScope scope(set);
+        if (!sameAsFannRunOnOneInstructionSet(network, seed, spreadCount))
+        {
+            ADD_FAILURE() << (set == NetworkEvaluator::InstructionSet::best ? "best" : "baseline") << " instruction set";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool sameAsFannRunOnOneInstructionSet(fann& network, uint32_t seed, int spreadCount)
 {
     std::unique_ptr<NetworkEvaluator> copy = NetworkEvaluator::copyOf(network);
     if (copy == nullptr)
@@ -360,50 +391,54 @@ TEST(NetworkEvaluator, TwoNetworksOfOneShapeRunTogetherAsEachRunsAlone)
     // The generated shapes, as the two channels' chains run them side by side.
     const uint32_t shapes[][3] = {{3, 10, 4}, {2, 24, 4}, {2, 16, 4}};
     uint32_t seed = 40;
-    for (const auto& shape : shapes)
+    for (NetworkEvaluator::InstructionSet set : instructionSets())
     {
-        auto first = makeProjectedRecord(shape[0], {shape[1]}, shape[2], 0.0f);
-        auto second = makeProjectedRecord(shape[0], {shape[1]}, shape[2], 0.0f);
-        std::mt19937 random(seed++);
-        std::uniform_real_distribution<float> weight(-30.0f, 30.0f);
-        for (auto* record : {first.get(), second.get()})
-            for (float& value : record->weights)
-                value = weight(random);
-        for (std::size_t k = 0; k < shape[1]; ++k)
+        const InstructionSetScope scope(set);
+        for (const auto& shape : shapes)
         {
-            first->hiddenNeuronSteepness[k] = 0.3f + 0.1f * float(k % 5);
-            second->hiddenNeuronSteepness[k] = 0.8f - 0.07f * float(k % 6);
-        }
-        first->outputNeuronSteepness.assign(shape[2], 1.0f);
-        second->outputNeuronSteepness.assign(shape[2], 0.7f);
-        Network a(createNetwork(*first, uint16_t(shape[0]), uint16_t(shape[2])));
-        Network b(createNetwork(*second, uint16_t(shape[0]), uint16_t(shape[2])));
-        auto copyA = NetworkEvaluator::copyOf(*a), copyB = NetworkEvaluator::copyOf(*b);
-        auto aloneA = NetworkEvaluator::copyOf(*a), aloneB = NetworkEvaluator::copyOf(*b);
-        ASSERT_TRUE(NetworkEvaluator::canRunPair(*copyA, *copyB));
-
-        const std::vector<float> minimum(shape[0], -2.0f), scale(shape[0], 0.5f);
-        std::uniform_real_distribution<double> spread(-8.0, 8.0);
-        std::vector<float> normalised[4];
-        for (auto& values : normalised)
-            values.resize(shape[0]);
-        for (int n = 0; n < 300; ++n)
-        {
-            std::vector<double> xA(shape[0]), xB(shape[0]);
-            for (uint32_t k = 0; k < shape[0]; ++k)
+            auto first = makeProjectedRecord(shape[0], {shape[1]}, shape[2], 0.0f);
+            auto second = makeProjectedRecord(shape[0], {shape[1]}, shape[2], 0.0f);
+            std::mt19937 random(seed++);
+            std::uniform_real_distribution<float> weight(-30.0f, 30.0f);
+            for (auto* record : {first.get(), second.get()})
+                for (float& value : record->weights)
+                    value = weight(random);
+            for (std::size_t k = 0; k < shape[1]; ++k)
             {
-                xA[k] = n % 10 == 0 ? double(specialValues[(n / 10 + k) % 14]) : spread(random);
-                xB[k] = spread(random);
+                first->hiddenNeuronSteepness[k] = 0.3f + 0.1f * float(k % 5);
+                second->hiddenNeuronSteepness[k] = 0.8f - 0.07f * float(k % 6);
             }
-            float *outA = nullptr, *outB = nullptr;
-            NetworkEvaluator::runNormalisedPair(*copyA, xA.data(), minimum.data(), scale.data(), normalised[0].data(),
-                                                outA, *copyB, xB.data(), minimum.data(), scale.data(),
-                                                normalised[1].data(), outB);
-            const float* expectedA = aloneA->runNormalised(xA.data(), minimum.data(), scale.data(), normalised[2].data());
-            const float* expectedB = aloneB->runNormalised(xB.data(), minimum.data(), scale.data(), normalised[3].data());
-            ASSERT_EQ(std::memcmp(outA, expectedA, shape[2] * sizeof(float)), 0) << "sample " << n;
-            ASSERT_EQ(std::memcmp(outB, expectedB, shape[2] * sizeof(float)), 0) << "sample " << n;
-            ASSERT_EQ(std::memcmp(normalised[0].data(), normalised[2].data(), shape[0] * sizeof(float)), 0);
+            first->outputNeuronSteepness.assign(shape[2], 1.0f);
+            second->outputNeuronSteepness.assign(shape[2], 0.7f);
+            Network a(createNetwork(*first, uint16_t(shape[0]), uint16_t(shape[2])));
+            Network b(createNetwork(*second, uint16_t(shape[0]), uint16_t(shape[2])));
+            auto copyA = NetworkEvaluator::copyOf(*a), copyB = NetworkEvaluator::copyOf(*b);
+            auto aloneA = NetworkEvaluator::copyOf(*a), aloneB = NetworkEvaluator::copyOf(*b);
+            ASSERT_TRUE(NetworkEvaluator::canRunPair(*copyA, *copyB));
+
+            const std::vector<float> minimum(shape[0], -2.0f), scale(shape[0], 0.5f);
+            std::uniform_real_distribution<double> spread(-8.0, 8.0);
+            std::vector<float> normalised[4];
+            for (auto& values : normalised)
+                values.resize(shape[0]);
+            for (int n = 0; n < 300; ++n)
+            {
+                std::vector<double> xA(shape[0]), xB(shape[0]);
+                for (uint32_t k = 0; k < shape[0]; ++k)
+                {
+                    xA[k] = n % 10 == 0 ? double(specialValues[(n / 10 + k) % 14]) : spread(random);
+                    xB[k] = spread(random);
+                }
+                float *outA = nullptr, *outB = nullptr;
+                NetworkEvaluator::runNormalisedPair(*copyA, xA.data(), minimum.data(), scale.data(), normalised[0].data(),
+                                                    outA, *copyB, xB.data(), minimum.data(), scale.data(),
+                                                    normalised[1].data(), outB);
+                const float* expectedA = aloneA->runNormalised(xA.data(), minimum.data(), scale.data(), normalised[2].data());
+                const float* expectedB = aloneB->runNormalised(xB.data(), minimum.data(), scale.data(), normalised[3].data());
+                ASSERT_EQ(std::memcmp(outA, expectedA, shape[2] * sizeof(float)), 0) << "sample " << n;
+                ASSERT_EQ(std::memcmp(outB, expectedB, shape[2] * sizeof(float)), 0) << "sample " << n;
+                ASSERT_EQ(std::memcmp(normalised[0].data(), normalised[2].data(), shape[0] * sizeof(float)), 0);
+            }
         }
     }
 }
