@@ -104,11 +104,10 @@ void InputStageBlock::predictPortVoltages(const Vector& u, const Vector& x, Vect
 
 void InputStageBlock::updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew)
 {
-    xNew[0] = A(0, 0) * x[0] + C(0, 0) * i[0] + C(0, 1) * i[1];
-    xNew[1] = A(1, 1) * x[1] + B(1, 1) * u[1] + C(1, 1) * i[1] + C(1, 2) * i[2];
+    nextState(*this, u.data(), i.data(), x.data(), xNew.data());
 }
 
 void InputStageBlock::computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y)
 {
-    y[0] = G(0, 1) * x[1] + H(0, 1) * u[1] + K(0, 1) * i[1] + K(0, 2) * i[2];
+    y[0] = outputOf(*this, u.data(), i.data(), x.data());
 }

@@ -108,7 +108,9 @@ PreampChannel::PreampChannel()
       projectionActive{},
       inputGain(1.0f),
       outputGain(1.0f),
-      stageValid{}
+      compiledActive{},
+      stageValid{},
+      genericOutput{}
 {
     stageInputs[stageCount].assign(1, 0.0);
 }
@@ -192,6 +194,8 @@ bool PreampChannel::loadStage(uint8_t stage, SSParamsVecAutomation* block, const
     currentStep[stage] = std::min(currentStep[stage], stepCount[stage] - 1);
     loadStepProjection(stage, currentStep[stage]);
     selectStepRunners(stage, currentStep[stage]);
+    compiledStages[stage] = CompiledStage::compile(*this, stage);
+    refreshCompiledStage(stage);
     stageValid[stage] = true;
     return true;
 }
@@ -199,6 +203,8 @@ bool PreampChannel::loadStage(uint8_t stage, SSParamsVecAutomation* block, const
 bool PreampChannel::failStage(uint8_t stage, const std::string& reason)
 {
     stageValid[stage] = false;
+    compiledStages[stage].reset();
+    compiledActive[stage] = false;
     lastErrorText = "stage " + std::to_string(stage) + ": " + reason;
     delete modelFiles[stage];
     modelFiles[stage] = nullptr;
@@ -412,6 +418,7 @@ void PreampChannel::prepare(uint32_t rate, uint32_t factor)
         block.setStep(currentStep[stage]);
         block.setSampleRate(double(internalRate));
         solvers[stage].copyMatrices(block);
+        refreshCompiledStage(stage);
         for (uint32_t k = 0; k < block.constantInputCount; ++k)
             stageInputs[stage][block.firstConstantInput + k] = block.getParam(k);
     }
@@ -548,6 +555,12 @@ void PreampChannel::setStageStep(uint8_t stage, uint32_t step)
     blocks[stage]->setStep(step);
     solvers[stage].copyMatrices(*blocks[stage]);
     selectStepRunners(stage, step);
+    refreshCompiledStage(stage);
+}
+
+void PreampChannel::refreshCompiledStage(uint8_t stage)
+{
+    compiledActive[stage] = compiledStages[stage] && compiledStages[stage]->refresh();
 }
 
 void PreampChannel::selectStepRunners(uint8_t stage, uint32_t step)
@@ -672,16 +685,6 @@ void PreampChannel::projectStage(uint8_t stage)
 
 namespace
 {
-// boxMin[k] < input[k] < boxMax[k] for every input k (NaN never is); the box holds its lower
-// bounds, then its upper bounds.
-inline bool boxHolds(const double* box, const double* input, uint32_t inputs)
-{
-    uint32_t inside = 0;
-    while (inside < inputs && box[inside] < input[inside] && input[inside] < box[inputs + inside])
-        ++inside;
-    return inside == inputs;
-}
-
 // The input sample times the gain; anything non-finite enters the chain as silence.
 float gainedInput(float sample, float gain)
 {
@@ -742,13 +745,19 @@ NeuralNetRunner* PreampChannel::beginStage(uint8_t stage)
     // earlier box overlaps. Then that box is the first match, found without a search.
     const uint32_t inputs = networkInputCount[stage];
     const std::size_t last = std::size_t(lastRunner[stage] - stepRunners[stage]);
-    const bool lastCoreHolds = stepRunnerCount[stage] != 0 && boxHolds(stepCores[stage] + last * 2u * inputs, input, inputs);
-    if (NeuralNetRunner* matched = lastCoreHolds ? lastRunner[stage] : findRunner(stage, input))
-        return lastRunner[stage] = matched;
-    if (stage != toneStage)
+    if (stepRunnerCount[stage] != 0 && boxHolds(stepCores[stage] + last * 2u * inputs, input, inputs))
         return lastRunner[stage];
-    std::fill(solver.i.begin(), solver.i.end(), 0.0);
-    return nullptr;
+    NeuralNetRunner* runner = searchRunner(stage, input);
+    if (runner == nullptr)
+        std::fill(solver.i.begin(), solver.i.end(), 0.0);
+    return runner;
+}
+
+NeuralNetRunner* PreampChannel::searchRunner(uint8_t stage, const double* input)
+{
+    if (NeuralNetRunner* matched = findRunner(stage, input))
+        return lastRunner[stage] = matched;
+    return stage != toneStage ? lastRunner[stage] : nullptr;
 }
 
 // The stage step after the currents: state update, output, and the next stage's input.
@@ -781,15 +790,54 @@ void PreampChannel::runStage(uint8_t stage)
     endStage(stage);
 }
 
-void PreampChannel::runAllStages(double input)
+void PreampChannel::beginStageAlone(uint8_t stage, double input)
 {
-    stageInputs[0][0] = input;
+    if (compiledActive[stage])
+        return compiledStages[stage]->begin(input);
+    stageInputs[stage][0] = input;
+    runStage(stage);
+    genericOutput[stage] = stageInputs[stage + 1][0];
+}
+
+void PreampChannel::evaluateStageAlone(uint8_t stage)
+{
+    if (compiledActive[stage])
+        compiledStages[stage]->evaluate();
+}
+
+double PreampChannel::finishStageAlone(uint8_t stage)
+{
+    return compiledActive[stage] ? compiledStages[stage]->finish() : genericOutput[stage];
+}
+
+void PreampChannel::loadCompiledStage(uint8_t stage)
+{
+    if (compiledActive[stage])
+        compiledStages[stage]->load();
+}
+
+void PreampChannel::storeCompiledStage(uint8_t stage)
+{
+    if (compiledActive[stage])
+        compiledStages[stage]->store();
+}
+
+void PreampChannel::loadCompiledStages()
+{
     for (uint8_t stage = 0; stage < stageCount; ++stage)
-        runStage(stage);
+        loadCompiledStage(stage);
+}
+
+void PreampChannel::storeCompiledStages()
+{
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+        storeCompiledStage(stage);
 }
 
 float PreampChannel::levelValue() const
 {
+    if (compiledActive[toneStage])
+        return toSample(compiledStages[toneStage]->current(1));
     const std::vector<double>& currents = solvers[toneStage].i;
     return currents.size() > 1 ? toSample(currents[1]) : 0.0f;
 }
@@ -835,16 +883,55 @@ float PreampChannel::outputAfter(uint32_t phase)
     return phase == 0 ? decimator->output() * outputGain : 0.0f;
 }
 
+namespace
+{
+// Runs `subSamples` sub-samples through the stages as a wavefront: on each tick every stage takes
+// the sub-sample its predecessor finished on the tick before. A stage's step depends only on its
+// own state and its input, so each stage still steps through the sub-samples in order with the
+// same inputs, and the outputs are those of running the stages one after another per sub-sample;
+// but the stages of a tick are independent of each other, and the processor overlaps their work
+// instead of waiting for each in turn. Each step comes in three parts (begin(stage, signal),
+// evaluate(stage), finish(stage) giving the output), taken stage by stage for the tick's stages
+// part after part, the later stages first (a generic step does all its work in begin and writes
+// its output where the next stage's input was). input(m) gives stage 0's input of sub-sample m,
+// output(m, signal) takes the last stage's output of it.
+template <class Signal, class Input, class Begin, class Evaluate, class Finish, class Output>
+void runWavefront(uint32_t subSamples, Input input, Begin begin, Evaluate evaluate, Finish finish, Output output)
+{
+    constexpr uint32_t stages = PreampChannel::stageCount;
+    Signal finished[stages] = {};
+    for (uint32_t tick = 0; tick < subSamples + stages - 1; ++tick)
+    {
+        const uint32_t first = tick < subSamples ? 0 : tick - subSamples + 1;
+        const uint32_t last = tick < stages - 1 ? tick : stages - 1;
+        for (uint32_t stage = last + 1; stage-- > first;)
+            begin(stage, stage == 0 ? input(tick) : finished[stage - 1]);
+        for (uint32_t stage = last + 1; stage-- > first;)
+            evaluate(stage);
+        for (uint32_t stage = last + 1; stage-- > first;)
+            finished[stage] = finish(stage);
+        if (last == stages - 1)
+            output(tick - last, finished[last]);
+    }
+}
+} // namespace
+
 void PreampChannel::process(float* samples, uint32_t count)
 {
     if (!readyFor(samples, count))
         return;
-    for (uint32_t n = 0; n < count; ++n)
-    {
-        runAllStages(double(gainedInput(samples[n], inputGain)));
-        levels.add(levelValue());
-        samples[n] = toSample(double(outputGain) * stageInputs[stageCount][0]);
-    }
+    loadCompiledStages();
+    runWavefront<double>(
+        count, [&](uint32_t n) { return double(gainedInput(samples[n], inputGain)); },
+        [&](uint32_t stage, double signal) { beginStageAlone(uint8_t(stage), signal); },
+        [&](uint32_t stage) { evaluateStageAlone(uint8_t(stage)); },
+        [&](uint32_t stage) { return finishStageAlone(uint8_t(stage)); },
+        [&](uint32_t n, double signal) {
+            stageInputs[stageCount][0] = signal;
+            levels.add(levelValue());
+            samples[n] = toSample(double(outputGain) * signal);
+        });
+    storeCompiledStages();
 }
 
 void PreampChannel::processOversampled(float* samples, uint32_t count)
@@ -856,18 +943,49 @@ void PreampChannel::processOversampled(float* samples, uint32_t count)
     }
     if (!readyFor(samples, count))
         return;
-    for (uint32_t n = 0; n < count; ++n)
-    {
-        float output = 0.0f;
-        for (uint32_t phase = 0; phase < oversampling; ++phase)
-        {
-            runAllStages(stageInputFor(samples[n], phase));
-            const float result = outputAfter(phase);
-            if (phase == 0)
-                output = result;
-        }
-        samples[n] = output;
-    }
+    loadCompiledStages();
+    // Sub-sample m is phase m % oversampling of host sample m / oversampling; both ends count them
+    // in order.
+    uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;
+    runWavefront<double>(
+        count * oversampling,
+        [&](uint32_t) {
+            const double signal = stageInputFor(samples[inputSample], inputPhase);
+            if (++inputPhase == oversampling)
+                inputPhase = 0, ++inputSample;
+            return signal;
+        },
+        [&](uint32_t stage, double signal) { beginStageAlone(uint8_t(stage), signal); },
+        [&](uint32_t stage) { evaluateStageAlone(uint8_t(stage)); },
+        [&](uint32_t stage) { return finishStageAlone(uint8_t(stage)); },
+        [&](uint32_t, double signal) {
+            stageInputs[stageCount][0] = signal;
+            const float result = outputAfter(outputPhase);
+            if (outputPhase == 0)
+                samples[outputSample] = result;
+            if (++outputPhase == oversampling)
+                outputPhase = 0, ++outputSample;
+        });
+    storeCompiledStages();
+}
+
+// The same stage of both chains, side by side: each its generic step, the two networks evaluated
+// together.
+void PreampChannel::runGenericStagePair(PreampChannel& first, PreampChannel& second, uint8_t stage,
+                                        double& firstSignal, double& secondSignal)
+{
+    first.stageInputs[stage][0] = firstSignal;
+    second.stageInputs[stage][0] = secondSignal;
+    NeuralNetRunner* firstRunner = first.beginStage(stage);
+    NeuralNetRunner* secondRunner = second.beginStage(stage);
+    NeuralNetRunner::runListedPair(firstRunner, first.networkInput[stage], first.solvers[stage].i.data(),
+                                   first.enabledCurrents[stage], first.enabledCurrentCount[stage], secondRunner,
+                                   second.networkInput[stage], second.solvers[stage].i.data(),
+                                   second.enabledCurrents[stage], second.enabledCurrentCount[stage]);
+    first.endStage(stage);
+    second.endStage(stage);
+    firstSignal = first.stageInputs[stage + 1][0];
+    secondSignal = second.stageInputs[stage + 1][0];
 }
 
 void PreampChannel::processPair(PreampChannel& first, float* firstSamples, PreampChannel& second, float* secondSamples,
@@ -881,35 +999,80 @@ void PreampChannel::processPair(PreampChannel& first, float* firstSamples, Pream
         second.processOversampled(secondSamples, count);
         return;
     }
-    for (uint32_t n = 0; n < count; ++n)
+    // How each stage of the two chains steps side by side: compiled as one when both take compiled
+    // steps that can pair, generic together when neither takes one, else each alone.
+    enum class Pairing { compiled, generic, alone };
+    Pairing pairing[stageCount];
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
     {
-        float firstOutput = 0.0f, secondOutput = 0.0f;
-        for (uint32_t phase = 0; phase < phases; ++phase)
-        {
-            first.stageInputs[0][0] = first.stageInputFor(firstSamples[n], phase);
-            second.stageInputs[0][0] = second.stageInputFor(secondSamples[n], phase);
-            // Stage by stage, the two chains' networks evaluated together.
-            for (uint8_t stage = 0; stage < stageCount; ++stage)
+        const bool firstCompiled = first.compiledActive[stage], secondCompiled = second.compiledActive[stage];
+        pairing[stage] = firstCompiled && secondCompiled
+                                 && first.compiledStages[stage]->canPairWith(*second.compiledStages[stage])
+                             ? Pairing::compiled
+                         : !firstCompiled && !secondCompiled ? Pairing::generic
+                                                             : Pairing::alone;
+        if (pairing[stage] == Pairing::compiled)
+            first.compiledStages[stage]->loadPair(*second.compiledStages[stage]);
+        else
+            first.loadCompiledStage(stage), second.loadCompiledStage(stage);
+    }
+    // Sub-sample m is phase m % phases of host sample m / phases; both ends count them in order.
+    struct Signals
+    {
+        double first, second;
+    };
+    uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;
+    runWavefront<Signals>(
+        count * phases,
+        [&](uint32_t) {
+            const Signals signals{first.stageInputFor(firstSamples[inputSample], inputPhase),
+                                  second.stageInputFor(secondSamples[inputSample], inputPhase)};
+            if (++inputPhase == phases)
+                inputPhase = 0, ++inputSample;
+            return signals;
+        },
+        [&](uint32_t stage, Signals signals) {
+            if (pairing[stage] == Pairing::compiled)
+                first.compiledStages[stage]->beginPair(*second.compiledStages[stage], signals.first, signals.second);
+            else if (pairing[stage] == Pairing::generic)
+                runGenericStagePair(first, second, uint8_t(stage), signals.first, signals.second),
+                    first.genericOutput[stage] = signals.first, second.genericOutput[stage] = signals.second;
+            else
+                first.beginStageAlone(uint8_t(stage), signals.first),
+                    second.beginStageAlone(uint8_t(stage), signals.second);
+        },
+        [&](uint32_t stage) {
+            if (pairing[stage] == Pairing::compiled)
+                first.compiledStages[stage]->evaluatePair(*second.compiledStages[stage]);
+            else if (pairing[stage] == Pairing::alone)
+                first.evaluateStageAlone(uint8_t(stage)), second.evaluateStageAlone(uint8_t(stage));
+        },
+        [&](uint32_t stage) {
+            Signals signals{};
+            if (pairing[stage] == Pairing::compiled)
+                first.compiledStages[stage]->finishPair(signals.first, signals.second);
+            else
+                signals = {first.finishStageAlone(uint8_t(stage)), second.finishStageAlone(uint8_t(stage))};
+            return signals;
+        },
+        [&](uint32_t, Signals signals) {
+            first.stageInputs[stageCount][0] = signals.first;
+            second.stageInputs[stageCount][0] = signals.second;
+            const float firstResult = first.outputAfter(outputPhase);
+            const float secondResult = second.outputAfter(outputPhase);
+            if (outputPhase == 0)
             {
-                NeuralNetRunner* firstRunner = first.beginStage(stage);
-                NeuralNetRunner* secondRunner = second.beginStage(stage);
-                NeuralNetRunner::runListedPair(firstRunner, first.networkInput[stage], first.solvers[stage].i.data(),
-                                               first.enabledCurrents[stage], first.enabledCurrentCount[stage],
-                                               secondRunner, second.networkInput[stage],
-                                               second.solvers[stage].i.data(), second.enabledCurrents[stage],
-                                               second.enabledCurrentCount[stage]);
-                first.endStage(stage);
-                second.endStage(stage);
+                firstSamples[outputSample] = firstResult;
+                secondSamples[outputSample] = secondResult;
             }
-            const float firstResult = first.outputAfter(phase);
-            const float secondResult = second.outputAfter(phase);
-            if (phase == 0)
-            {
-                firstOutput = firstResult;
-                secondOutput = secondResult;
-            }
-        }
-        firstSamples[n] = firstOutput;
-        secondSamples[n] = secondOutput;
+            if (++outputPhase == phases)
+                outputPhase = 0, ++outputSample;
+        });
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+    {
+        if (pairing[stage] == Pairing::compiled)
+            first.compiledStages[stage]->storePair(*second.compiledStages[stage]);
+        else
+            first.storeCompiledStage(stage), second.storeCompiledStage(stage);
     }
 }

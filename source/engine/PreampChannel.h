@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "CompiledStage.h"
 #include "LevelRingBuffer.h"
 #include "NonlinearStateSpaceSolver.h"
 
@@ -117,6 +119,26 @@ public:
     float outputGain;
     LevelRingBuffer levels;
 
+    // Each stage's compiled step (null when none fits its block and model data) and whether its
+    // current step takes it; the other stages take the generic step.
+    std::unique_ptr<CompiledStage> compiledStages[stageCount];
+    bool compiledActive[stageCount];
+
+    // boxMin[k] < input[k] < boxMax[k] for every input k (NaN never is); the box holds its lower
+    // bounds, then its upper bounds.
+    static bool boxHolds(const double* box, const double* input, uint32_t inputs)
+    {
+        uint32_t inside = 0;
+        while (inside < inputs && box[inside] < input[inside] && input[inside] < box[inputs + inside])
+            ++inside;
+        return inside == inputs;
+    }
+
+    // The runner for the stage's network input when the core of the last match does not hold it:
+    // the first of the step's boxes that holds it, else the last match, but null at the tone
+    // stage (whose currents are then zero).
+    NeuralNetRunner* searchRunner(uint8_t stage, const double* input);
+
 private:
     bool selectEntriesForRate(uint8_t stage, uint32_t step, bool first);
     void startAtRest(bool first, const bool* recordMatched);
@@ -140,7 +162,19 @@ private:
     NeuralNetRunner* beginStage(uint8_t stage);
     void endStage(uint8_t stage);
     void projectStage(uint8_t stage);
-    void runAllStages(double input);
+    // One stage's step, compiled or generic, in the three parts of a compiled step (a generic step
+    // does all its work in the first and keeps its output for the last).
+    void beginStageAlone(uint8_t stage, double input);
+    void evaluateStageAlone(uint8_t stage);
+    double finishStageAlone(uint8_t stage);
+    static void runGenericStagePair(PreampChannel& first, PreampChannel& second, uint8_t stage, double& firstSignal,
+                                    double& secondSignal);
+    void refreshCompiledStage(uint8_t stage);
+    // The compiled stages take the chain's state before a block of samples and give it back after.
+    void loadCompiledStage(uint8_t stage);
+    void storeCompiledStage(uint8_t stage);
+    void loadCompiledStages();
+    void storeCompiledStages();
     // False for no samples, and after writing silence when the chain is not ready.
     bool readyFor(float* samples, uint32_t count);
     // Stages passes per host sample: the factor with filters, else 1.
@@ -151,5 +185,6 @@ private:
     float levelValue() const;
 
     bool stageValid[stageCount];
+    double genericOutput[stageCount];
     std::string lastErrorText;
 };

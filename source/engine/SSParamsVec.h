@@ -15,6 +15,13 @@
 // The virtual operations keep one fixed order, two reserved slots included, so that every block
 // lays out its table alike. Apart from setSampleRate they do nothing here: each block evaluates
 // only its own structurally non-zero entries.
+//
+// The chain's blocks also give their per-sample formulas to the chain's compiled step: their
+// matrices' dimensions as stateCount, inputCount, portVoltageCount and portCurrentCount, and
+// nextState and outputOf, the formulas of updateState and computeOutput on any matrices m read as
+// m.A(r, c) (the block's own, or the chain's compact copy, which then gives the same bits) and on
+// values that are doubles or vectors of doubles whose lanes are two chains' values, each computed
+// as alone. Their updateState and computeOutput are final, so that the formulas stay theirs.
 class SSParamsVec
 {
 public:

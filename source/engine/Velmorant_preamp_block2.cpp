@@ -105,10 +105,10 @@ void Velmorant_preamp_block2::predictPortVoltages(const Vector& u, const Vector&
 
 void Velmorant_preamp_block2::updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew)
 {
-    xNew[0] = A(0, 0) * x[0] + B(0, 1) * u[1] + C(0, 1) * i[1] + C(0, 2) * i[2];
+    nextState(*this, u.data(), i.data(), x.data(), xNew.data());
 }
 
 void Velmorant_preamp_block2::computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y)
 {
-    y[0] = G(0, 0) * x[0] + H(0, 1) * u[1] + K(0, 1) * i[1] + K(0, 2) * i[2];
+    y[0] = outputOf(*this, u.data(), i.data(), x.data());
 }

@@ -25,8 +25,23 @@ public:
     void nonlinearCurrents(const Vector& p, Vector& i) override;
     void nonlinearJacobian(const Vector& p, Matrix& J) override;
     void predictPortVoltages(const Vector& u, const Vector& x, Vector& p) override;
-    void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) override;
-    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) override;
+    void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) final;
+    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) final;
+
+    // The per-sample formulas of the virtual operations, for a chain's compiled step (SSParamsVec).
+    static constexpr uint32_t stateCount = 1, inputCount = 3, portVoltageCount = 4, portCurrentCount = 4;
+
+    template <class Matrices, class Value>
+    static void nextState(const Matrices& m, const Value* u, const Value* i, const Value* x, Value* xNew)
+    {
+        xNew[0] = m.A(0, 0) * x[0] + m.B(0, 1) * u[1] + m.C(0, 1) * i[1] + m.C(0, 2) * i[2];
+    }
+    template <class Matrices, class Value>
+    static Value outputOf(const Matrices& m, const Value* u, const Value* i, const Value* x)
+    {
+        return m.G(0, 0) * x[0] + m.H(0, 1) * u[1] + m.K(0, 1) * i[1] + m.K(0, 2) * i[2];
+    }
+
     std::unique_ptr<SSParamsVecAutomation> clone() const override;
 
 protected:

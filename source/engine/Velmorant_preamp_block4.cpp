@@ -182,11 +182,10 @@ void Velmorant_preamp_block4::predictPortVoltages(const Vector& u, const Vector&
 
 void Velmorant_preamp_block4::updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew)
 {
-    for (size_t r = 0; r < 4; ++r)
-        xNew[r] = A(r, 0) * x[0] + A(r, 1) * x[1] + A(r, 2) * x[2] + A(r, 3) * x[3] + B(r, 1) * u[1] + C(r, 1) * i[1];
+    nextState(*this, u.data(), i.data(), x.data(), xNew.data());
 }
 
 void Velmorant_preamp_block4::computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y)
 {
-    y[0] = G(0, 0) * x[0] + G(0, 1) * x[1] + G(0, 2) * x[2] + G(0, 3) * x[3] + H(0, 1) * u[1] + K(0, 1) * i[1];
+    y[0] = outputOf(*this, u.data(), i.data(), x.data());
 }

@@ -26,8 +26,24 @@ public:
     void nonlinearJacobian(const Vector& v, Matrix& J) override;
     // p[0] = -u[0] whatever E holds: the grid is driven directly.
     void predictPortVoltages(const Vector& u, const Vector& x, Vector& p) override;
-    void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) override;
-    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) override;
+    void updateState(const Vector& u, const Vector& i, const Vector& x, Vector& xNew) final;
+    void computeOutput(const Vector& u, const Vector& x, const Vector& i, Vector& y) final;
+
+    // The per-sample formulas of the virtual operations, for a chain's compiled step (SSParamsVec).
+    static constexpr uint32_t stateCount = 4, inputCount = 2, portVoltageCount = 2, portCurrentCount = 2;
+
+    template <class Matrices, class Value>
+    static void nextState(const Matrices& m, const Value* u, const Value* i, const Value* x, Value* xNew)
+    {
+        for (size_t r = 0; r < 4; ++r)
+            xNew[r] = m.A(r, 0) * x[0] + m.A(r, 1) * x[1] + m.A(r, 2) * x[2] + m.A(r, 3) * x[3] + m.B(r, 1) * u[1] + m.C(r, 1) * i[1];
+    }
+    template <class Matrices, class Value>
+    static Value outputOf(const Matrices& m, const Value* u, const Value* i, const Value* x)
+    {
+        return m.G(0, 0) * x[0] + m.G(0, 1) * x[1] + m.G(0, 2) * x[2] + m.G(0, 3) * x[3] + m.H(0, 1) * u[1] + m.K(0, 1) * i[1];
+    }
+
     std::unique_ptr<SSParamsVecAutomation> clone() const override;
 
 protected:

@@ -86,6 +86,15 @@ public:
             b->runListed(inputB, currentsB, enabledB, enabledCountB);
     }
 
+    // For a caller that scales the outputs itself (a stage whose networks compute every current):
+    // the network's outputs for the input, or null without a network, as run() takes them, and
+    // current j from them as run() writes it.
+    const float* outputsFor(const double* input) { return evaluate(input); }
+    double currentFrom(const float* output, uint32_t j) const
+    {
+        return currentFrom(output != nullptr && j < outputCount ? outputScale[j] * output[j] + outputMin[j] : 0.0f);
+    }
+
     uint16_t inputCount;
     uint16_t outputCount;
     float* boxMax;

@@ -8,7 +8,7 @@
 
 namespace
 {
-NetSpec boxedNet(uint32_t inputs, uint32_t outputs, float lo, float hi)
+NetSpec boxedNet(uint32_t inputs, uint32_t outputs, float lo, float hi, uint32_t hidden = 2)
 {
     NetSpec net;
     net.boxMin.assign(inputs, lo);
@@ -17,28 +17,30 @@ NetSpec boxedNet(uint32_t inputs, uint32_t outputs, float lo, float hi)
     net.inputMax.assign(inputs, 10.0f);
     net.outputMin.assign(outputs, 0.0f);
     net.outputMax.assign(outputs, 0.01f);
-    net.layerSizes = {2};
+    net.layerSizes = {hidden};
     return net;
 }
 
 void addNeuronSteepness(NetSpec& net, uint32_t outputs)
 {
-    net.hiddenNeuronSteepness = {0.5f, 0.75f};
+    net.hiddenNeuronSteepness.resize(net.layerSizes[0]);
+    for (std::size_t k = 0; k < net.hiddenNeuronSteepness.size(); ++k)
+        net.hiddenNeuronSteepness[k] = k % 2 == 0 ? 0.5f : 0.75f;
     net.outputNeuronSteepness.assign(outputs, 0.5f);
 }
 } // namespace
 
-NetSpec randomNet(uint32_t inputs, uint32_t outputs, float lo, float hi, uint32_t seed, bool projected)
+NetSpec randomNet(uint32_t inputs, uint32_t outputs, float lo, float hi, uint32_t seed, bool projected, uint32_t hidden)
 {
-    NetSpec net = boxedNet(inputs, outputs, lo, hi);
+    NetSpec net = boxedNet(inputs, outputs, lo, hi, hidden);
     std::mt19937 generator(seed);
     std::uniform_real_distribution<float> distribution(-1.0f, 1.0f);
-    net.weights.resize((inputs + 1) * 2 + 3 * outputs);
+    net.weights.resize((inputs + 1) * hidden + (hidden + 1) * outputs);
     for (float& w : net.weights)
         w = distribution(generator);
     // Output biases keep most outputs inside the linear piece's range.
     for (uint32_t o = 0; o < outputs; ++o)
-        net.weights[(inputs + 1) * 2 + 3 * o + 2] = 0.5f;
+        net.weights[(inputs + 1) * hidden + (hidden + 1) * o + hidden] = 0.5f;
     if (projected)
         addNeuronSteepness(net, outputs);
     return net;

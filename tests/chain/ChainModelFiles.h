@@ -16,9 +16,10 @@ struct NetSpec
     std::vector<float> hiddenNeuronSteepness, outputNeuronSteepness; // projected records
 };
 
-// A network with one hidden layer of two neurons and pseudo-random weights, box (lo, hi) on
+// A network with one hidden layer of `hidden` neurons and pseudo-random weights, box (lo, hi) on
 // every input, inputs normalised over (-10, 10), outputs scaled onto (0, 0.01).
-NetSpec randomNet(uint32_t inputs, uint32_t outputs, float lo, float hi, uint32_t seed, bool projected);
+NetSpec randomNet(uint32_t inputs, uint32_t outputs, float lo, float hi, uint32_t seed, bool projected,
+                  uint32_t hidden = 2);
 // A network whose every output is the constant `level` (0 .. 1) before scaling onto (0, 1).
 NetSpec constantNet(uint32_t inputs, uint32_t outputs, float lo, float hi, float level, bool projected);
 

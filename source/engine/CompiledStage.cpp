@@ -1,0 +1,418 @@
+#include "CompiledStage.h"
+
+#include "InputStageBlock.h"
+#include "NeuralNetRunner.h"
+#include "PreampChannel.h"
+#include "Velmorant_preamp_block2.h"
+#include "Velmorant_preamp_block3.h"
+#include "Velmorant_preamp_block4.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace
+{
+// Two chains' values of one quantity, one per lane: every operation on it is the operation on
+// each lane alone, so each chain gets the bits it gets alone.
+using Pair = double __attribute__((vector_size(16)));
+
+template <class T>
+constexpr uint32_t laneCount = 1;
+template <>
+constexpr uint32_t laneCount<Pair> = 2;
+
+// The same value in every lane.
+template <class T>
+T broadcast(double value)
+{
+    return T{} + value;
+}
+
+inline double getLane(double value, uint32_t) { return value; }
+inline double getLane(const Pair& value, uint32_t lane) { return value[lane]; }
+inline void setLane(double& value, uint32_t, double laneValue) { value = laneValue; }
+inline void setLane(Pair& value, uint32_t lane, double laneValue) { value[lane] = laneValue; }
+
+// A column-major copy of a matrix of fixed shape, read as m(r, c) like gmm's; in pairs each entry
+// fills both lanes, so that the products take it as it is.
+template <uint32_t Rows, uint32_t Columns, class T>
+struct FixedMatrix
+{
+    T operator()(uint32_t r, uint32_t c) const { return entries[c * Rows + r]; }
+
+    void copy(const gmm::dense_matrix<double>& source)
+    {
+        const double* data = source.data();
+        for (uint32_t k = 0; k < Rows * Columns; ++k)
+            entries[k] = broadcast<T>(data[k]);
+    }
+
+    T entries[Rows * Columns];
+};
+
+template <class T, uint32_t Count>
+bool sameBits(const T (&a)[Count], const T (&b)[Count])
+{
+    return std::memcmp(a, b, sizeof a) == 0;
+}
+
+// The compiled shapes: the block class, the port voltages the projection takes (0: the stage's
+// files project nothing) and the network inputs. Add a line to the kinds in compile() for a new one.
+template <class BlockClass, uint32_t ProjectionWidth, uint32_t NetworkInputs>
+struct Shape
+{
+    using Block = BlockClass;
+    static constexpr uint32_t width = ProjectionWidth;
+    static constexpr uint32_t inputs = NetworkInputs;
+};
+
+template <class StageShape>
+class CompiledStageOf final : public CompiledStage
+{
+    using Block = typename StageShape::Block;
+    static constexpr uint32_t N = Block::stateCount;
+    static constexpr uint32_t In = Block::inputCount;
+    static constexpr uint32_t V = Block::portVoltageCount;
+    static constexpr uint32_t I = Block::portCurrentCount;
+    static constexpr uint32_t Width = StageShape::width;
+    static constexpr uint32_t Inputs = StageShape::inputs;
+
+    // A stage's state with its values alone (double) or in pairs (Pair).
+    template <class T>
+    struct State
+    {
+        T x[N], x0[N], u[In], p[V], i[I], i0[I], y, input[Inputs];
+    };
+
+    // The stage's matrices and projection, for values alone or in pairs; the block's formulas read
+    // them as m.A(r, c) and so on.
+    template <class T>
+    struct Matrices
+    {
+        void copy(const NonlinearStateSpaceSolver& from, const PreampChannel& owner, uint8_t index)
+        {
+            A.copy(from.A), B.copy(from.B), C.copy(from.C), D.copy(from.D), E.copy(from.E);
+            G.copy(from.G), H.copy(from.H), K.copy(from.K);
+            const bool active = owner.projectionActive[index] && owner.enabledVoltageCount[index] == Width;
+            for (uint32_t k = 0; k < Width * Inputs; ++k)
+                projection[k] = broadcast<T>(active ? owner.projectionMatrix[index][k] : 0.0);
+        }
+
+        FixedMatrix<N, N, T> A;
+        FixedMatrix<N, In, T> B;
+        FixedMatrix<N, I, T> C;
+        FixedMatrix<V, N, T> D;
+        FixedMatrix<V, In, T> E;
+        FixedMatrix<1, N, T> G;
+        FixedMatrix<1, In, T> H;
+        FixedMatrix<1, I, T> K;
+        T projection[Width > 0 ? Width * Inputs : 1];
+    };
+
+    // A stage's state with the matrices it is stepped with, alone or in pairs.
+    template <class T>
+    struct Stage : State<T>
+    {
+        Matrices<T> m;
+    };
+
+public:
+    CompiledStageOf(PreampChannel& owner, uint8_t index) : chain(owner), stage(index), solver(owner.solvers[index]) {}
+
+    bool refresh() override
+    {
+        alone.m.copy(solver, chain, stage);
+        both.m.copy(solver, chain, stage);
+        projectionActive = chain.projectionActive[stage];
+        if (chain.networkInputCount[stage] != Inputs || (projectionActive && chain.enabledVoltageCount[stage] != Width)
+            || chain.enabledCurrentCount[stage] != I)
+            return false;
+        for (uint32_t k = 0; k < Width; ++k)
+            enabled[k] = projectionActive ? chain.enabledVoltages[stage][k] : 0;
+        return true;
+    }
+
+    void load() override
+    {
+        load(alone, *this, 0);
+        currents = alone.i;
+        currentStride = 1;
+    }
+    void store() override { store(alone, *this, 0); }
+
+    void begin(double signal) override
+    {
+        begin(alone, signal);
+        runner = match(chain, alone.input);
+        if (runner == nullptr)
+            zeroCurrents(alone);
+    }
+
+    void evaluate() override
+    {
+        if (runner != nullptr)
+            writeCurrents(*runner, runner->outputsFor(alone.input), alone.i, 0);
+    }
+
+    double finish() override { return end(alone); }
+
+    bool canPairWith(const CompiledStage& otherStage) const override
+    {
+        const CompiledStageOf* other = dynamic_cast<const CompiledStageOf*>(&otherStage);
+        if (other == nullptr || projectionActive != other->projectionActive || !sameBits(enabled, other->enabled))
+            return false;
+        for (uint32_t k = 1; k < In; ++k)
+            if (std::memcmp(&chain.stageInputs[stage][k], &other->chain.stageInputs[stage][k], sizeof(double)) != 0)
+                return false;
+        const Matrices<double>& m = alone.m;
+        const Matrices<double>& o = other->alone.m;
+        return sameBits(m.A.entries, o.A.entries) && sameBits(m.B.entries, o.B.entries)
+               && sameBits(m.C.entries, o.C.entries) && sameBits(m.D.entries, o.D.entries)
+               && sameBits(m.E.entries, o.E.entries) && sameBits(m.G.entries, o.G.entries)
+               && sameBits(m.H.entries, o.H.entries) && sameBits(m.K.entries, o.K.entries)
+               && sameBits(m.projection, o.projection);
+    }
+
+    void loadPair(CompiledStage& other) override
+    {
+        CompiledStageOf& second = static_cast<CompiledStageOf&>(other);
+        load(both, *this, 0);
+        load(both, second, 1);
+        currents = reinterpret_cast<const double*>(both.i);
+        second.currents = currents + 1;
+        currentStride = second.currentStride = 2;
+    }
+
+    void storePair(CompiledStage& other) override
+    {
+        store(both, *this, 0);
+        store(both, static_cast<CompiledStageOf&>(other), 1);
+    }
+
+    void beginPair(CompiledStage& otherStage, double signal, double otherSignal) override
+    {
+        CompiledStageOf& other = static_cast<CompiledStageOf&>(otherStage);
+        begin(both, Pair{signal, otherSignal});
+        for (uint32_t k = 0; k < Inputs; ++k)
+        {
+            input[k] = both.input[k][0];
+            other.input[k] = both.input[k][1];
+        }
+        runner = match(chain, input);
+        other.runner = match(other.chain, other.input);
+        if (runner == nullptr || other.runner == nullptr)
+            zeroCurrents(both);
+    }
+
+    void evaluatePair(CompiledStage& otherStage) override
+    {
+        CompiledStageOf& other = static_cast<CompiledStageOf&>(otherStage);
+        NeuralNetRunner* otherRunner = other.runner;
+        const float* output = nullptr;
+        const float* otherOutput = nullptr;
+        if (runner != nullptr && otherRunner != nullptr && runner->evaluator && otherRunner->evaluator
+            && NetworkEvaluator::canRunPair(*runner->evaluator, *otherRunner->evaluator))
+        {
+            NetworkEvaluator::runNormalisedPair(*runner->evaluator, input, runner->inputMin, runner->inputScale,
+                                                runner->netInput, runner->netOutput, *otherRunner->evaluator,
+                                                other.input, otherRunner->inputMin, otherRunner->inputScale,
+                                                otherRunner->netInput, otherRunner->netOutput);
+            output = runner->netOutput;
+            otherOutput = otherRunner->netOutput;
+        }
+        else
+        {
+            output = runner != nullptr ? runner->outputsFor(input) : nullptr;
+            otherOutput = otherRunner != nullptr ? otherRunner->outputsFor(other.input) : nullptr;
+        }
+        if (runner != nullptr)
+            writeCurrents(*runner, output, both.i, 0);
+        if (otherRunner != nullptr)
+            writeCurrents(*otherRunner, otherOutput, both.i, 1);
+    }
+
+    void finishPair(double& signal, double& otherSignal) override
+    {
+        const Pair output = end(both);
+        signal = output[0];
+        otherSignal = output[1];
+    }
+
+    double current(uint32_t k) const override { return currents[k * currentStride]; }
+
+private:
+    template <class T>
+    static void load(State<T>& s, CompiledStageOf& from, uint32_t lane)
+    {
+        const NonlinearStateSpaceSolver& solver = from.solver;
+        const PreampChannel& chain = from.chain;
+        for (uint32_t k = 0; k < N; ++k)
+            setLane(s.x[k], lane, solver.x[k]), setLane(s.x0[k], lane, solver.x0[k]);
+        for (uint32_t k = 0; k < I; ++k)
+            setLane(s.i[k], lane, solver.i[k]), setLane(s.i0[k], lane, solver.i0[k]);
+        for (uint32_t k = 0; k < V; ++k)
+            setLane(s.p[k], lane, solver.p[k]);
+        for (uint32_t k = 0; k < In; ++k)
+            setLane(s.u[k], lane, chain.stageInputs[from.stage][k]);
+        for (uint32_t k = 0; k < Inputs; ++k)
+            setLane(s.input[k], lane, chain.networkInput[from.stage][k]);
+        setLane(s.y, lane, chain.stageOutputs[from.stage][0]);
+    }
+
+    template <class T>
+    static void store(const State<T>& s, CompiledStageOf& to, uint32_t lane)
+    {
+        NonlinearStateSpaceSolver& solver = to.solver;
+        PreampChannel& chain = to.chain;
+        for (uint32_t k = 0; k < N; ++k)
+            solver.x[k] = getLane(s.x[k], lane);
+        for (uint32_t k = 0; k < I; ++k)
+            solver.i[k] = getLane(s.i[k], lane);
+        for (uint32_t k = 0; k < V; ++k)
+            solver.p[k] = getLane(s.p[k], lane);
+        for (uint32_t k = 0; k < Inputs; ++k)
+            chain.networkInput[to.stage][k] = getLane(s.input[k], lane);
+        chain.stageInputs[to.stage][0] = getLane(s.u[0], lane);
+        chain.stageOutputs[to.stage][0] = getLane(s.y, lane);
+        chain.stageInputs[to.stage + 1][0] = getLane(s.y, lane);
+    }
+
+    // The generic step up to the network input: p = D x + E u as gmm sums it (each row from +0.0,
+    // the columns of D, then those of E), then the projection (each row from +0.0) or p itself.
+    template <class T>
+    void begin(Stage<T>& s, T signal) const
+    {
+        const Matrices<T>& m = s.m;
+        s.u[0] = signal;
+        for (uint32_t r = 0; r < V; ++r)
+        {
+            T sum = T{};
+            for (uint32_t c = 0; c < N; ++c)
+                sum += m.D(r, c) * s.x[c];
+            for (uint32_t c = 0; c < In; ++c)
+                sum += m.E(r, c) * s.u[c];
+            s.p[r] = sum;
+        }
+        if (projectionActive)
+            for (uint32_t r = 0; r < Inputs; ++r)
+            {
+                T sum = T{};
+                for (uint32_t k = 0; k < Width; ++k)
+                    sum += s.p[enabled[k]] * m.projection[r * Width + k];
+                s.input[r] = sum;
+            }
+        else
+            for (uint32_t k = 0; k < Inputs; ++k)
+                s.input[k] = s.p[k];
+    }
+
+    // The runner whose network gives the chain's currents: the last match when the core of its box
+    // holds the input, else the chain's search; null when the tone stage found no box.
+    NeuralNetRunner* match(PreampChannel& owner, const double* networkInput) const
+    {
+        NeuralNetRunner* const last = owner.lastRunner[stage];
+        const std::size_t lastIndex = std::size_t(last - owner.stepRunners[stage]);
+        if (owner.stepRunnerCount[stage] != 0
+            && PreampChannel::boxHolds(owner.stepCores[stage] + lastIndex * 2u * Inputs, networkInput, Inputs))
+            return last;
+        return owner.searchRunner(stage, networkInput);
+    }
+
+    template <class T>
+    static void writeCurrents(const NeuralNetRunner& runner, const float* output, T* currents, uint32_t lane)
+    {
+        for (uint32_t j = 0; j < I; ++j)
+            setLane(currents[j], lane, runner.currentFrom(output, j));
+    }
+
+    // The currents of a chain whose tone stage found no box are zero (in pairs the lanes of a chain
+    // that found one are written after).
+    template <class T>
+    static void zeroCurrents(Stage<T>& s)
+    {
+        for (T& current : s.i)
+            current = T{};
+    }
+
+    // The generic step after the currents: the block's state update and output, and the chain
+    // put back to its operating point when its state or currents left the finite numbers.
+    template <class T>
+    T end(Stage<T>& s) const
+    {
+        T next[N];
+        Block::nextState(s.m, s.u, s.i, s.x, next);
+        for (uint32_t k = 0; k < N; ++k)
+            s.x[k] = next[k];
+        s.y = Block::outputOf(s.m, s.u, s.i, s.x);
+        T probe = s.y * 0.0;
+        for (const T& value : s.x)
+            probe += value * 0.0;
+        for (const T& value : s.i)
+            probe += value * 0.0;
+        for (uint32_t lane = 0; lane < laneCount<T>; ++lane)
+            if (getLane(probe, lane) != getLane(probe, lane))
+                returnToOperatingPoint(s, lane);
+        return s.y;
+    }
+
+    template <class T>
+    void returnToOperatingPoint(Stage<T>& s, uint32_t lane) const
+    {
+        for (uint32_t k = 0; k < N; ++k)
+            setLane(s.x[k], lane, getLane(s.x0[k], lane));
+        for (uint32_t k = 0; k < I; ++k)
+            setLane(s.i[k], lane, getLane(s.i0[k], lane));
+        const T y = Block::outputOf(s.m, s.u, s.i, s.x);
+        setLane(s.y, lane, std::isfinite(getLane(y, lane)) ? getLane(y, lane) : 0.0);
+    }
+
+    PreampChannel& chain;
+    const uint8_t stage;
+    NonlinearStateSpaceSolver& solver;
+    bool projectionActive = false;
+    uint32_t enabled[Width > 0 ? Width : 1] = {};
+    Stage<double> alone{};
+    Stage<Pair> both{};
+    // Between the parts of a step: the chain's network input and the runner to evaluate.
+    double input[Inputs] = {};
+    NeuralNetRunner* runner = nullptr;
+    // Where current() reads the chain's currents: its own state alone, its lane of the pair's.
+    const double* currents = alone.i;
+    uint32_t currentStride = 1;
+};
+
+template <class StageShape>
+std::unique_ptr<CompiledStage> compileAs(PreampChannel& chain, uint8_t stage)
+{
+    using Block = typename StageShape::Block;
+    const SSParamsVec* block = dynamic_cast<Block*>(chain.blocks[stage]);
+    if (block == nullptr || (StageShape::width == 0) == chain.projectedStage[stage] || block->N != Block::stateCount
+        || block->nIn != Block::inputCount || block->nV != Block::portVoltageCount
+        || block->nI != Block::portCurrentCount || block->nOut != 1)
+        return nullptr;
+    return std::unique_ptr<CompiledStage>(new CompiledStageOf<StageShape>(chain, stage));
+}
+} // namespace
+
+std::unique_ptr<CompiledStage> CompiledStage::compile(PreampChannel& chain, uint8_t stage)
+{
+    if (chain.blocks[stage] == nullptr)
+        return nullptr;
+    for (uint32_t k = 0; k < chain.networkTotal[stage]; ++k)
+        if (chain.runners[stage][k].network != nullptr && !chain.runners[stage][k].evaluator)
+            return nullptr;
+    using Compile = std::unique_ptr<CompiledStage> (*)(PreampChannel&, uint8_t);
+    // The shapes of the model data: the input stages and the third stage project three and four
+    // port voltages onto three network inputs, the second stage three onto two; the tone stage's
+    // files project nothing.
+    static const Compile kinds[] = {
+        &compileAs<Shape<InputStageBlock, 3, 3>>,
+        &compileAs<Shape<Velmorant_preamp_block2, 3, 2>>,
+        &compileAs<Shape<Velmorant_preamp_block3, 4, 3>>,
+        &compileAs<Shape<Velmorant_preamp_block4, 0, 2>>,
+    };
+    for (Compile kind : kinds)
+        if (std::unique_ptr<CompiledStage> compiled = kind(chain, stage))
+            return compiled;
+    return nullptr;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class PreampChannel;
+
+// One stage's per-sample step compiled for its circuit block's class and the shape of its network
+// inputs: prediction, network input, box match, network, state update, output and the finite
+// check.
+//
+// Why it exists: the chain's generic step reaches the block's matrices through virtual calls and
+// every value through std::vector, and its loops run over sizes known only at run time; at a
+// host rate that small work costs more than the networks. What it must equal: the generic step,
+// bit for bit. It does the same operations in the same order on compact copies of the block's
+// matrices (taken whenever the stage's step or rate changes) with the block's own per-sample
+// formulas, so every value, signed zeros included, is the same.
+//
+// During a block of samples the stage's state lives here: load takes it from the chain before the
+// block, store gives it back after, so that everything else sees the chain as the generic step
+// leaves it.
+class CompiledStage
+{
+public:
+    // The compiled step for the chain's stage, or null when none is compiled for its block class
+    // and model data, or when its runners evaluate through fann_run (the reference, which takes
+    // the generic step so that renders through it check the compiled steps too).
+    static std::unique_ptr<CompiledStage> compile(PreampChannel& chain, uint8_t stage);
+
+    virtual ~CompiledStage() = default;
+
+    // Takes the stage's matrices and projection after a step or rate change; false when the
+    // current step does not fit the compiled shape (the chain then takes the generic step).
+    virtual bool refresh() = 0;
+
+    virtual void load() = 0;
+    virtual void store() = 0;
+
+    // One sample in three parts, so that a caller stepping several stages at once can interleave
+    // their work: begin takes the input up to the box match, evaluate runs the network, finish
+    // updates the state and gives the output.
+    virtual void begin(double input) = 0;
+    virtual void evaluate() = 0;
+    virtual double finish() = 0;
+
+    // Whether this stage and other, the same stage of the other channel's chain, can step side by
+    // side, one chain per lane of the same instructions: the same compiled kind with the same
+    // matrices, projection and constant inputs. Then loadPair takes both chains' state (this
+    // stage's in lane 0, other's in lane 1), the pair parts step both, and storePair gives both back.
+    virtual bool canPairWith(const CompiledStage& other) const = 0;
+    virtual void loadPair(CompiledStage& other) = 0;
+    virtual void storePair(CompiledStage& other) = 0;
+    virtual void beginPair(CompiledStage& other, double input, double otherInput) = 0;
+    virtual void evaluatePair(CompiledStage& other) = 0;
+    virtual void finishPair(double& output, double& otherOutput) = 0;
+
+    // Port current k of the last step (alone; in pairs, that of this stage's chain).
+    virtual double current(uint32_t k) const = 0;
+};
