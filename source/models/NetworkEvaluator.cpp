@@ -10,6 +10,7 @@ namespace
 struct BaselineTarget
 {
 };
+using Wide = NetworkEvaluator::Lanes;
 
 NetworkEvaluator::InstructionSet instructionSetOfNewCopies = NetworkEvaluator::InstructionSet::best;
 

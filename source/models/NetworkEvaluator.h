@@ -21,8 +21,8 @@ struct fann;
 // compiled with -ffp-contract=off: a fused multiply-add would round differently.
 //
 // The fixed shapes are compiled twice, for the x86-64 baseline and for processors with AVX2 (the
-// same arithmetic on four lanes, in fewer instructions), and a copy takes the AVX2 form when the
-// processor has it. Neither uses fused multiply-adds.
+// same arithmetic, in fewer instructions and on eight neurons at a time where a layer has them),
+// and a copy takes the AVX2 form when the processor has it. Neither uses fused multiply-adds.
 //
 // Networks that fann_run evaluates differently from a plain layered one (sparse or shortcut
 // connections, an activation other than those the network factory sets, mixed activations in a

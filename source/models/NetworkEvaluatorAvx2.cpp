@@ -1,6 +1,7 @@
 // The network evaluator's fixed shapes compiled for processors with AVX2, chosen when a copy is
-// made on such a processor: the same arithmetic on the same four lanes as the baseline's, in fewer
-// instructions (three-operand forms, broadcasts and blends). Only what follows the target line is
+// made on such a processor: each neuron's arithmetic as the baseline's, in fewer instructions
+// (three-operand forms, broadcasts and blends) and on eight neurons at a time (two of the copy's
+// groups of four, side by side in its layout). Only what follows the target line is
 // compiled for AVX2, and all of it is this unit's own, so no function that other units share is
 // ever compiled with instructions a processor may lack.
 #include "NetworkEvaluator.h"
@@ -21,6 +22,13 @@ namespace
 struct Avx2Target
 {
 };
+#ifdef _WIN32
+// MinGW does not align the stack for spilled 32-byte vectors: four lanes there.
+using Wide = NetworkEvaluator::Lanes;
+#else
+// Eight neurons per instruction: two of the copy's groups of four side by side.
+typedef float Wide __attribute__((vector_size(32)));
+#endif
 } // namespace
 
 #include "NetworkEvaluatorShapes.inc"
