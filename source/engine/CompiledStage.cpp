@@ -16,6 +16,10 @@ namespace
 // each lane alone, so each chain gets the bits it gets alone.
 using Pair = double __attribute__((vector_size(16)));
 
+// Up to four currents in single precision, and a mask of their lanes.
+typedef float Floats __attribute__((vector_size(16)));
+typedef int32_t FloatMask __attribute__((vector_size(16)));
+
 template <class T>
 constexpr uint32_t laneCount = 1;
 template <>
@@ -318,11 +322,26 @@ private:
         return owner.searchRunner(stage, networkInput);
     }
 
+    // The runner's currents from its network's outputs as NeuralNetRunner::currentFrom gives them
+    // (y = outputScale * output + outputMin in single precision; y when y >= 0, else 0, NaN
+    // included), all at once and without a branch on the sign, which the data make unpredictable:
+    // the selection keeps y's bits, -0 included. No network: zero currents.
     template <class T>
     static void writeCurrents(const NeuralNetRunner& runner, const float* output, T* currents, uint32_t lane)
     {
+        static_assert(I <= 4, "four currents at most");
+        Floats y{};
+        if (output != nullptr)
+        {
+            Floats scale{}, minimum{};
+            std::memcpy(&scale, runner.outputScale, I * sizeof(float));
+            std::memcpy(&minimum, runner.outputMin, I * sizeof(float));
+            std::memcpy(&y, output, I * sizeof(float));
+            y = scale * y + minimum;
+            y = Floats(FloatMask(y) & (y >= Floats{}));
+        }
         for (uint32_t j = 0; j < I; ++j)
-            setLane(currents[j], lane, runner.currentFrom(output, j));
+            setLane(currents[j], lane, double(y[j]));
     }
 
     // The currents of a chain whose tone stage found no box are zero (in pairs the lanes of a chain
@@ -398,9 +417,13 @@ std::unique_ptr<CompiledStage> CompiledStage::compile(PreampChannel& chain, uint
 {
     if (chain.blocks[stage] == nullptr)
         return nullptr;
+    // The compiled steps scale every output of the runners' own evaluation themselves.
     for (uint32_t k = 0; k < chain.networkTotal[stage]; ++k)
-        if (chain.runners[stage][k].network != nullptr && !chain.runners[stage][k].evaluator)
+    {
+        const NeuralNetRunner& runner = chain.runners[stage][k];
+        if ((runner.network != nullptr && !runner.evaluator) || runner.outputCount != chain.blocks[stage]->nI)
             return nullptr;
+    }
     using Compile = std::unique_ptr<CompiledStage> (*)(PreampChannel&, uint8_t);
     // The shapes of the model data: the input stages and the third stage project three and four
     // port voltages onto three network inputs, the second stage three onto two; the tone stage's

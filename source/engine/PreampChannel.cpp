@@ -47,7 +47,8 @@ float toSample(double value)
 {
     if (std::isnan(value))
         return 0.0f;
-    return float(std::fmax(-double(FLT_MAX), std::fmin(value, double(FLT_MAX))));
+    constexpr double largest = double(FLT_MAX);
+    return float(value < -largest ? -largest : (value > largest ? largest : value));
 }
 
 const ModelChunk& standardChunk(const BaseModelFileF* file, uint32_t index)
