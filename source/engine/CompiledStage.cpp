@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -60,8 +61,8 @@ bool sameBits(const T (&a)[Count], const T (&b)[Count])
     return std::memcmp(a, b, sizeof a) == 0;
 }
 
-// The compiled shapes: the block class, the port voltages the projection takes (0: the stage's
-// files project nothing) and the network inputs. Add a line to the kinds in compile() for a new one.
+// A compiled shape: the block class, the port voltages the projection takes (0: the stage's files
+// project nothing) and the network inputs.
 template <class BlockClass, uint32_t ProjectionWidth, uint32_t NetworkInputs>
 struct Shape
 {
@@ -70,9 +71,13 @@ struct Shape
     static constexpr uint32_t inputs = NetworkInputs;
 };
 
-template <class StageShape>
+template <class KindShape>
 class CompiledStageOf final : public CompiledStage
 {
+public:
+    using StageShape = KindShape;
+
+private:
     using Block = typename StageShape::Block;
     static constexpr uint32_t N = Block::stateCount;
     static constexpr uint32_t In = Block::inputCount;
@@ -400,16 +405,69 @@ private:
     uint32_t currentStride = 1;
 };
 
-template <class StageShape>
+// The ticks of a chain whose stages are of the given compiled kinds, in order: each part of each
+// stage called on its own class, without a virtual call.
+template <class... Kinds>
+struct ChainOf
+{
+    static constexpr auto all = std::index_sequence_for<Kinds...>{};
+
+    template <class Part, std::size_t... S>
+    static void each(std::index_sequence<S...>, CompiledStage* const* stages, uint32_t firstStage, uint32_t lastStage,
+                     Part part)
+    {
+        ((S >= firstStage && S <= lastStage ? part(static_cast<Kinds&>(*stages[S]), S) : void()), ...);
+    }
+
+    static void tick(CompiledStage* const* stages, const double* input, double* output, uint32_t firstStage,
+                     uint32_t lastStage)
+    {
+        each(all, stages, firstStage, lastStage, [&](auto& stage, std::size_t k) { stage.begin(input[k]); });
+        each(all, stages, firstStage, lastStage, [](auto& stage, std::size_t) { stage.evaluate(); });
+        each(all, stages, firstStage, lastStage, [&](auto& stage, std::size_t k) { output[k] = stage.finish(); });
+    }
+
+    static void pairTick(CompiledStage* const* first, CompiledStage* const* second, const CompiledStage::SignalPair* input,
+                         CompiledStage::SignalPair* output, uint32_t firstStage, uint32_t lastStage)
+    {
+        each(all, first, firstStage, lastStage, [&](auto& stage, std::size_t k) {
+            stage.beginPair(*second[k], input[k].first, input[k].second);
+        });
+        each(all, first, firstStage, lastStage, [&](auto& stage, std::size_t k) { stage.evaluatePair(*second[k]); });
+        each(all, first, firstStage, lastStage,
+             [&](auto& stage, std::size_t k) { stage.finishPair(output[k].first, output[k].second); });
+    }
+
+    template <std::size_t... S>
+    static bool matches(std::index_sequence<S...>, CompiledStage* const* stages)
+    {
+        return (... && (dynamic_cast<Kinds*>(stages[S]) != nullptr));
+    }
+};
+
+// The compiled kinds of the model data: the input stages and the third stage project three and
+// four port voltages onto three network inputs, the second stage three onto two; the tone stage's
+// files project nothing. Add a kind to compile() below for a new shape.
+using InputStageKind = CompiledStageOf<Shape<InputStageBlock, 3, 3>>;
+using SecondStageKind = CompiledStageOf<Shape<Velmorant_preamp_block2, 3, 2>>;
+using ThirdStageKind = CompiledStageOf<Shape<Velmorant_preamp_block3, 4, 3>>;
+using ToneStageKind = CompiledStageOf<Shape<Velmorant_preamp_block4, 0, 2>>;
+
+// The chain of the model data, in its order.
+using UsualChain = ChainOf<InputStageKind, SecondStageKind, ThirdStageKind, ToneStageKind>;
+static_assert(UsualChain::all.size() == PreampChannel::stageCount, "a kind for every stage");
+
+template <class Kind>
 std::unique_ptr<CompiledStage> compileAs(PreampChannel& chain, uint8_t stage)
 {
+    using StageShape = typename Kind::StageShape;
     using Block = typename StageShape::Block;
     const SSParamsVec* block = dynamic_cast<Block*>(chain.blocks[stage]);
     if (block == nullptr || (StageShape::width == 0) == chain.projectedStage[stage] || block->N != Block::stateCount
         || block->nIn != Block::inputCount || block->nV != Block::portVoltageCount
         || block->nI != Block::portCurrentCount || block->nOut != 1)
         return nullptr;
-    return std::unique_ptr<CompiledStage>(new CompiledStageOf<StageShape>(chain, stage));
+    return std::unique_ptr<CompiledStage>(new Kind(chain, stage));
 }
 } // namespace
 
@@ -425,17 +483,20 @@ std::unique_ptr<CompiledStage> CompiledStage::compile(PreampChannel& chain, uint
             return nullptr;
     }
     using Compile = std::unique_ptr<CompiledStage> (*)(PreampChannel&, uint8_t);
-    // The shapes of the model data: the input stages and the third stage project three and four
-    // port voltages onto three network inputs, the second stage three onto two; the tone stage's
-    // files project nothing.
-    static const Compile kinds[] = {
-        &compileAs<Shape<InputStageBlock, 3, 3>>,
-        &compileAs<Shape<Velmorant_preamp_block2, 3, 2>>,
-        &compileAs<Shape<Velmorant_preamp_block3, 4, 3>>,
-        &compileAs<Shape<Velmorant_preamp_block4, 0, 2>>,
-    };
+    static const Compile kinds[] = {&compileAs<InputStageKind>, &compileAs<SecondStageKind>,
+                                    &compileAs<ThirdStageKind>, &compileAs<ToneStageKind>};
     for (Compile kind : kinds)
         if (std::unique_ptr<CompiledStage> compiled = kind(chain, stage))
             return compiled;
     return nullptr;
+}
+
+CompiledStage::Tick CompiledStage::tickFor(CompiledStage* const* stages)
+{
+    return UsualChain::matches(UsualChain::all, stages) ? &UsualChain::tick : nullptr;
+}
+
+CompiledStage::PairTick CompiledStage::pairTickFor(CompiledStage* const* stages)
+{
+    return UsualChain::matches(UsualChain::all, stages) ? &UsualChain::pairTick : nullptr;
 }

@@ -54,6 +54,22 @@ public:
     virtual void evaluatePair(CompiledStage& other) = 0;
     virtual void finishPair(double& output, double& otherOutput) = 0;
 
+    // One tick of a chain's wavefront (PreampChannel) over stages firstStage .. lastStage: each
+    // stage begins with input[stage], then the networks run, then each finishes into
+    // output[stage]. For a chain whose four stages are compiled steps of the model data's kinds
+    // in their places, tickFor gives a tick that calls their parts directly (pairTickFor the same
+    // for two chains whose stages pair); null for any other chain.
+    struct SignalPair
+    {
+        double first, second;
+    };
+    using Tick = void (*)(CompiledStage* const* stages, const double* input, double* output, uint32_t firstStage,
+                          uint32_t lastStage);
+    using PairTick = void (*)(CompiledStage* const* first, CompiledStage* const* second, const SignalPair* input,
+                              SignalPair* output, uint32_t firstStage, uint32_t lastStage);
+    static Tick tickFor(CompiledStage* const* stages);
+    static PairTick pairTickFor(CompiledStage* const* stages);
+
     // Port current k of the last step (alone; in pairs, that of this stage's chain).
     virtual double current(uint32_t k) const = 0;
 };

@@ -111,7 +111,8 @@ PreampChannel::PreampChannel()
       outputGain(1.0f),
       compiledActive{},
       stageValid{},
-      genericOutput{}
+      genericOutput{},
+      activeStages{}
 {
     stageInputs[stageCount].assign(1, 0.0);
 }
@@ -811,6 +812,16 @@ double PreampChannel::finishStageAlone(uint8_t stage)
     return compiledActive[stage] ? compiledStages[stage]->finish() : genericOutput[stage];
 }
 
+CompiledStage::PairTick PreampChannel::compiledPairTick(PreampChannel& second)
+{
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+    {
+        activeStages[stage] = compiledStages[stage].get();
+        second.activeStages[stage] = second.compiledStages[stage].get();
+    }
+    return CompiledStage::pairTickFor(activeStages);
+}
+
 void PreampChannel::loadCompiledStage(uint8_t stage)
 {
     if (compiledActive[stage])
@@ -891,42 +902,75 @@ namespace
 // own state and its input, so each stage still steps through the sub-samples in order with the
 // same inputs, and the outputs are those of running the stages one after another per sub-sample;
 // but the stages of a tick are independent of each other, and the processor overlaps their work
-// instead of waiting for each in turn. Each step comes in three parts (begin(stage, signal),
-// evaluate(stage), finish(stage) giving the output), taken stage by stage for the tick's stages
-// part after part, the later stages first (a generic step does all its work in begin and writes
-// its output where the next stage's input was). input(m) gives stage 0's input of sub-sample m,
-// output(m, signal) takes the last stage's output of it.
-template <class Signal, class Input, class Begin, class Evaluate, class Finish, class Output>
-void runWavefront(uint32_t subSamples, Input input, Begin begin, Evaluate evaluate, Finish finish, Output output)
+// instead of waiting for each in turn. input(m) gives stage 0's input of sub-sample m,
+// tick(firstStage, lastStage, inputs, outputs) steps the tick's stages, output(m, signal) takes the
+// last stage's output of sub-sample m.
+template <class Signal, class Input, class Tick, class Output>
+void runWavefront(uint32_t subSamples, Input input, Tick tick, Output output)
 {
     constexpr uint32_t stages = PreampChannel::stageCount;
-    Signal finished[stages] = {};
-    for (uint32_t tick = 0; tick < subSamples + stages - 1; ++tick)
+    Signal inputs[stages] = {}, finished[stages] = {};
+    for (uint32_t m = 0; m < subSamples + stages - 1; ++m)
     {
-        const uint32_t first = tick < subSamples ? 0 : tick - subSamples + 1;
-        const uint32_t last = tick < stages - 1 ? tick : stages - 1;
+        const uint32_t first = m < subSamples ? 0 : m - subSamples + 1;
+        const uint32_t last = m < stages - 1 ? m : stages - 1;
         for (uint32_t stage = last + 1; stage-- > first;)
-            begin(stage, stage == 0 ? input(tick) : finished[stage - 1]);
-        for (uint32_t stage = last + 1; stage-- > first;)
-            evaluate(stage);
-        for (uint32_t stage = last + 1; stage-- > first;)
-            finished[stage] = finish(stage);
+            inputs[stage] = stage == 0 ? input(m) : finished[stage - 1];
+        tick(first, last, inputs, finished);
         if (last == stages - 1)
-            output(tick - last, finished[last]);
+            output(m - last, finished[last]);
     }
 }
+
+// A tick of steps in three parts (begin(stage, signal), evaluate(stage), finish(stage) giving the
+// output), taken stage by stage part after part, the later stages first: a generic step does all
+// its work in begin and writes its output where the next stage's input was.
+template <class Signal, class Begin, class Evaluate, class Finish>
+void tickInParts(uint32_t firstStage, uint32_t lastStage, const Signal* inputs, Signal* outputs, Begin begin,
+                 Evaluate evaluate, Finish finish)
+{
+    for (uint32_t stage = lastStage + 1; stage-- > firstStage;)
+        begin(stage, inputs[stage]);
+    for (uint32_t stage = lastStage + 1; stage-- > firstStage;)
+        evaluate(stage);
+    for (uint32_t stage = lastStage + 1; stage-- > firstStage;)
+        outputs[stage] = finish(stage);
+}
 } // namespace
+
+// The tick of a chain whose stages all take compiled steps of the model data's kinds, or null.
+CompiledStage::Tick PreampChannel::compiledTick()
+{
+    if (!std::all_of(std::begin(compiledActive), std::end(compiledActive), [](bool active) { return active; }))
+        return nullptr;
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+        activeStages[stage] = compiledStages[stage].get();
+    return CompiledStage::tickFor(activeStages);
+}
+
+void PreampChannel::tickAlone(uint32_t firstStage, uint32_t lastStage, const double* inputs, double* outputs,
+                              CompiledStage::Tick compiled)
+{
+    if (compiled != nullptr)
+        return compiled(activeStages, inputs, outputs, firstStage, lastStage);
+    tickInParts(
+        firstStage, lastStage, inputs, outputs,
+        [&](uint32_t stage, double signal) { beginStageAlone(uint8_t(stage), signal); },
+        [&](uint32_t stage) { evaluateStageAlone(uint8_t(stage)); },
+        [&](uint32_t stage) { return finishStageAlone(uint8_t(stage)); });
+}
 
 void PreampChannel::process(float* samples, uint32_t count)
 {
     if (!readyFor(samples, count))
         return;
     loadCompiledStages();
+    const CompiledStage::Tick compiled = compiledTick();
     runWavefront<double>(
         count, [&](uint32_t n) { return double(gainedInput(samples[n], inputGain)); },
-        [&](uint32_t stage, double signal) { beginStageAlone(uint8_t(stage), signal); },
-        [&](uint32_t stage) { evaluateStageAlone(uint8_t(stage)); },
-        [&](uint32_t stage) { return finishStageAlone(uint8_t(stage)); },
+        [&](uint32_t firstStage, uint32_t lastStage, const double* inputs, double* outputs) {
+            tickAlone(firstStage, lastStage, inputs, outputs, compiled);
+        },
         [&](uint32_t n, double signal) {
             stageInputs[stageCount][0] = signal;
             levels.add(levelValue());
@@ -945,6 +989,7 @@ void PreampChannel::processOversampled(float* samples, uint32_t count)
     if (!readyFor(samples, count))
         return;
     loadCompiledStages();
+    const CompiledStage::Tick compiled = compiledTick();
     // Sub-sample m is phase m % oversampling of host sample m / oversampling; both ends count them
     // in order.
     uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;
@@ -956,9 +1001,9 @@ void PreampChannel::processOversampled(float* samples, uint32_t count)
                 inputPhase = 0, ++inputSample;
             return signal;
         },
-        [&](uint32_t stage, double signal) { beginStageAlone(uint8_t(stage), signal); },
-        [&](uint32_t stage) { evaluateStageAlone(uint8_t(stage)); },
-        [&](uint32_t stage) { return finishStageAlone(uint8_t(stage)); },
+        [&](uint32_t firstStage, uint32_t lastStage, const double* inputs, double* outputs) {
+            tickAlone(firstStage, lastStage, inputs, outputs, compiled);
+        },
         [&](uint32_t, double signal) {
             stageInputs[stageCount][0] = signal;
             const float result = outputAfter(outputPhase);
@@ -1017,11 +1062,12 @@ void PreampChannel::processPair(PreampChannel& first, float* firstSamples, Pream
         else
             first.loadCompiledStage(stage), second.loadCompiledStage(stage);
     }
+    // Both chains' stages all stepped as compiled pairs of the model data's kinds: their tick.
+    const bool allPaired =
+        std::all_of(std::begin(pairing), std::end(pairing), [](Pairing mode) { return mode == Pairing::compiled; });
+    const CompiledStage::PairTick compiled = allPaired ? first.compiledPairTick(second) : nullptr;
+    using Signals = CompiledStage::SignalPair;
     // Sub-sample m is phase m % phases of host sample m / phases; both ends count them in order.
-    struct Signals
-    {
-        double first, second;
-    };
     uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;
     runWavefront<Signals>(
         count * phases,
@@ -1032,29 +1078,36 @@ void PreampChannel::processPair(PreampChannel& first, float* firstSamples, Pream
                 inputPhase = 0, ++inputSample;
             return signals;
         },
-        [&](uint32_t stage, Signals signals) {
-            if (pairing[stage] == Pairing::compiled)
-                first.compiledStages[stage]->beginPair(*second.compiledStages[stage], signals.first, signals.second);
-            else if (pairing[stage] == Pairing::generic)
-                runGenericStagePair(first, second, uint8_t(stage), signals.first, signals.second),
-                    first.genericOutput[stage] = signals.first, second.genericOutput[stage] = signals.second;
-            else
-                first.beginStageAlone(uint8_t(stage), signals.first),
-                    second.beginStageAlone(uint8_t(stage), signals.second);
-        },
-        [&](uint32_t stage) {
-            if (pairing[stage] == Pairing::compiled)
-                first.compiledStages[stage]->evaluatePair(*second.compiledStages[stage]);
-            else if (pairing[stage] == Pairing::alone)
-                first.evaluateStageAlone(uint8_t(stage)), second.evaluateStageAlone(uint8_t(stage));
-        },
-        [&](uint32_t stage) {
-            Signals signals{};
-            if (pairing[stage] == Pairing::compiled)
-                first.compiledStages[stage]->finishPair(signals.first, signals.second);
-            else
-                signals = {first.finishStageAlone(uint8_t(stage)), second.finishStageAlone(uint8_t(stage))};
-            return signals;
+        [&](uint32_t firstStage, uint32_t lastStage, const Signals* inputs, Signals* outputs) {
+            if (compiled != nullptr)
+                return compiled(first.activeStages, second.activeStages, inputs, outputs, firstStage, lastStage);
+            tickInParts(
+                firstStage, lastStage, inputs, outputs,
+                [&](uint32_t stage, Signals signals) {
+                    if (pairing[stage] == Pairing::compiled)
+                        first.compiledStages[stage]->beginPair(*second.compiledStages[stage], signals.first,
+                                                               signals.second);
+                    else if (pairing[stage] == Pairing::generic)
+                        runGenericStagePair(first, second, uint8_t(stage), signals.first, signals.second),
+                            first.genericOutput[stage] = signals.first, second.genericOutput[stage] = signals.second;
+                    else
+                        first.beginStageAlone(uint8_t(stage), signals.first),
+                            second.beginStageAlone(uint8_t(stage), signals.second);
+                },
+                [&](uint32_t stage) {
+                    if (pairing[stage] == Pairing::compiled)
+                        first.compiledStages[stage]->evaluatePair(*second.compiledStages[stage]);
+                    else if (pairing[stage] == Pairing::alone)
+                        first.evaluateStageAlone(uint8_t(stage)), second.evaluateStageAlone(uint8_t(stage));
+                },
+                [&](uint32_t stage) {
+                    Signals signals{};
+                    if (pairing[stage] == Pairing::compiled)
+                        first.compiledStages[stage]->finishPair(signals.first, signals.second);
+                    else
+                        signals = {first.finishStageAlone(uint8_t(stage)), second.finishStageAlone(uint8_t(stage))};
+                    return signals;
+                });
         },
         [&](uint32_t, Signals signals) {
             first.stageInputs[stageCount][0] = signals.first;

@@ -171,6 +171,13 @@ private:
                                     double& secondSignal);
     void refreshCompiledStage(uint8_t stage);
     // The compiled stages take the chain's state before a block of samples and give it back after.
+    // The compiled tick of the chain alone, of the two chains in pairs (this chain the first); null
+    // unless every stage takes a compiled step of the model data's kinds.
+    CompiledStage::Tick compiledTick();
+    CompiledStage::PairTick compiledPairTick(PreampChannel& second);
+    // One wavefront tick of the chain alone: the compiled tick, or each stage's step in parts.
+    void tickAlone(uint32_t firstStage, uint32_t lastStage, const double* inputs, double* outputs,
+                   CompiledStage::Tick compiled);
     void loadCompiledStage(uint8_t stage);
     void storeCompiledStage(uint8_t stage);
     void loadCompiledStages();
@@ -186,5 +193,7 @@ private:
 
     bool stageValid[stageCount];
     double genericOutput[stageCount];
+    // The compiled stages a compiled tick steps.
+    CompiledStage* activeStages[stageCount];
     std::string lastErrorText;
 };
