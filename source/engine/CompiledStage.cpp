@@ -215,36 +215,52 @@ public:
 
     void evaluatePair(CompiledStage& otherStage) override
     {
+        evaluateHiddenPair(otherStage);
+        evaluateOutputPair(otherStage);
+    }
+
+    // evaluatePair in two halves, so that a tick can interleave its stages' networks: the two
+    // networks' hidden layers when they run together, else both networks whole; then the output
+    // layers, and the currents.
+    void evaluateHiddenPair(CompiledStage& otherStage)
+    {
         CompiledStageOf& other = static_cast<CompiledStageOf&>(otherStage);
         NeuralNetRunner* otherRunner = other.runner;
-        const float* output = nullptr;
-        const float* otherOutput = nullptr;
-        if (runner != nullptr && otherRunner != nullptr && runner->evaluator && otherRunner->evaluator
-            && NetworkEvaluator::canRunPair(*runner->evaluator, *otherRunner->evaluator))
-        {
-            NetworkEvaluator::runNormalisedPair(*runner->evaluator, input, runner->inputMin, runner->inputScale,
-                                                runner->netInput, runner->netOutput, *otherRunner->evaluator,
-                                                other.input, otherRunner->inputMin, otherRunner->inputScale,
-                                                otherRunner->netInput, otherRunner->netOutput);
-            output = runner->netOutput;
-            otherOutput = otherRunner->netOutput;
-        }
+        networksTogether = runner != nullptr && otherRunner != nullptr && runner->evaluator && otherRunner->evaluator
+                           && NetworkEvaluator::canRunPair(*runner->evaluator, *otherRunner->evaluator);
+        if (networksTogether)
+            NetworkEvaluator::runHiddenPair(*runner->evaluator, input, runner->inputMin, runner->inputScale,
+                                            runner->netInput, *otherRunner->evaluator, other.input,
+                                            otherRunner->inputMin, otherRunner->inputScale, otherRunner->netInput);
         else
         {
             output = runner != nullptr ? runner->outputsFor(input) : nullptr;
-            otherOutput = otherRunner != nullptr ? otherRunner->outputsFor(other.input) : nullptr;
+            other.output = otherRunner != nullptr ? otherRunner->outputsFor(other.input) : nullptr;
+        }
+    }
+
+    void evaluateOutputPair(CompiledStage& otherStage)
+    {
+        CompiledStageOf& other = static_cast<CompiledStageOf&>(otherStage);
+        NeuralNetRunner* otherRunner = other.runner;
+        if (networksTogether)
+        {
+            NetworkEvaluator::runOutputPair(*runner->evaluator, runner->netOutput, *otherRunner->evaluator,
+                                            otherRunner->netOutput);
+            output = runner->netOutput;
+            other.output = otherRunner->netOutput;
         }
         if (runner != nullptr)
             writeCurrents(*runner, output, both.i, 0);
         if (otherRunner != nullptr)
-            writeCurrents(*otherRunner, otherOutput, both.i, 1);
+            writeCurrents(*otherRunner, other.output, both.i, 1);
     }
 
     void finishPair(double& signal, double& otherSignal) override
     {
-        const Pair output = end(both);
-        signal = output[0];
-        otherSignal = output[1];
+        const Pair outputs = end(both);
+        signal = outputs[0];
+        otherSignal = outputs[1];
     }
 
     double current(uint32_t k) const override { return currents[k * currentStride]; }
@@ -397,9 +413,12 @@ private:
     uint32_t enabled[Width > 0 ? Width : 1] = {};
     Stage<double> alone{};
     Stage<Pair> both{};
-    // Between the parts of a step: the chain's network input and the runner to evaluate.
+    // Between the parts of a step: the chain's network input, the runner to evaluate, its outputs,
+    // and whether the two chains' networks run together.
     double input[Inputs] = {};
     NeuralNetRunner* runner = nullptr;
+    const float* output = nullptr;
+    bool networksTogether = false;
     // Where current() reads the chain's currents: its own state alone, its lane of the pair's.
     const double* currents = alone.i;
     uint32_t currentStride = 1;
@@ -433,7 +452,10 @@ struct ChainOf
         each(all, first, firstStage, lastStage, [&](auto& stage, std::size_t k) {
             stage.beginPair(*second[k], input[k].first, input[k].second);
         });
-        each(all, first, firstStage, lastStage, [&](auto& stage, std::size_t k) { stage.evaluatePair(*second[k]); });
+        each(all, first, firstStage, lastStage,
+             [&](auto& stage, std::size_t k) { stage.evaluateHiddenPair(*second[k]); });
+        each(all, first, firstStage, lastStage,
+             [&](auto& stage, std::size_t k) { stage.evaluateOutputPair(*second[k]); });
         each(all, first, firstStage, lastStage,
              [&](auto& stage, std::size_t k) { stage.finishPair(output[k].first, output[k].second); });
     }

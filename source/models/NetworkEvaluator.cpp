@@ -134,6 +134,8 @@ void NetworkEvaluator::selectEvaluations()
     evaluate = &runAnyShape;
     evaluateNormalised = &runAnyShapeNormalised;
     evaluateNormalisedPair = nullptr;
+    evaluateHiddenPair = nullptr;
+    evaluateOutputPair = nullptr;
     if (layers.size() == 2 && layers[0].activation == FANN_ELLIOT_SYMMETRIC)
         for (const FixedShape* shape = fixed.shapes; shape != fixed.shapes + fixed.count; ++shape)
             if (layers[0].connections == shape->inputs + 1 && layers[0].neurons == shape->hidden
@@ -142,5 +144,7 @@ void NetworkEvaluator::selectEvaluations()
                 evaluate = shape->evaluation;
                 evaluateNormalised = shape->normalisedEvaluation;
                 evaluateNormalisedPair = shape->normalisedPairEvaluation;
+                evaluateHiddenPair = shape->hiddenPairEvaluation;
+                evaluateOutputPair = shape->outputPairEvaluation;
             }
 }

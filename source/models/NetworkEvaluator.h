@@ -60,6 +60,22 @@ public:
         outputB = b.values[0].data();
     }
 
+    // runNormalisedPair in two halves, so that a caller running several pairs can interleave their
+    // work: the normalisation and the hidden layer, then the output layer; the outputs are
+    // runNormalisedPair's. Only copies for which canRunPair holds.
+    static void runHiddenPair(NetworkEvaluator& a, const double* xA, const float* minimumA, const float* scaleA,
+                              float* normalisedA, NetworkEvaluator& b, const double* xB, const float* minimumB,
+                              const float* scaleB, float* normalisedB)
+    {
+        a.evaluateHiddenPair(a, xA, minimumA, scaleA, normalisedA, b, xB, minimumB, scaleB, normalisedB);
+    }
+    static void runOutputPair(NetworkEvaluator& a, float*& outputA, NetworkEvaluator& b, float*& outputB)
+    {
+        a.evaluateOutputPair(a, b);
+        outputA = a.values[0].data();
+        outputB = b.values[0].data();
+    }
+
     // The runner's normalisation alone: normalised[k] = float((x[k] - minimum[k]) * scale[k] - 1).
     static void normaliseInputs(const double* x, const float* minimum, const float* scale, float* normalised,
                                 uint32_t inputs);
@@ -101,6 +117,8 @@ private:
                                               const float* scaleA, float* normalisedA, NetworkEvaluator& b,
                                               const double* xB, const float* minimumB, const float* scaleB,
                                               float* normalisedB);
+    // The output layers of both networks, after their hidden layers.
+    using OutputPairEvaluation = void (*)(NetworkEvaluator& a, NetworkEvaluator& b);
     void selectEvaluations();
 
     struct FixedShape
@@ -110,6 +128,8 @@ private:
         Evaluation evaluation;
         NormalisedEvaluation normalisedEvaluation;
         NormalisedPairEvaluation normalisedPairEvaluation;
+        NormalisedPairEvaluation hiddenPairEvaluation;
+        OutputPairEvaluation outputPairEvaluation;
     };
     struct FixedShapes
     {
@@ -137,6 +157,12 @@ private:
                                                 const double* xB, const float* minimumB, const float* scaleB,
                                                 float* normalisedB);
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    static void runHiddenLayerPair(NetworkEvaluator& a, const double* xA, const float* minimumA, const float* scaleA,
+                                   float* normalisedA, NetworkEvaluator& b, const double* xB, const float* minimumB,
+                                   const float* scaleB, float* normalisedB);
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    static void runOutputLayerPair(NetworkEvaluator& a, NetworkEvaluator& b);
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runLayersOfOneHidden(NetworkEvaluator& self);
     static float* runAnyShape(NetworkEvaluator& self, const float* input);
     static float* runAnyShapeNormalised(NetworkEvaluator& self, const double* x, const float* minimum, const float* scale,
@@ -150,4 +176,6 @@ private:
     Evaluation evaluate = nullptr;
     NormalisedEvaluation evaluateNormalised = nullptr;
     NormalisedPairEvaluation evaluateNormalisedPair = nullptr;
+    NormalisedPairEvaluation evaluateHiddenPair = nullptr;
+    OutputPairEvaluation evaluateOutputPair = nullptr;
 };

@@ -437,6 +437,12 @@ TEST(NetworkEvaluator, TwoNetworksOfOneShapeRunTogetherAsEachRunsAlone)
                 const float* expectedB = aloneB->runNormalised(xB.data(), minimum.data(), scale.data(), normalised[3].data());
                 ASSERT_EQ(std::memcmp(outA, expectedA, shape[2] * sizeof(float)), 0) << "sample " << n;
                 ASSERT_EQ(std::memcmp(outB, expectedB, shape[2] * sizeof(float)), 0) << "sample " << n;
+                // The same pair in its two halves.
+                NetworkEvaluator::runHiddenPair(*copyA, xA.data(), minimum.data(), scale.data(), normalised[0].data(),
+                                                *copyB, xB.data(), minimum.data(), scale.data(), normalised[1].data());
+                NetworkEvaluator::runOutputPair(*copyA, outA, *copyB, outB);
+                ASSERT_EQ(std::memcmp(outA, expectedA, shape[2] * sizeof(float)), 0) << "sample " << n << " in halves";
+                ASSERT_EQ(std::memcmp(outB, expectedB, shape[2] * sizeof(float)), 0) << "sample " << n << " in halves";
                 ASSERT_EQ(std::memcmp(normalised[0].data(), normalised[2].data(), shape[0] * sizeof(float)), 0);
             }
         }
