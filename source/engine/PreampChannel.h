@@ -170,7 +170,6 @@ private:
     static void runGenericStagePair(PreampChannel& first, PreampChannel& second, uint8_t stage, double& firstSignal,
                                     double& secondSignal);
     void refreshCompiledStage(uint8_t stage);
-    // The compiled stages take the chain's state before a block of samples and give it back after.
     // The compiled tick of the chain alone, of the two chains in pairs (this chain the first); null
     // unless every stage takes a compiled step of the model data's kinds.
     CompiledStage::Tick compiledTick();
@@ -178,6 +177,7 @@ private:
     // One wavefront tick of the chain alone: the compiled tick, or each stage's step in parts.
     void tickAlone(uint32_t firstStage, uint32_t lastStage, const double* inputs, double* outputs,
                    CompiledStage::Tick compiled);
+    // The compiled stages take the chain's state before a block of samples and give it back after.
     void loadCompiledStage(uint8_t stage);
     void storeCompiledStage(uint8_t stage);
     void loadCompiledStages();
