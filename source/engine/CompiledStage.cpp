@@ -144,8 +144,7 @@ public:
     void load() override
     {
         load(alone, *this, 0);
-        currents = alone.i;
-        currentStride = 1;
+        pairHolder = nullptr;
     }
     void store() override { store(alone, *this, 0); }
 
@@ -187,9 +186,9 @@ public:
         CompiledStageOf& second = static_cast<CompiledStageOf&>(other);
         load(both, *this, 0);
         load(both, second, 1);
-        currents = reinterpret_cast<const double*>(both.i);
-        second.currents = currents + 1;
-        currentStride = second.currentStride = 2;
+        pairHolder = second.pairHolder = this;
+        pairLane = 0;
+        second.pairLane = 1;
     }
 
     void storePair(CompiledStage& other) override
@@ -263,7 +262,10 @@ public:
         otherSignal = outputs[1];
     }
 
-    double current(uint32_t k) const override { return currents[k * currentStride]; }
+    double current(uint32_t k) const override
+    {
+        return pairHolder != nullptr ? getLane(pairHolder->both.i[k], pairLane) : alone.i[k];
+    }
 
 private:
     template <class T>
@@ -419,9 +421,10 @@ private:
     NeuralNetRunner* runner = nullptr;
     const float* output = nullptr;
     bool networksTogether = false;
-    // Where current() reads the chain's currents: its own state alone, its lane of the pair's.
-    const double* currents = alone.i;
-    uint32_t currentStride = 1;
+    // Where current() reads the chain's currents: its own state alone (no holder), else its lane of
+    // the pair's state, which the first chain's stage holds.
+    const CompiledStageOf* pairHolder = nullptr;
+    uint32_t pairLane = 0;
 };
 
 // The ticks of a chain whose stages are of the given compiled kinds, in order: each part of each
