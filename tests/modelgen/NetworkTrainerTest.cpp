@@ -113,3 +113,46 @@ TEST(NetworkTrainer, SameSeedGivesTheSameWeights)
     EXPECT_EQ(first.weights, second.weights);
     EXPECT_EQ(first.weights.size(), size_t(6 * 3 + 2 * 7));
 }
+
+namespace
+{
+// A box a twentieth of its parent's width, trained from the parent's network as the step trainer
+// does: over it the parent's hidden neurons are all but straight, and the output layer draws the
+// curvature by cancelling large weights, whose single-precision rounding makes the currents step
+// between neighbouring inputs. The decay keeps that layer small at the same fit.
+TrainedNetwork narrowBoxNetwork(double weightDecay)
+{
+    TrainingOptions options;
+    options.iterations = 60;
+    options.hiddenNeurons = 24;
+    options.weightDecay = weightDecay;
+    const Pairs wide = samplePairs(1500, 1);
+    const TrainedNetwork parent = trainNetwork(wide.inputs, wide.targets, 2, 2, options, 7);
+    Pairs narrow;
+    Random random(5);
+    for (size_t s = 0; s < 800; ++s) {
+        const double a = random.uniform(-0.15, 0.15), b = random.uniform(-0.15, 0.15);
+        double grid, plate;
+        triodeLike(a, b, grid, plate);
+        narrow.inputs.insert(narrow.inputs.end(), {a, b});
+        narrow.targets.insert(narrow.targets.end(), {grid, plate});
+    }
+    return trainNetwork(narrow.inputs, narrow.targets, 2, 2, options, 8, &parent);
+}
+
+double largestOutputWeight(const TrainedNetwork& net)
+{
+    double largest = 0.0;
+    for (size_t w = size_t(24 * 3); w < net.weights.size(); ++w)
+        largest = std::max(largest, double(std::fabs(net.weights[w])));
+    return largest;
+}
+} // namespace
+
+TEST(NetworkTrainer, WeightDecayKeepsTheOutputLayerSmallAtTheSameFit)
+{
+    const TrainedNetwork plain = narrowBoxNetwork(0.0), decayed = narrowBoxNetwork(1e-11);
+    EXPECT_LT(largestOutputWeight(decayed), 0.8 * largestOutputWeight(plain));
+    EXPECT_LT(decayed.rmsError, 2.0 * plain.rmsError);
+    EXPECT_LT(decayed.rmsError, 1e-8);  // a hundredth of a percent of the plate current's span
+}

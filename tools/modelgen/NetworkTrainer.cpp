@@ -104,6 +104,7 @@ struct FitData
     uint32_t P = 0, O = 0;
     std::vector<double> x, t;
     std::vector<double> units;
+    double decay = 0.0;  // weight of the output layer's squared weights in the cost
 };
 
 double cost(NetworkFunction& f, const std::vector<double>& w, const FitData& data)
@@ -116,6 +117,8 @@ double cost(NetworkFunction& f, const std::vector<double>& w, const FitData& dat
             sum += r * r;
         }
     }
+    for (size_t a = f.hiddenWeights(); a < w.size(); ++a)
+        sum += data.decay * w[a] * w[a];
     return sum;
 }
 
@@ -179,8 +182,9 @@ void fitOutputLayer(NetworkFunction& f, std::vector<double>& w, const FitData& d
         double trace = 0.0;
         for (size_t r = 0; r < width; ++r)
             trace += normal[r * width + r];
+        const double decay = data.decay * (data.units[k] / factors[k]) * (data.units[k] / factors[k]);
         for (size_t r = 0; r < width; ++r)
-            normal[r * width + r] += 1e-10 * trace / double(width);
+            normal[r * width + r] += 1e-10 * trace / double(width) + decay;
         if (velmorant::solveInPlace(normal, rhs, width))
             std::copy(rhs.begin(), rhs.end(), &w[f.outputBase(k)]);
     }
@@ -196,6 +200,10 @@ void levenbergMarquardt(NetworkFunction& f, std::vector<double>& w, const FitDat
     for (uint32_t it = 0; it < iterations && lambda < 1e12; ++it) {
         if (!fresh) {
             normalEquations(f, w, data, JtJ, Jtr, hidden);
+            for (size_t a = f.hiddenWeights(); a < M; ++a) {
+                JtJ[a * M + a] += data.decay;
+                Jtr[a] += data.decay * w[a];
+            }
             fresh = true;
         }
         double largestDiagonal = 0.0;
@@ -336,6 +344,7 @@ TrainedNetwork trainNetwork(const std::vector<double>& inputs, const std::vector
     for (size_t s = 0; s < count; ++s)
         for (uint32_t k = 0; k < outputCount; ++k)
             data.t[s * outputCount + k] = (targets[s * outputCount + k] - double(scaling[k].minimum)) / data.units[k];
+    data.decay = options.weightDecay * double(count * outputCount);
 
     NetworkFunction f(inputCount, hidden, outputCount, net.hiddenSteepness, net.outputSteepness, outputScale);
     std::vector<double> w(f.weightCount(), 0.0);

@@ -14,6 +14,8 @@ struct TrainingOptions
     uint32_t hiddenNeurons = 10;
     uint32_t iterations = 80;     // Levenberg-Marquardt steps
     bool symmetricOutput = true;  // projected records: symmetric linear-piece outputs
+    // Cost of the squared weights against the squared errors (in the fit's units) of one output.
+    double weightDecay = 0.0;
 };
 
 // Fits one network of the runner's shape (Elliot-symmetric hidden layer, linear-piece outputs,

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <unordered_set>
+#include <map>
 
 #include "PortCurrentSolver.h"
 #include "Random.h"
@@ -205,18 +205,68 @@ InputMap makeInputMap(const RegionSamples& samples, bool projected, SSParamsVecA
 }
 
 // Training points: the visited set thinned to even coverage over a grid of the network inputs,
-// the same number drawn at random (where the signal dwells), and points moved a little off the
-// visited set with their exact currents.
+// points drawn at random from it (where the signal dwells), points spread evenly over the grid
+// cells it passes through and their neighbours, points around where the chain rests, and points
+// moved a little off the visited set, the last three with their exact currents. A signal crosses
+// the steep parts of a stage's map (a triode going from cut-off to full current) in a few
+// samples, so the visited set holds few points there, and a signal unlike the training signals
+// crosses them elsewhere: the spread points fill them in.
 struct TrainingSet
 {
     std::vector<double> z, i;
     size_t size(size_t P) const { return z.size() / P; }
 };
 
+// The point of z (P values each) nearest to target, distances measured over each axis's range.
+size_t nearestPoint(const std::vector<double>& z, size_t P, const std::vector<double>& target,
+                    const std::vector<double>& lo, const std::vector<double>& hi)
+{
+    size_t nearest = 0;
+    double nearestDistance = HUGE_VAL;
+    for (size_t s = 0; s * P < z.size(); ++s) {
+        double distance = 0.0;
+        for (size_t d = 0; d < P; ++d) {
+            const double span = hi[d] > lo[d] ? hi[d] - lo[d] : 1.0;
+            distance += (z[s * P + d] - target[d]) * (z[s * P + d] - target[d]) / (span * span);
+        }
+        if (distance < nearestDistance) {
+            nearestDistance = distance;
+            nearest = s;
+        }
+    }
+    return nearest;
+}
+
+// The exact currents at p (in i), found by Newton's method from the currents of a visited point at
+// pFrom (i on entry); where a full step stalls at a knee of the triode laws, along the straight path
+// in ever finer steps.
+bool exactCurrents(PortCurrentSolver& solver, const std::vector<double>& pFrom, const std::vector<double>& p,
+                   std::vector<double>& i)
+{
+    const std::vector<double> start = i;
+    if (solver.solveWithBlockF(p, i))
+        return true;
+    std::vector<double> along(p.size());
+    for (int pieces = 4; pieces <= 64; pieces *= 4) {
+        i = start;
+        bool followed = true;
+        for (int k = 1; k <= pieces && followed; ++k) {
+            for (size_t a = 0; a < p.size(); ++a)
+                along[a] = pFrom[a] + double(k) / double(pieces) * (p[a] - pFrom[a]);
+            followed = solver.solveWithBlockF(along, i);
+        }
+        if (followed)
+            return true;
+    }
+    return false;
+}
+
 TrainingSet makeTrainingSet(const RegionSamples& samples, const InputMap& map, SSParamsVecAutomation& block,
-                            size_t target, double jitterShare, Random& random)
+                            const StepTrainingOptions& options, const std::vector<double>& restVoltages,
+                            Random& random)
 {
     const size_t nV = samples.nV, nI = samples.nI, P = map.P, count = samples.size();
+    const size_t target = options.trainingPoints;
     std::vector<double> z(count * P);
     for (size_t s = 0; s < count; ++s)
         map.project(&samples.p[s * nV], &z[s * P]);
@@ -228,23 +278,31 @@ TrainingSet makeTrainingSet(const RegionSamples& samples, const InputMap& map, S
             hi[d] = std::max(hi[d], z[s * P + d]);
         }
     }
-    std::vector<size_t> chosen;
-    std::unordered_set<uint64_t> cells;
-    for (size_t s = 0; s < count; ++s) {
+    const auto cellOf = [&](const double* point, size_t d) {
+        const double span = hi[d] - lo[d];
+        return span > 0.0 ? int64_t((point[d] - lo[d]) / span * (thinningCells - 1)) : int64_t(0);
+    };
+    // Cells are keyed with a border of one cell on each side, so neighbours outside the range count.
+    const auto keyOf = [&](const int64_t* cell) {
         uint64_t key = 0;
-        for (size_t d = 0; d < P; ++d) {
-            const double span = hi[d] - lo[d];
-            const auto cell = span > 0.0 ? uint64_t((z[s * P + d] - lo[d]) / span * (thinningCells - 1)) : 0;
-            key = key * thinningCells + cell;
-        }
-        if (cells.insert(key).second)
+        for (size_t d = 0; d < P; ++d)
+            key = key * (thinningCells + 2) + uint64_t(cell[d] + 1);
+        return key;
+    };
+    std::vector<size_t> chosen;
+    std::map<uint64_t, size_t> visitedCells;  // cell -> a visited point in it
+    std::vector<int64_t> cell(P);
+    for (size_t s = 0; s < count; ++s) {
+        for (size_t d = 0; d < P; ++d)
+            cell[d] = cellOf(&z[s * P], d);
+        if (visitedCells.emplace(keyOf(cell.data()), s).second)
             chosen.push_back(s);
     }
-    const size_t even = std::min(chosen.size(), target / 2);
+    const size_t even = std::min(chosen.size(), size_t(double(target) * options.evenShare));
     std::vector<size_t> picked;
     for (size_t k = 0; k < even; ++k)
         picked.push_back(chosen[k * chosen.size() / even]);
-    while (picked.size() < target * (1.0 - jitterShare) && count > 0)
+    while (picked.size() < target * (1.0 - options.jitterShare - options.spreadShare) && count > 0)
         picked.push_back(random.below(count));
 
     TrainingSet set;
@@ -259,17 +317,72 @@ TrainingSet makeTrainingSet(const RegionSamples& samples, const InputMap& map, S
 
     PortCurrentSolver solver(block);
     std::vector<double> p(nV), current(nI), dz(P);
-    while (set.size(P) < target && count > 0) {
-        const size_t s = random.below(count);
-        std::copy(&samples.p[s * nV], &samples.p[s * nV] + nV, p.begin());
+    // Moves visited point s by dz and adds it with its exact currents (or s itself where the
+    // currents cannot be found).
+    const auto addMoved = [&](size_t s) {
+        const double* from = &samples.p[s * nV];
+        std::copy(from, from + nV, p.begin());
         std::copy(&samples.i[s * nI], &samples.i[s * nI] + nI, current.begin());
-        for (size_t d = 0; d < P; ++d)
-            dz[d] = 0.02 * (hi[d] - lo[d]) * random.normal();
         map.displace(p.data(), dz.data());
-        if (solver.solveWithBlockF(p, current))
+        if (exactCurrents(solver, std::vector<double>(from, from + nV), p, current))
             addPoint(p.data(), current.data());
         else
-            addPoint(&samples.p[s * nV], &samples.i[s * nI]);
+            addPoint(from, &samples.i[s * nI]);
+    };
+
+    // The visited cells and their neighbours, each with a visited point in or next to it.
+    std::map<uint64_t, std::pair<std::vector<int64_t>, size_t>> spreadCells;
+    size_t neighbourCount = 1;
+    for (size_t d = 0; d < P; ++d)
+        neighbourCount *= 3;
+    for (const auto& [key, s] : visitedCells) {
+        for (size_t d = 0; d < P; ++d)
+            cell[d] = cellOf(&z[s * P], d);
+        for (size_t n = 0; n < neighbourCount; ++n) {
+            std::vector<int64_t> neighbour(cell);
+            size_t digits = n;  // one base-3 digit per axis: offset -1, 0 or +1
+            for (size_t d = 0; d < P; ++d, digits /= 3)
+                neighbour[d] += int64_t(digits % 3) - 1;
+            spreadCells.emplace(keyOf(neighbour.data()), std::make_pair(neighbour, s));
+        }
+    }
+    const size_t spreadTarget = set.size(P) + size_t(double(target) * options.spreadShare);
+    std::vector<const std::pair<std::vector<int64_t>, size_t>*> cellList;
+    for (const auto& entry : spreadCells)
+        cellList.push_back(&entry.second);
+    while (set.size(P) < spreadTarget && !cellList.empty()) {
+        const auto& [where, s] = *cellList[random.below(cellList.size())];
+        for (size_t d = 0; d < P; ++d) {
+            const double span = hi[d] - lo[d];
+            const double at = lo[d] + (double(where[d]) + random.uniform()) * span / (thinningCells - 1);
+            dz[d] = span > 0.0 ? at - z[s * P + d] : 0.0;
+        }
+        addMoved(s);
+    }
+
+    // Around where the chain rests: the slow modes of a stage at rest (its coupling capacitors)
+    // lie within a fraction of a percent of instability, and a network whose slope there is a
+    // little off tips them over into a hum that the gain stages amplify.
+    const size_t restCount = restVoltages.size() / std::max<size_t>(nV, 1);
+    const size_t aroundRest = restCount > 0 ? size_t(double(target) * options.restShare) / restCount : 0;
+    std::vector<double> restZ(P);
+    for (size_t r = 0; r < restCount; ++r) {
+        map.project(&restVoltages[r * nV], restZ.data());
+        const size_t nearest = nearestPoint(z, P, restZ, lo, hi);
+        for (size_t k = 0; k < aroundRest; ++k) {
+            for (size_t d = 0; d < P; ++d) {
+                const double offset = k == 0 ? 0.0 : options.restSpread * (hi[d] - lo[d]) * random.normal();
+                dz[d] = restZ[d] - z[nearest * P + d] + offset;
+            }
+            addMoved(nearest);
+        }
+    }
+
+    while (set.size(P) < target && count > 0) {
+        const size_t s = random.below(count);
+        for (size_t d = 0; d < P; ++d)
+            dz[d] = 0.02 * (hi[d] - lo[d]) * random.normal();
+        addMoved(s);
     }
     return set;
 }
@@ -375,7 +488,8 @@ bool cutOffRest(const Box& box, const TrainingSet& set, const std::vector<size_t
 
 // Splits a box across the input where its training points spread most, or the next widest where
 // that cut would fall near where the chain rests; returns false when the box holds too few points
-// to split.
+// to split, or when every cut would fall near where the chain rests (a chain resting on an edge
+// between two networks that disagree a little chatters across it: noise from silence).
 bool splitBox(const Box& box, const TrainingSet& set, size_t P, const std::vector<double>& restZ, Box& lower,
               Box& upper)
 {
@@ -400,15 +514,13 @@ bool splitBox(const Box& box, const TrainingSet& set, size_t P, const std::vecto
         spreads.emplace_back(hi - lo, d);
     }
     std::stable_sort(spreads.begin(), spreads.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    size_t axis = spreads.front().second;
     double cut = 0.0;
     const auto offRest = std::find_if(spreads.begin(), spreads.end(), [&](const auto& spread) {
         return cutOffRest(box, set, inside, P, restZ, spread.second, spread.first, cut);
     });
-    if (offRest != spreads.end())
-        axis = offRest->second;
-    else
-        cutOffRest(box, set, inside, P, restZ, axis, spreads.front().first, cut);
+    if (offRest == spreads.end())
+        return false;
+    const size_t axis = offRest->second;
     // Bounds are stored in single precision: split where a float lands.
     cut = double(float(cut));
     lower = box;
@@ -430,7 +542,7 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
     for (size_t r = 0; r * P < restZ.size(); ++r)
         map.project(&restVoltages[r * samples.nV], &restZ[r * P]);
     model.outputFlags.assign(nI, 1);
-    const TrainingSet set = makeTrainingSet(samples, map, block, options.trainingPoints, options.jitterShare, random);
+    const TrainingSet set = makeTrainingSet(samples, map, block, options, restVoltages, random);
 
     // Start with one box over everything and split the worst one until every box fits within
     // the tolerance or the step has its most boxes; the boxes tile the whole input space.
@@ -448,7 +560,7 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
             break;
         Box lower, upper;
         if (!splitBox(boxes[worst], set, P, restZ, lower, upper)) {
-            // Too few points to split: the next worst box may still gain from it.
+            // No cut fits: the next worst box may still gain from one.
             boxes[worst].splittable = false;
             continue;
         }

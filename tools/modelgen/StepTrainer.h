@@ -16,7 +16,11 @@ struct StepTrainingOptions
     double tolerance = 2e-7;       // rms current error (A) a box may keep
     uint32_t trainingPoints = 8000;
     uint32_t pointsPerBox = 1200;  // most training points of one box's network
+    double evenShare = 0.5;      // share of visited points spread evenly over the visited cells
+    double spreadShare = 0.0;    // share of points spread over the visited cells and their neighbours
     double jitterShare = 0.3;    // share of extra points moved off the visited set
+    double restShare = 0.0;      // share of points around where the chain rests
+    double restSpread = 0.005;   // their spread around it, as a share of the visited range
     TrainingOptions network;
 };
 
