@@ -2,6 +2,8 @@
 
 #include <floatfann.h>
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -76,6 +78,9 @@ bool NetworkEvaluator::copyLayer(const fann& network, uint32_t index, Layer& lay
         layer.steepness[group][lane] = steepness;
         layer.maxSum[group][lane] = 150 / steepness;
     }
+    layer.positiveLimits = std::all_of(layer.maxSum.begin(), layer.maxSum.end(), [](const Lanes& limits) {
+        return limits[0] > 0 && limits[1] > 0 && limits[2] > 0 && limits[3] > 0;
+    });
     return true;
 }
 
@@ -85,7 +90,7 @@ inline __attribute__((always_inline)) float* NetworkEvaluator::runLayersOfAnySha
     float* out = self.values[1].data();
     for (const Layer& layer : self.layers)
     {
-        evaluateLayer(layer, layer.connections, layer.groups, layer.activation, in, out);
+        evaluateLayer<false>(layer, layer.connections, layer.groups, layer.activation, in, out);
         out[layer.neurons] = 1.0f;
         std::swap(in, out);
     }
@@ -136,7 +141,8 @@ void NetworkEvaluator::selectEvaluations()
     evaluateNormalisedPair = nullptr;
     evaluateHiddenPair = nullptr;
     evaluateOutputPair = nullptr;
-    if (layers.size() == 2 && layers[0].activation == FANN_ELLIOT_SYMMETRIC)
+    if (layers.size() == 2 && layers[0].activation == FANN_ELLIOT_SYMMETRIC && layers[0].positiveLimits
+        && layers[1].positiveLimits)
         for (const FixedShape* shape = fixed.shapes; shape != fixed.shapes + fixed.count; ++shape)
             if (layers[0].connections == shape->inputs + 1 && layers[0].neurons == shape->hidden
                 && layers[1].neurons == shape->outputs && layers[1].activation == shape->outputActivation)

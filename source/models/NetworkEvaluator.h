@@ -24,6 +24,9 @@ struct fann;
 // same arithmetic, in fewer instructions and on eight neurons at a time where a layer has them),
 // and a copy takes the AVX2 form when the processor has it. Neither uses fused multiply-adds.
 //
+// The fixed shapes take networks whose every steepness is positive, so that the clamp can take
+// a shorter form; any other network of their shape runs through the run-time flavour.
+//
 // Networks that fann_run evaluates differently from a plain layered one (sparse or shortcut
 // connections, an activation other than those the network factory sets, mixed activations in a
 // layer) get no copy: their runner keeps calling fann_run.
@@ -104,6 +107,7 @@ private:
         std::vector<Lanes> weights;   // connection c of neurons 4g .. 4g+3 at [c * groups + g]
         std::vector<Lanes> steepness; // per neuron; the padding lanes hold 1 and weights 0
         std::vector<Lanes> maxSum;    // per neuron: 150 / steepness, as fann_run computes it
+        bool positiveLimits;          // every maxSum above 0 (no steepness negative or NaN)
     };
 
     NetworkEvaluator() = default;

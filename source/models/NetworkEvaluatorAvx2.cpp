@@ -8,6 +8,8 @@
 
 #include <floatfann.h>
 
+#include <immintrin.h>
+
 #include <cstring>
 #include <vector>
 

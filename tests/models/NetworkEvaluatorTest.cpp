@@ -289,16 +289,24 @@ TEST(NetworkEvaluator, HandMadeShapesEqualFannRunAtTheClampAndBeyond)
 
 TEST(NetworkEvaluator, PerNeuronSteepnessIncludingZeroAndNegativeEqualsFannRun)
 {
-    auto record = makeProjectedRecord(3, {6}, 4, 0.0f);
-    std::mt19937 random(3);
-    std::uniform_real_distribution<float> weight(-40.0f, 40.0f);
-    for (float& value : record->weights)
-        value = weight(random);
-    record->hiddenNeuronSteepness = {0.5f, 0.0f, -0.75f, 2.0f, 1e-30f, 1.0f};
-    record->outputNeuronSteepness = {1.0f, -1.0f, 0.0f, 3.0f};
-    Network network(createNetwork(*record, 3, 4));
-    ASSERT_NE(network, nullptr);
-    EXPECT_TRUE(sameAsFannRunEverywhere(*network, 11, 300));
+    // A shape of the run-time flavour, and a fixed shape, whose shorter clamp holds for positive
+    // steepness only: a negative one in either layer must not take it.
+    for (uint32_t hidden : {6u, 10u})
+        for (bool negativeInOutput : {false, true})
+        {
+            auto record = makeProjectedRecord(3, {hidden}, 4, 0.0f);
+            std::mt19937 random(3);
+            std::uniform_real_distribution<float> weight(-40.0f, 40.0f);
+            for (float& value : record->weights)
+                value = weight(random);
+            const float steepness[] = {0.5f, 0.0f, negativeInOutput ? 0.75f : -0.75f, 2.0f, 1e-30f, 1.0f};
+            for (uint32_t k = 0; k < hidden; ++k)
+                record->hiddenNeuronSteepness[k] = steepness[k % 6];
+            record->outputNeuronSteepness = {1.0f, negativeInOutput ? -1.0f : 1.0f, 0.0f, 3.0f};
+            Network network(createNetwork(*record, 3, 4));
+            ASSERT_NE(network, nullptr);
+            EXPECT_TRUE(sameAsFannRunEverywhere(*network, 11, 300)) << hidden << " hidden neurons";
+        }
 }
 
 TEST(NetworkEvaluator, NetworksFannRunsOtherwiseGetNoCopy)
