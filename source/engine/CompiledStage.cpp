@@ -342,7 +342,7 @@ private:
         if (owner.stepRunnerCount[stage] != 0
             && PreampChannel::boxHolds(owner.stepCores[stage] + lastIndex * 2u * Inputs, networkInput, Inputs))
             return last;
-        return owner.searchRunner(stage, networkInput);
+        return owner.searchRunnerOf<Inputs>(stage, networkInput);
     }
 
     // The runner's currents from its network's outputs as NeuralNetRunner::currentFrom gives them

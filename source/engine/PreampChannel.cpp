@@ -286,10 +286,48 @@ bool boxesOverlap(const double* a, const double* b, uint32_t inputs)
     return true;
 }
 
+// Whether two boxes share a point of their closures: in every input each begins before or where
+// the other ends. A box with a NaN bound touches nothing.
+bool boxesTouch(const double* a, const double* b, uint32_t inputs)
+{
+    for (uint32_t k = 0; k < inputs; ++k)
+        if (!(a[k] <= b[inputs + k] && b[k] <= a[inputs + k]))
+            return false;
+    return true;
+}
+
+// The part of the step's input space its boxes divide, as a box: in each input, from the lowest
+// to the highest bound that is a number (the largest float and beyond stand for no bound),
+// widened on each side by that width (or by 1 where it is 0), since the signals also pass
+// beyond the outermost cuts. Without such a bound in an input, that input's span is empty.
+std::vector<double> dividedSpan(const double* boxes, uint32_t count, uint32_t inputs)
+{
+    std::vector<double> span(2u * std::size_t(inputs));
+    std::fill(span.begin(), span.begin() + inputs, double(FLT_MAX));
+    std::fill(span.begin() + inputs, span.end(), -double(FLT_MAX));
+    for (uint32_t box = 0; box < count; ++box)
+        for (uint32_t k = 0; k < 2u * inputs; ++k)
+        {
+            const double bound = boxes[box * 2u * inputs + k];
+            if (std::fabs(bound) < double(FLT_MAX))
+                span[k % inputs] = std::min(span[k % inputs], bound),
+                              span[inputs + k % inputs] = std::max(span[inputs + k % inputs], bound);
+        }
+    for (uint32_t k = 0; k < inputs; ++k)
+    {
+        const double width = span[inputs + k] - span[k];
+        const double margin = width > 0.0 ? width : 1.0;
+        if (width >= 0.0)
+            span[k] -= margin, span[inputs + k] += margin;
+    }
+    return span;
+}
+
 // Shrinks the open box `core` until it shares no point with the open box `other`: in one input,
 // its lower bound rises to other's upper bound or its upper bound falls to other's lower bound,
-// whichever keeps the larger share of that input's width.
-void shedFromCore(double* core, const double* other, uint32_t inputs)
+// whichever keeps the larger share of that input's width within the step's span (a box open
+// to the largest float would otherwise count any finite cut as no loss).
+void shedFromCore(double* core, const double* other, const double* span, uint32_t inputs)
 {
     // Without inputs every box holds everything, and the first one always matches.
     if (inputs == 0 || !boxesOverlap(core, other, inputs))
@@ -299,15 +337,19 @@ void shedFromCore(double* core, const double* other, uint32_t inputs)
     double value = 0.0; // without a choice, the core ends up empty: 0 < x < 0 never holds
     for (uint32_t k = 0; k < inputs; ++k)
     {
-        const double low = core[k], high = core[inputs + k], width = high - low;
-        const double raised = (high - other[inputs + k]) / width, lowered = (other[k] - low) / width;
+        const double low = std::max(core[k], span[k]), high = std::min(core[inputs + k], span[inputs + k]);
+        const double width = high - low;
+        if (!(width > 0.0))
+            continue;
+        const double raised = (high - std::max(other[inputs + k], low)) / width;
+        const double lowered = (std::min(other[k], high) - low) / width;
         if (raised > bestShare)
             bestShare = raised, bound = &core[k], value = other[inputs + k];
         if (lowered > bestShare)
             bestShare = lowered, bound = &core[inputs + k], value = other[k];
     }
     *bound = value;
-    if (bestShare <= 0.0)
+    if (bestShare < 0.0)
         core[0] = core[inputs] = 0.0;
 }
 } // namespace
@@ -317,9 +359,13 @@ void PreampChannel::listEarlierOverlaps(uint8_t stage)
     std::vector<uint32_t>& start = overlapStart[stage];
     std::vector<uint32_t>& list = earlierOverlaps[stage];
     std::vector<double>& cores = coreTable[stage];
+    std::vector<uint32_t>& touchingStart = neighbourStart[stage];
+    std::vector<uint32_t>& touching = neighbours[stage];
     start.assign(1, 0u);
     list.clear();
     cores.clear();
+    touchingStart.assign(1, 0u);
+    touching.clear();
     const double* stepBox = boxTable[stage];
     uint32_t first = 0;
     for (uint32_t chunk = 0; chunk < stepCount[stage]; ++chunk)
@@ -328,6 +374,7 @@ void PreampChannel::listEarlierOverlaps(uint8_t stage)
                                                      : standardChunk(modelFiles[stage], chunk).netCount;
         const uint32_t inputs = count != 0 ? runners[stage][first].inputCount : 0;
         const std::size_t boxWidth = 2u * std::size_t(inputs);
+        const std::vector<double> span = dividedSpan(stepBox, count, inputs);
         for (uint32_t k = 0; k < count; ++k)
         {
             const double* box = stepBox + k * boxWidth;
@@ -336,9 +383,13 @@ void PreampChannel::listEarlierOverlaps(uint8_t stage)
                 if (boxesOverlap(stepBox + earlier * boxWidth, box, inputs))
                 {
                     list.push_back(earlier);
-                    shedFromCore(core, stepBox + earlier * boxWidth, inputs);
+                    shedFromCore(core, stepBox + earlier * boxWidth, span.data(), inputs);
                 }
             start.push_back(uint32_t(list.size()));
+            for (uint32_t other = 0; other < count; ++other)
+                if (other != k && boxesTouch(stepBox + other * boxWidth, box, inputs))
+                    touching.push_back(other);
+            touchingStart.push_back(uint32_t(touching.size()));
         }
         stepBox += count * boxWidth;
         first += count;
@@ -357,6 +408,8 @@ void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
     boxTable[stage] = nullptr;
     overlapStart[stage].clear();
     earlierOverlaps[stage].clear();
+    neighbourStart[stage].clear();
+    neighbours[stage].clear();
     coreTable[stage].clear();
     stepBoxes[stage] = nullptr;
     stepCores[stage] = nullptr;
@@ -700,18 +753,29 @@ float gainedInput(float sample, float gain)
 // a neighbour. So the boxes are tried from the one that matched last outwards. Every box that
 // holds the input overlaps the box c found that way, so the earliest of them is the earliest box
 // of c's list of earlier overlapping boxes that holds it, or c itself.
-NeuralNetRunner* PreampChannel::findRunner(uint8_t stage, const double* input) const
+template <uint32_t Inputs>
+NeuralNetRunner* PreampChannel::findRunnerOf(uint8_t stage, const double* input) const
 {
-    const uint32_t inputs = networkInputCount[stage];
+    const uint32_t inputs = Inputs != 0 ? Inputs : networkInputCount[stage];
     const uint32_t count = stepRunnerCount[stage];
     const std::size_t boxWidth = 2u * std::size_t(inputs);
     const double* boxes = stepBoxes[stage];
     const auto holds = [&](uint32_t k) { return boxHolds(boxes + k * boxWidth, input, inputs); };
 
     const uint32_t last = uint32_t(lastRunner[stage] - stepRunners[stage]);
+    const std::size_t stepStart = std::size_t(stepRunners[stage] - runners[stage]);
+    // The box that matched last, then the boxes touching it, then the others from it outwards.
     uint32_t found = count;
     if (count != 0 && holds(last))
         found = last;
+    if (count != 0 && found == count)
+    {
+        const uint32_t* touching = neighbours[stage].data();
+        const uint32_t end = neighbourStart[stage][stepStart + last + 1];
+        for (uint32_t k = neighbourStart[stage][stepStart + last]; found == count && k != end; ++k)
+            if (holds(touching[k]))
+                found = touching[k];
+    }
     for (uint32_t distance = 1; found == count && (distance <= last || last + distance < count); ++distance)
     {
         if (last + distance < count && holds(last + distance))
@@ -722,7 +786,10 @@ NeuralNetRunner* PreampChannel::findRunner(uint8_t stage, const double* input) c
     if (found == count)
         return nullptr;
 
-    const std::size_t index = std::size_t(stepRunners[stage] - runners[stage]) + found;
+    // No earlier box holds an input in the found box's core; else the first that does matches.
+    if (boxHolds(stepCores[stage] + found * boxWidth, input, inputs))
+        return stepRunners[stage] + found;
+    const std::size_t index = stepStart + found;
     const uint32_t* earlier = earlierOverlaps[stage].data();
     for (uint32_t k = overlapStart[stage][index]; k < overlapStart[stage][index + 1]; ++k)
         if (holds(earlier[k]))
@@ -755,12 +822,17 @@ NeuralNetRunner* PreampChannel::beginStage(uint8_t stage)
     return runner;
 }
 
-NeuralNetRunner* PreampChannel::searchRunner(uint8_t stage, const double* input)
+template <uint32_t Inputs>
+NeuralNetRunner* PreampChannel::searchRunnerOf(uint8_t stage, const double* input)
 {
-    if (NeuralNetRunner* matched = findRunner(stage, input))
+    if (NeuralNetRunner* matched = findRunnerOf<Inputs>(stage, input))
         return lastRunner[stage] = matched;
     return stage != toneStage ? lastRunner[stage] : nullptr;
 }
+
+template NeuralNetRunner* PreampChannel::searchRunnerOf<0>(uint8_t stage, const double* input);
+template NeuralNetRunner* PreampChannel::searchRunnerOf<2>(uint8_t stage, const double* input);
+template NeuralNetRunner* PreampChannel::searchRunnerOf<3>(uint8_t stage, const double* input);
 
 // The stage step after the currents: state update, output, and the next stage's input.
 void PreampChannel::endStage(uint8_t stage)

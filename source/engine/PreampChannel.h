@@ -96,6 +96,12 @@ public:
     // overlapStart[g + 1]). They let the search start at the box that matched last.
     std::vector<uint32_t> overlapStart[stageCount];
     std::vector<uint32_t> earlierOverlaps[stageCount];
+    // For each runner (by its index in `runners`), the other boxes of its step that touch or
+    // overlap its box, as indices within the step: neighbours[neighbourStart[g] ..
+    // neighbourStart[g + 1]). When the input leaves the box that matched last, it is most often in
+    // one of these, and the search tries them before the others.
+    std::vector<uint32_t> neighbourStart[stageCount];
+    std::vector<uint32_t> neighbours[stageCount];
     // Each box's core, laid out as the boxes: a box inside it that no earlier box of its step
     // overlaps (possibly empty). A box whose core holds the input is the first match.
     std::vector<double> coreTable[stageCount];
@@ -137,7 +143,11 @@ public:
     // The runner for the stage's network input when the core of the last match does not hold it:
     // the first of the step's boxes that holds it, else the last match, but null at the tone
     // stage (whose currents are then zero).
-    NeuralNetRunner* searchRunner(uint8_t stage, const double* input);
+    NeuralNetRunner* searchRunner(uint8_t stage, const double* input) { return searchRunnerOf<0>(stage, input); }
+    // searchRunner for a stage of Inputs network inputs (2 or 3; 0 reads the stage's count at run
+    // time), so that the compiler unrolls every box test: the compiled steps' search.
+    template <uint32_t Inputs>
+    NeuralNetRunner* searchRunnerOf(uint8_t stage, const double* input);
 
 private:
     bool selectEntriesForRate(uint8_t stage, uint32_t step, bool first);
@@ -157,7 +167,9 @@ private:
 
     void fillBoxTable(uint8_t stage);
     void listEarlierOverlaps(uint8_t stage);
-    NeuralNetRunner* findRunner(uint8_t stage, const double* input) const;
+    NeuralNetRunner* findRunner(uint8_t stage, const double* input) const { return findRunnerOf<0>(stage, input); }
+    template <uint32_t Inputs>
+    NeuralNetRunner* findRunnerOf(uint8_t stage, const double* input) const;
     void runStage(uint8_t stage);
     NeuralNetRunner* beginStage(uint8_t stage);
     void endStage(uint8_t stage);

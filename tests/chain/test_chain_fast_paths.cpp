@@ -1,6 +1,6 @@
 // The chain's per-sample shortcuts against plain computations: the unrolled prediction against
-// gmm's dense products, and the box search across steps whose networks take different numbers of
-// inputs.
+// gmm's dense products, and the box search (across steps whose networks take different numbers of
+// inputs, and from any last match on a plane cut into boxes) against a search in order.
 #include "ChainTestSupport.h"
 #include "NeuralNetRunner.h"
 #include "NonlinearStateSpaceSolver.h"
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <random>
 
 TEST(NonlinearStateSpaceSolver, PredictionEqualsDenseProductBitForBit)
 {
@@ -88,6 +89,28 @@ TEST(NonlinearStateSpaceSolver, UnrolledPredictionsOfTheStageShapesEqualGmmBitFo
     }
 }
 
+using TestBlocks = std::unique_ptr<TestBlock>[PreampChannel::stageCount];
+
+// Every stage of the chain on a projected model file of the given steps (three port voltages,
+// two currents) and a test block seeded from seed onwards, prepared at 44.1 kHz.
+void loadEveryStage(PreampChannel& chain, TestBlocks& blocks, const std::vector<StepSpec>& steps,
+                    const std::string& name, uint32_t seed)
+{
+    StageSpec spec;
+    spec.projected = true;
+    spec.steps = steps;
+    const std::string path = temporaryPath(name);
+    ASSERT_EQ(writeModelFile(path, spec, 3, 2), "");
+    for (uint8_t stage = 0; stage < PreampChannel::stageCount; ++stage)
+    {
+        blocks[stage] = std::make_unique<TestBlock>(2, 2, 3, 2, 2, 1.0);
+        blocks[stage]->randomise(seed + stage);
+        ASSERT_TRUE(chain.loadStage(stage, blocks[stage].get(), path.c_str(), true)) << chain.lastError();
+    }
+    std::remove(path.c_str());
+    chain.prepare(44100, 1);
+}
+
 TEST(PreampChannel, BoxSearchFindsTheStepsBoxesWhenStepsDifferInInputCount)
 {
     // Step 0 projects onto three inputs, step 1 onto two: step 1's boxes start after step 0's
@@ -104,22 +127,9 @@ TEST(PreampChannel, BoxSearchFindsTheStepsBoxesWhenStepsDifferInInputCount)
     narrow.projection = {1, 0, 0, 1};
     // The first box never holds the input, the second always does.
     narrow.nets = {constantNet(2, 2, 1e5f, 1e6f, 0.25f, true), constantNet(2, 2, -1e6f, 1e6f, 0.75f, true)};
-    StageSpec spec;
-    spec.projected = true;
-    spec.steps = {wide, narrow};
-    const std::string path = temporaryPath("mixed_widths");
-    ASSERT_EQ(writeModelFile(path, spec, 3, 2), "");
-
-    std::unique_ptr<TestBlock> blocks[PreampChannel::stageCount];
+    TestBlocks blocks;
     PreampChannel chain;
-    for (uint8_t stage = 0; stage < PreampChannel::stageCount; ++stage)
-    {
-        blocks[stage] = std::make_unique<TestBlock>(2, 2, 3, 2, 2, 1.0);
-        blocks[stage]->randomise(40 + stage);
-        ASSERT_TRUE(chain.loadStage(stage, blocks[stage].get(), path.c_str(), true)) << chain.lastError();
-    }
-    std::remove(path.c_str());
-    chain.prepare(44100, 1);
+    ASSERT_NO_FATAL_FAILURE(loadEveryStage(chain, blocks, {wide, narrow}, "mixed_widths", 40));
     for (uint32_t step : {1u, 0u, 1u})
     {
         for (uint8_t stage = 0; stage < PreampChannel::stageCount; ++stage)
@@ -135,4 +145,85 @@ TEST(PreampChannel, BoxSearchFindsTheStepsBoxesWhenStepsDifferInInputCount)
             EXPECT_EQ(chain.lastRunner[stage], chain.stepRunners[stage] + matchedIndex) << "stage " << int(stage);
         }
     }
+}
+
+TEST(PreampChannel, BoxSearchOnACutPlaneKeepsTheFirstMatchAndCoresHoldNoEarlierBox)
+{
+    // Two inputs cut into a grid as the generated files are: neighbours overlap by a rounding
+    // step, the outer boxes reach the largest float, and two boxes in front (one nested in the
+    // grid, one repeating a grid box) make the first match differ from the grid's.
+    const float largest = std::numeric_limits<float>::max();
+    const std::vector<float> cuts0 = {-largest, -1.0f, 0.0f, 0.5f, 2.0f, largest};
+    const std::vector<float> cuts1 = {-largest, -3.0f, -2.4f, 1.0f, largest};
+    const float overlap = 2e-6f;
+    StepSpec step;
+    step.mask = {1, 0, 1};
+    step.flags = {1, 1};
+    step.projectedInputs = 2;
+    step.projection = {1, 0, 0, 1};
+    const auto boxNet = [&](float lo0, float hi0, float lo1, float hi1) {
+        NetSpec net = constantNet(2, 2, 0.0f, 1.0f, 0.5f, true);
+        net.boxMin = {lo0, lo1};
+        net.boxMax = {hi0, hi1};
+        return net;
+    };
+    step.nets = {boxNet(0.1f, 0.3f, -2.0f, 0.0f), boxNet(-1.0f, 0.0f + overlap, -2.4f, 1.0f + overlap)};
+    for (std::size_t j = 0; j + 1 < cuts1.size(); ++j)
+        for (std::size_t i = 0; i + 1 < cuts0.size(); ++i)
+        {
+            // Inner cuts overlap by the rounding step; the outermost bounds stay the largest float.
+            const auto lower = [&](const std::vector<float>& cuts, std::size_t k) {
+                return k == 0 ? cuts[k] : cuts[k] - overlap;
+            };
+            const auto upper = [&](const std::vector<float>& cuts, std::size_t k) {
+                return k + 2 == cuts.size() ? cuts[k + 1] : cuts[k + 1] + overlap;
+            };
+            step.nets.push_back(boxNet(lower(cuts0, i), upper(cuts0, i), lower(cuts1, j), upper(cuts1, j)));
+        }
+    TestBlocks blocks;
+    PreampChannel chain;
+    ASSERT_NO_FATAL_FAILURE(loadEveryStage(chain, blocks, {step, step}, "cut_plane", 60));
+    chain.setStageStep(0, 0);
+
+    const uint32_t count = chain.stepRunnerCount[0];
+    ASSERT_EQ(count, 22u);
+    const auto firstHolding = [&](const double* input) -> NeuralNetRunner* {
+        for (uint32_t k = 0; k < count; ++k)
+            if (chain.stepRunners[0][k].contains(input))
+                return chain.stepRunners[0] + k;
+        return nullptr;
+    };
+    std::mt19937 generator(23);
+    std::uniform_real_distribution<double> step0(-0.05, 0.05), jump0(-3.0, 4.0), jump1(-5.0, 3.0);
+    std::uniform_int_distribution<uint32_t> box(0, count - 1);
+    double input[2] = {0.2, -1.0};
+    uint32_t inCores = 0;
+    for (int n = 0; n < 20000; ++n)
+    {
+        if (n % 40 == 0)
+            input[0] = jump0(generator), input[1] = jump1(generator);
+        else
+            input[0] += step0(generator), input[1] += step0(generator);
+        if (n % 997 == 0)
+            input[n % 2] = std::nan("");
+        // From any last match, both forms of the search give the first box that holds the input
+        // (else the last match: stage 0 is not the tone stage).
+        NeuralNetRunner* const last = chain.stepRunners[0] + box(generator);
+        NeuralNetRunner* expected = firstHolding(input);
+        for (int form = 0; form < 2; ++form)
+        {
+            chain.lastRunner[0] = last;
+            NeuralNetRunner* found = form == 0 ? chain.searchRunner(0, input) : chain.searchRunnerOf<2>(0, input);
+            ASSERT_EQ(found, expected != nullptr ? expected : last)
+                << "sample " << n << " at " << input[0] << ", " << input[1] << ", form " << form;
+        }
+        // An input in a box's core is in that box and in no earlier box.
+        for (uint32_t k = 0; k < count; ++k)
+            if (PreampChannel::boxHolds(chain.stepCores[0] + 4 * k, input, 2))
+            {
+                ++inCores;
+                ASSERT_EQ(expected, chain.stepRunners[0] + k) << "sample " << n << ", core of box " << k;
+            }
+    }
+    EXPECT_GT(inCores, 15000u) << "the cores hold most inputs";
 }
