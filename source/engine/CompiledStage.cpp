@@ -7,6 +7,8 @@
 #include "Velmorant_preamp_block3.h"
 #include "Velmorant_preamp_block4.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -249,9 +251,11 @@ public:
             output = runner->netOutput;
             other.output = otherRunner->netOutput;
         }
-        if (runner != nullptr)
+        if (runner != nullptr && otherRunner != nullptr)
+            writeCurrentPairs(*runner, output, *otherRunner, other.output, both.i);
+        else if (runner != nullptr)
             writeCurrents(*runner, output, both.i, 0);
-        if (otherRunner != nullptr)
+        else if (otherRunner != nullptr)
             writeCurrents(*otherRunner, other.output, both.i, 1);
     }
 
@@ -348,9 +352,9 @@ private:
     // The runner's currents from its network's outputs as NeuralNetRunner::currentFrom gives them
     // (y = outputScale * output + outputMin in single precision; y when y >= 0, else 0, NaN
     // included), all at once and without a branch on the sign, which the data make unpredictable:
-    // the selection keeps y's bits, -0 included. No network: zero currents.
-    template <class T>
-    static void writeCurrents(const NeuralNetRunner& runner, const float* output, T* currents, uint32_t lane)
+    // the selection keeps y's bits, -0 included. No network: zero currents. writeCurrents puts
+    // them in the chain's lane.
+    static Floats currentsOf(const NeuralNetRunner& runner, const float* output)
     {
         static_assert(I <= 4, "four currents at most");
         Floats y{};
@@ -363,8 +367,29 @@ private:
             y = scale * y + minimum;
             y = Floats(FloatMask(y) & (y >= Floats{}));
         }
+        return y;
+    }
+
+    template <class T>
+    static void writeCurrents(const NeuralNetRunner& runner, const float* output, T* currents, uint32_t lane)
+    {
+        const Floats y = currentsOf(runner, output);
         for (uint32_t j = 0; j < I; ++j)
             setLane(currents[j], lane, double(y[j]));
+    }
+
+    // writeCurrents of both chains at once, each chain's current j in its lane of currents[j]:
+    // the two chains' single-precision currents interleaved, then widened two at a time.
+    static void writeCurrentPairs(const NeuralNetRunner& first, const float* firstOutput,
+                                  const NeuralNetRunner& second, const float* secondOutput, Pair* currents)
+    {
+        const __m128 a = __m128(currentsOf(first, firstOutput)), b = __m128(currentsOf(second, secondOutput));
+        const __m128 interleaved[] = {_mm_unpacklo_ps(a, b), _mm_unpackhi_ps(a, b)};
+        for (uint32_t j = 0; j < I; ++j)
+        {
+            const __m128 both = interleaved[j / 2];
+            currents[j] = Pair(_mm_cvtps_pd(j % 2 == 0 ? both : _mm_movehl_ps(both, both)));
+        }
     }
 
     // The currents of a chain whose tone stage found no box are zero (in pairs the lanes of a chain
