@@ -266,9 +266,9 @@ public:
         otherSignal = outputs[1];
     }
 
-    double current(uint32_t k) const override
+    const double* currentOf(uint32_t k) const override
     {
-        return pairHolder != nullptr ? getLane(pairHolder->both.i[k], pairLane) : alone.i[k];
+        return pairHolder != nullptr ? reinterpret_cast<const double*>(&pairHolder->both.i[k]) + pairLane : &alone.i[k];
     }
 
 private:
@@ -446,7 +446,7 @@ private:
     NeuralNetRunner* runner = nullptr;
     const float* output = nullptr;
     bool networksTogether = false;
-    // Where current() reads the chain's currents: its own state alone (no holder), else its lane of
+    // Where currentOf() finds the chain's currents: its own state alone (no holder), else its lane of
     // the pair's state, which the first chain's stage holds.
     const CompiledStageOf* pairHolder = nullptr;
     uint32_t pairLane = 0;

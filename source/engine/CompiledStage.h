@@ -70,6 +70,7 @@ public:
     static Tick tickFor(CompiledStage* const* stages);
     static PairTick pairTickFor(CompiledStage* const* stages);
 
-    // Port current k of the last step (alone; in pairs, that of this stage's chain).
-    virtual double current(uint32_t k) const = 0;
+    // Where port current k of each step lies (alone; in pairs, this stage's chain's lane), from
+    // load or loadPair until store or storePair.
+    virtual const double* currentOf(uint32_t k) const = 0;
 };

@@ -23,7 +23,11 @@ LevelRingBuffer::~LevelRingBuffer()
 void LevelRingBuffer::add(float value)
 {
     current = (current == last) ? entries : current + 1;
-    const float incoming = std::isfinite(value) ? std::fmax(-valueLimit, std::fmin(value, valueLimit)) : 0.0f;
+    // Comparisons rather than fmin and fmax, which are calls into libm: for a finite value they agree.
+    const float incoming = !std::isfinite(value)  ? 0.0f
+                           : value > valueLimit  ? valueLimit
+                           : value < -valueLimit ? -valueLimit
+                                                 : value;
     const float old = *current;
     sum = (incoming - old) + sum;
     sumSquares = ((incoming * incoming) - (old * old)) + sumSquares;

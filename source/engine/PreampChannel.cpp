@@ -918,12 +918,17 @@ void PreampChannel::storeCompiledStages()
         storeCompiledStage(stage);
 }
 
+void PreampChannel::findLevelCurrent()
+{
+    const std::vector<double>& currents = solvers[toneStage].i;
+    levelCurrent = compiledActive[toneStage] ? compiledStages[toneStage]->currentOf(1)
+                   : currents.size() > 1     ? &currents[1]
+                                             : nullptr;
+}
+
 float PreampChannel::levelValue() const
 {
-    if (compiledActive[toneStage])
-        return toSample(compiledStages[toneStage]->current(1));
-    const std::vector<double>& currents = solvers[toneStage].i;
-    return currents.size() > 1 ? toSample(currents[1]) : 0.0f;
+    return levelCurrent != nullptr ? toSample(*levelCurrent) : 0.0f;
 }
 
 bool PreampChannel::readyFor(float* samples, uint32_t count)
@@ -1037,6 +1042,7 @@ void PreampChannel::process(float* samples, uint32_t count)
     if (!readyFor(samples, count))
         return;
     loadCompiledStages();
+    findLevelCurrent();
     const CompiledStage::Tick compiled = compiledTick();
     runWavefront<double>(
         count, [&](uint32_t n) { return double(gainedInput(samples[n], inputGain)); },
@@ -1061,6 +1067,7 @@ void PreampChannel::processOversampled(float* samples, uint32_t count)
     if (!readyFor(samples, count))
         return;
     loadCompiledStages();
+    findLevelCurrent();
     const CompiledStage::Tick compiled = compiledTick();
     // Sub-sample m is phase m % oversampling of host sample m / oversampling; both ends count them
     // in order.
@@ -1138,6 +1145,8 @@ void PreampChannel::processPair(PreampChannel& first, float* firstSamples, Pream
     const bool allPaired =
         std::all_of(std::begin(pairing), std::end(pairing), [](Pairing mode) { return mode == Pairing::compiled; });
     const CompiledStage::PairTick compiled = allPaired ? first.compiledPairTick(second) : nullptr;
+    first.findLevelCurrent();
+    second.findLevelCurrent();
     using Signals = CompiledStage::SignalPair;
     // Sub-sample m is phase m % phases of host sample m / phases; both ends count them in order.
     uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;

@@ -200,12 +200,15 @@ private:
     uint32_t subSampleCount() const;
     double stageInputFor(float sample, uint32_t phase);
     float outputAfter(uint32_t phase);
-    // Stage 3's plate current, the signal of the level statistics.
+    // Stage 3's plate current, the signal of the level statistics, read where findLevelCurrent
+    // found it once the compiled stages took the chain's state (null: no such current).
     float levelValue() const;
+    void findLevelCurrent();
 
     bool stageValid[stageCount];
     double genericOutput[stageCount];
     // The compiled stages a compiled tick steps.
     CompiledStage* activeStages[stageCount];
+    const double* levelCurrent = nullptr;
     std::string lastErrorText;
 };
