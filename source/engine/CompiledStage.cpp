@@ -341,11 +341,8 @@ private:
     // holds the input, else the chain's search; null when the tone stage found no box.
     NeuralNetRunner* match(PreampChannel& owner, const double* networkInput) const
     {
-        NeuralNetRunner* const last = owner.lastRunner[stage];
-        const std::size_t lastIndex = std::size_t(last - owner.stepRunners[stage]);
-        if (owner.stepRunnerCount[stage] != 0
-            && PreampChannel::boxHolds(owner.stepCores[stage] + lastIndex * 2u * Inputs, networkInput, Inputs))
-            return last;
+        if (owner.stepRunnerCount[stage] != 0 && PreampChannel::boxHolds(owner.lastCore[stage], networkInput, Inputs))
+            return owner.lastRunner[stage];
         return owner.searchRunnerOf<Inputs>(stage, networkInput);
     }
 

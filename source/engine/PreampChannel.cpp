@@ -93,6 +93,7 @@ PreampChannel::PreampChannel()
       stepRunners{},
       stepRunnerCount{},
       lastRunner{},
+      lastCore{},
       boxTable{},
       stepBoxes{},
       stepCores{},
@@ -415,6 +416,7 @@ void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
     stepCores[stage] = nullptr;
     stepRunners[stage] = nullptr;
     lastRunner[stage] = nullptr;
+    lastCore[stage] = nullptr;
     stepRunnerCount[stage] = 0;
 }
 
@@ -634,6 +636,7 @@ void PreampChannel::selectStepRunners(uint8_t stage, uint32_t step)
     stepRunnerCount[stage] = projectedStage[stage] ? projectedChunk(modelFiles[stage], step).netCount
                                                    : standardChunk(modelFiles[stage], step).netCount;
     lastRunner[stage] = stepRunners[stage];
+    lastCore[stage] = stepCores[stage];
 }
 
 
@@ -813,8 +816,7 @@ NeuralNetRunner* PreampChannel::beginStage(uint8_t stage)
     // Most often the input lies in the core of the box that matched last: a part of it that no
     // earlier box overlaps. Then that box is the first match, found without a search.
     const uint32_t inputs = networkInputCount[stage];
-    const std::size_t last = std::size_t(lastRunner[stage] - stepRunners[stage]);
-    if (stepRunnerCount[stage] != 0 && boxHolds(stepCores[stage] + last * 2u * inputs, input, inputs))
+    if (stepRunnerCount[stage] != 0 && boxHolds(lastCore[stage], input, inputs))
         return lastRunner[stage];
     NeuralNetRunner* runner = searchRunner(stage, input);
     if (runner == nullptr)
@@ -826,7 +828,11 @@ template <uint32_t Inputs>
 NeuralNetRunner* PreampChannel::searchRunnerOf(uint8_t stage, const double* input)
 {
     if (NeuralNetRunner* matched = findRunnerOf<Inputs>(stage, input))
+    {
+        const uint32_t inputs = Inputs != 0 ? Inputs : networkInputCount[stage];
+        lastCore[stage] = stepCores[stage] + std::size_t(matched - stepRunners[stage]) * 2u * inputs;
         return lastRunner[stage] = matched;
+    }
     return stage != toneStage ? lastRunner[stage] : nullptr;
 }
 

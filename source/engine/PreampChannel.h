@@ -87,6 +87,9 @@ public:
     NeuralNetRunner* stepRunners[stageCount];
     uint32_t stepRunnerCount[stageCount];
     NeuralNetRunner* lastRunner[stageCount];
+    // The core (below) of the last match's box, kept with lastRunner by the step selection and
+    // the search.
+    const double* lastCore[stageCount];
     // Every runner's box as doubles, runner after runner: its lower bounds, then its upper
     // bounds. The search walks the current step's part of it without touching the runners.
     double* boxTable[stageCount];
