@@ -230,9 +230,8 @@ public:
         networksTogether = runner != nullptr && otherRunner != nullptr && runner->evaluator && otherRunner->evaluator
                            && NetworkEvaluator::canRunPair(*runner->evaluator, *otherRunner->evaluator);
         if (networksTogether)
-            NetworkEvaluator::runHiddenPair(*runner->evaluator, input, runner->inputMin, runner->inputScale,
-                                            runner->netInput, *otherRunner->evaluator, other.input,
-                                            otherRunner->inputMin, otherRunner->inputScale, otherRunner->netInput);
+            NetworkEvaluator::runHiddenPair(*runner->evaluator, input, runner->netInput, *otherRunner->evaluator,
+                                            other.input, otherRunner->netInput);
         else
         {
             output = runner != nullptr ? runner->outputsFor(input) : nullptr;

@@ -44,6 +44,9 @@ std::unique_ptr<NetworkEvaluator> NetworkEvaluator::copyOf(const fann& network)
     }
     for (std::vector<float>& buffer : copy->values)
         buffer.assign(valueCount, 0.0f);
+    const std::size_t paddedInputs = (network.num_input + laneCount - 1) / laneCount * laneCount;
+    copy->inputMinimum.assign(paddedInputs, 0.0);
+    copy->inputScale.assign(paddedInputs, 0.0);
     copy->selectEvaluations();
     return copy;
 }
@@ -103,11 +106,18 @@ float* NetworkEvaluator::runAnyShape(NetworkEvaluator& self, const float* input)
     return runLayersOfAnyShape(self);
 }
 
-float* NetworkEvaluator::runAnyShapeNormalised(NetworkEvaluator& self, const double* x, const float* minimum,
-                                               const float* scale, float* normalised)
+float* NetworkEvaluator::runAnyShapeNormalised(NetworkEvaluator& self, const double* x, float* normalised)
 {
-    loadNormalised(x, minimum, scale, normalised, self.layers.front().connections - 1, self.values[0].data());
+    const uint32_t inputs = self.layers.front().connections - 1;
+    normaliseWithDoubles(x, self.inputMinimum.data(), self.inputScale.data(), normalised, inputs);
+    loadGiven(normalised, inputs, self.values[0].data());
     return runLayersOfAnyShape(self);
+}
+
+void NetworkEvaluator::setNormalisation(const float* minimum, const float* scale)
+{
+    for (uint32_t k = 0; k < layers.front().connections - 1; ++k)
+        inputMinimum[k] = double(minimum[k]), inputScale[k] = double(scale[k]);
 }
 
 void NetworkEvaluator::normaliseInputs(const double* x, const float* minimum, const float* scale, float* normalised,

@@ -40,12 +40,13 @@ public:
     // next run. Allocates nothing.
     float* run(const float* input) { return evaluate(*this, input); }
 
+    // The runner's normalisation of the inputs (as many as the network has), kept in double
+    // precision for the normalised entry points; zeros until set.
+    void setNormalisation(const float* minimum, const float* scale);
+
     // run() on inputs normalised as a runner does it: normalised[k] = float((x[k] - minimum[k]) *
     // scale[k] - 1), in double precision; normalised receives them.
-    float* runNormalised(const double* x, const float* minimum, const float* scale, float* normalised)
-    {
-        return evaluateNormalised(*this, x, minimum, scale, normalised);
-    }
+    float* runNormalised(const double* x, float* normalised) { return evaluateNormalised(*this, x, normalised); }
 
     // runNormalised of two copies of one shape at once, as the two channels' chains run them at
     // each stage: each result (a's outputs in outputA, b's in outputB) equals its own run's.
@@ -54,11 +55,10 @@ public:
     {
         return a.evaluateNormalisedPair != nullptr && a.evaluateNormalisedPair == b.evaluateNormalisedPair;
     }
-    static void runNormalisedPair(NetworkEvaluator& a, const double* xA, const float* minimumA, const float* scaleA,
-                                  float* normalisedA, float*& outputA, NetworkEvaluator& b, const double* xB,
-                                  const float* minimumB, const float* scaleB, float* normalisedB, float*& outputB)
+    static void runNormalisedPair(NetworkEvaluator& a, const double* xA, float* normalisedA, float*& outputA,
+                                  NetworkEvaluator& b, const double* xB, float* normalisedB, float*& outputB)
     {
-        a.evaluateNormalisedPair(a, xA, minimumA, scaleA, normalisedA, b, xB, minimumB, scaleB, normalisedB);
+        a.evaluateNormalisedPair(a, xA, normalisedA, b, xB, normalisedB);
         outputA = a.values[0].data();
         outputB = b.values[0].data();
     }
@@ -66,11 +66,10 @@ public:
     // runNormalisedPair in two halves, so that a caller running several pairs can interleave their
     // work: the normalisation and the hidden layer, then the output layer; the outputs are
     // runNormalisedPair's. Only copies for which canRunPair holds.
-    static void runHiddenPair(NetworkEvaluator& a, const double* xA, const float* minimumA, const float* scaleA,
-                              float* normalisedA, NetworkEvaluator& b, const double* xB, const float* minimumB,
-                              const float* scaleB, float* normalisedB)
+    static void runHiddenPair(NetworkEvaluator& a, const double* xA, float* normalisedA, NetworkEvaluator& b,
+                              const double* xB, float* normalisedB)
     {
-        a.evaluateHiddenPair(a, xA, minimumA, scaleA, normalisedA, b, xB, minimumB, scaleB, normalisedB);
+        a.evaluateHiddenPair(a, xA, normalisedA, b, xB, normalisedB);
     }
     static void runOutputPair(NetworkEvaluator& a, float*& outputA, NetworkEvaluator& b, float*& outputB)
     {
@@ -114,13 +113,10 @@ private:
     static bool copyLayer(const fann& network, uint32_t index, Layer& layer);
 
     using Evaluation = float* (*)(NetworkEvaluator&, const float* input);
-    using NormalisedEvaluation = float* (*)(NetworkEvaluator&, const double* x, const float* minimum, const float* scale,
-                                            float* normalised);
+    using NormalisedEvaluation = float* (*)(NetworkEvaluator&, const double* x, float* normalised);
     // Runs both networks, leaving each one's outputs in its values[0].
-    using NormalisedPairEvaluation = void (*)(NetworkEvaluator& a, const double* xA, const float* minimumA,
-                                              const float* scaleA, float* normalisedA, NetworkEvaluator& b,
-                                              const double* xB, const float* minimumB, const float* scaleB,
-                                              float* normalisedB);
+    using NormalisedPairEvaluation = void (*)(NetworkEvaluator& a, const double* xA, float* normalisedA,
+                                              NetworkEvaluator& b, const double* xB, float* normalisedB);
     // The output layers of both networks, after their hidden layers.
     using OutputPairEvaluation = void (*)(NetworkEvaluator& a, NetworkEvaluator& b);
     void selectEvaluations();
@@ -153,27 +149,25 @@ private:
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runOneHiddenLayer(NetworkEvaluator& self, const float* input);
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
-    static float* runOneHiddenLayerNormalised(NetworkEvaluator& self, const double* x, const float* minimum,
-                                              const float* scale, float* normalised);
+    static float* runOneHiddenLayerNormalised(NetworkEvaluator& self, const double* x, float* normalised);
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
-    static void runOneHiddenLayerNormalisedPair(NetworkEvaluator& a, const double* xA, const float* minimumA,
-                                                const float* scaleA, float* normalisedA, NetworkEvaluator& b,
-                                                const double* xB, const float* minimumB, const float* scaleB,
-                                                float* normalisedB);
+    static void runOneHiddenLayerNormalisedPair(NetworkEvaluator& a, const double* xA, float* normalisedA,
+                                                NetworkEvaluator& b, const double* xB, float* normalisedB);
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
-    static void runHiddenLayerPair(NetworkEvaluator& a, const double* xA, const float* minimumA, const float* scaleA,
-                                   float* normalisedA, NetworkEvaluator& b, const double* xB, const float* minimumB,
-                                   const float* scaleB, float* normalisedB);
+    static void runHiddenLayerPair(NetworkEvaluator& a, const double* xA, float* normalisedA, NetworkEvaluator& b,
+                                   const double* xB, float* normalisedB);
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static void runOutputLayerPair(NetworkEvaluator& a, NetworkEvaluator& b);
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runLayersOfOneHidden(NetworkEvaluator& self);
     static float* runAnyShape(NetworkEvaluator& self, const float* input);
-    static float* runAnyShapeNormalised(NetworkEvaluator& self, const double* x, const float* minimum, const float* scale,
-                                        float* normalised);
+    static float* runAnyShapeNormalised(NetworkEvaluator& self, const double* x, float* normalised);
     static float* runLayersOfAnyShape(NetworkEvaluator& self);
 
     std::vector<Layer> layers;
+    // setNormalisation's minimum and scale, in double precision, padded with zeros to a multiple
+    // of four inputs (the fixed shapes read four).
+    std::vector<double> inputMinimum, inputScale;
     // Neuron values of one layer followed by the bias value 1, as the next layer reads them:
     // two buffers used in turn, each long enough for any layer.
     std::vector<float> values[2];

@@ -144,6 +144,8 @@ void NeuralNetRunner::replaceNetwork(fann* built)
     evaluator.reset();
     if (network != nullptr && evaluationOfNewRunners == Evaluation::compactCopy)
         evaluator = NetworkEvaluator::copyOf(*network);
+    if (evaluator)
+        evaluator->setNormalisation(inputMin, inputScale);
 }
 
 void NeuralNetRunner::setOutputFlags(const uint16_t* flags, uint16_t count)

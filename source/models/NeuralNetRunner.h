@@ -73,9 +73,8 @@ public:
         if (a != nullptr && b != nullptr && a->network != nullptr && b->network != nullptr && a->evaluator
             && b->evaluator && NetworkEvaluator::canRunPair(*a->evaluator, *b->evaluator))
         {
-            NetworkEvaluator::runNormalisedPair(*a->evaluator, inputA, a->inputMin, a->inputScale, a->netInput, a->netOutput,
-                                                *b->evaluator, inputB, b->inputMin, b->inputScale, b->netInput,
-                                                b->netOutput);
+            NetworkEvaluator::runNormalisedPair(*a->evaluator, inputA, a->netInput, a->netOutput, *b->evaluator, inputB,
+                                                b->netInput, b->netOutput);
             a->writeListed(a->netOutput, currentsA, enabledA, enabledCountA);
             b->writeListed(b->netOutput, currentsB, enabledB, enabledCountB);
             return;
@@ -119,7 +118,7 @@ private:
     {
         if (network == nullptr)
             return netOutput;
-        netOutput = evaluator ? evaluator->runNormalised(input, inputMin, inputScale, netInput) : runWithFann(input);
+        netOutput = evaluator ? evaluator->runNormalised(input, netInput) : runWithFann(input);
         return netOutput;
     }
     float* runWithFann(const double* input);

@@ -349,11 +349,16 @@ TEST(NetworkEvaluator, RunnersOfBothEvaluationsGiveTheSameCurrents)
     std::uniform_real_distribution<double> spread(-12.0, 12.0);
     for (int n = 0; n < 2000; ++n)
     {
-        const double x[3] = {spread(random), spread(random), n % 7 == 0 ? std::nan("") : spread(random)};
+        const double infinite = n % 2 == 0 ? HUGE_VAL : -HUGE_VAL;
+        const double x[3] = {n % 11 == 0 ? infinite : spread(random), n % 13 == 0 ? -infinite : spread(random),
+                             n % 7 == 0 ? std::nan("") : spread(random)};
         std::vector<double> ownCurrents(4, -3.0), referenceCurrents(4, -3.0);
         own.run(x, ownCurrents);
         reference.run(x, referenceCurrents);
         ASSERT_EQ(std::memcmp(ownCurrents.data(), referenceCurrents.data(), 4 * sizeof(double)), 0) << "sample " << n;
+        // The normalised inputs and the network's outputs too, bit for bit (NaNs included).
+        ASSERT_EQ(std::memcmp(own.netInput, reference.netInput, 3 * sizeof(float)), 0) << "sample " << n;
+        ASSERT_EQ(std::memcmp(own.netOutput, reference.netOutput, 4 * sizeof(float)), 0) << "sample " << n;
     }
 }
 
@@ -425,6 +430,8 @@ TEST(NetworkEvaluator, TwoNetworksOfOneShapeRunTogetherAsEachRunsAlone)
             ASSERT_TRUE(NetworkEvaluator::canRunPair(*copyA, *copyB));
 
             const std::vector<float> minimum(shape[0], -2.0f), scale(shape[0], 0.5f);
+            for (auto* copy : {copyA.get(), copyB.get(), aloneA.get(), aloneB.get()})
+                copy->setNormalisation(minimum.data(), scale.data());
             std::uniform_real_distribution<double> spread(-8.0, 8.0);
             std::vector<float> normalised[4];
             for (auto& values : normalised)
@@ -438,16 +445,15 @@ TEST(NetworkEvaluator, TwoNetworksOfOneShapeRunTogetherAsEachRunsAlone)
                     xB[k] = spread(random);
                 }
                 float *outA = nullptr, *outB = nullptr;
-                NetworkEvaluator::runNormalisedPair(*copyA, xA.data(), minimum.data(), scale.data(), normalised[0].data(),
-                                                    outA, *copyB, xB.data(), minimum.data(), scale.data(),
+                NetworkEvaluator::runNormalisedPair(*copyA, xA.data(), normalised[0].data(), outA, *copyB, xB.data(),
                                                     normalised[1].data(), outB);
-                const float* expectedA = aloneA->runNormalised(xA.data(), minimum.data(), scale.data(), normalised[2].data());
-                const float* expectedB = aloneB->runNormalised(xB.data(), minimum.data(), scale.data(), normalised[3].data());
+                const float* expectedA = aloneA->runNormalised(xA.data(), normalised[2].data());
+                const float* expectedB = aloneB->runNormalised(xB.data(), normalised[3].data());
                 ASSERT_EQ(std::memcmp(outA, expectedA, shape[2] * sizeof(float)), 0) << "sample " << n;
                 ASSERT_EQ(std::memcmp(outB, expectedB, shape[2] * sizeof(float)), 0) << "sample " << n;
                 // The same pair in its two halves.
-                NetworkEvaluator::runHiddenPair(*copyA, xA.data(), minimum.data(), scale.data(), normalised[0].data(),
-                                                *copyB, xB.data(), minimum.data(), scale.data(), normalised[1].data());
+                NetworkEvaluator::runHiddenPair(*copyA, xA.data(), normalised[0].data(), *copyB, xB.data(),
+                                                normalised[1].data());
                 NetworkEvaluator::runOutputPair(*copyA, outA, *copyB, outB);
                 ASSERT_EQ(std::memcmp(outA, expectedA, shape[2] * sizeof(float)), 0) << "sample " << n << " in halves";
                 ASSERT_EQ(std::memcmp(outB, expectedB, shape[2] * sizeof(float)), 0) << "sample " << n << " in halves";
