@@ -753,9 +753,10 @@ float gainedInput(float sample, float gain)
 
 // The first of the step's runners whose box holds the input, as the search in step order finds
 // it, found faster: the matched box changes on a few percent of the samples, and then mostly to
-// a neighbour. So the boxes are tried from the one that matched last outwards. Every box that
-// holds the input overlaps the box c found that way, so the earliest of them is the earliest box
-// of c's list of earlier overlapping boxes that holds it, or c itself.
+// a neighbour. So the box that matched last is tried first, then the boxes touching it, then the
+// others from it outwards. Every box that holds the input overlaps the box c found that way, so
+// the earliest of them is c when c's core holds the input, else the earliest box of c's list of
+// earlier overlapping boxes that holds it, or c itself.
 template <uint32_t Inputs>
 NeuralNetRunner* PreampChannel::findRunnerOf(uint8_t stage, const double* input) const
 {
@@ -767,7 +768,6 @@ NeuralNetRunner* PreampChannel::findRunnerOf(uint8_t stage, const double* input)
 
     const uint32_t last = uint32_t(lastRunner[stage] - stepRunners[stage]);
     const std::size_t stepStart = std::size_t(stepRunners[stage] - runners[stage]);
-    // The box that matched last, then the boxes touching it, then the others from it outwards.
     uint32_t found = count;
     if (count != 0 && holds(last))
         found = last;
@@ -789,7 +789,6 @@ NeuralNetRunner* PreampChannel::findRunnerOf(uint8_t stage, const double* input)
     if (found == count)
         return nullptr;
 
-    // No earlier box holds an input in the found box's core; else the first that does matches.
     if (boxHolds(stepCores[stage] + found * boxWidth, input, inputs))
         return stepRunners[stage] + found;
     const std::size_t index = stepStart + found;
