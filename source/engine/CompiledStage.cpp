@@ -455,33 +455,62 @@ struct ChainOf
 {
     static constexpr auto all = std::index_sequence_for<Kinds...>{};
 
-    template <class Part, std::size_t... S>
+    // part of each stage from firstStage to lastStage, in order. Every: all the stages step, known
+    // at compile time (every tick but the few at the ends of a block), so nothing is tested.
+    template <bool Every, class Part, std::size_t... S>
     static void each(std::index_sequence<S...>, CompiledStage* const* stages, uint32_t firstStage, uint32_t lastStage,
                      Part part)
     {
-        ((S >= firstStage && S <= lastStage ? part(static_cast<Kinds&>(*stages[S]), S) : void()), ...);
+        ((Every || (S >= firstStage && S <= lastStage) ? part(static_cast<Kinds&>(*stages[S]), S) : void()), ...);
+    }
+
+    static bool everyStage(uint32_t firstStage, uint32_t lastStage)
+    {
+        return firstStage == 0 && lastStage + 1 == sizeof...(Kinds);
+    }
+
+    template <bool Every>
+    static void tickOf(CompiledStage* const* stages, const double* input, double* output, uint32_t firstStage,
+                       uint32_t lastStage)
+    {
+        each<Every>(all, stages, firstStage, lastStage, [&](auto& stage, std::size_t k) { stage.begin(input[k]); });
+        each<Every>(all, stages, firstStage, lastStage, [](auto& stage, std::size_t) { stage.evaluate(); });
+        each<Every>(all, stages, firstStage, lastStage,
+                    [&](auto& stage, std::size_t k) { output[k] = stage.finish(); });
     }
 
     static void tick(CompiledStage* const* stages, const double* input, double* output, uint32_t firstStage,
                      uint32_t lastStage)
     {
-        each(all, stages, firstStage, lastStage, [&](auto& stage, std::size_t k) { stage.begin(input[k]); });
-        each(all, stages, firstStage, lastStage, [](auto& stage, std::size_t) { stage.evaluate(); });
-        each(all, stages, firstStage, lastStage, [&](auto& stage, std::size_t k) { output[k] = stage.finish(); });
+        if (everyStage(firstStage, lastStage))
+            tickOf<true>(stages, input, output, firstStage, lastStage);
+        else
+            tickOf<false>(stages, input, output, firstStage, lastStage);
+    }
+
+    template <bool Every>
+    static void pairTickOf(CompiledStage* const* first, CompiledStage* const* second,
+                           const CompiledStage::SignalPair* input, CompiledStage::SignalPair* output,
+                           uint32_t firstStage, uint32_t lastStage)
+    {
+        each<Every>(all, first, firstStage, lastStage, [&](auto& stage, std::size_t k) {
+            stage.beginPair(*second[k], input[k].first, input[k].second);
+        });
+        each<Every>(all, first, firstStage, lastStage,
+                    [&](auto& stage, std::size_t k) { stage.evaluateHiddenPair(*second[k]); });
+        each<Every>(all, first, firstStage, lastStage,
+                    [&](auto& stage, std::size_t k) { stage.evaluateOutputPair(*second[k]); });
+        each<Every>(all, first, firstStage, lastStage,
+                    [&](auto& stage, std::size_t k) { stage.finishPair(output[k].first, output[k].second); });
     }
 
     static void pairTick(CompiledStage* const* first, CompiledStage* const* second, const CompiledStage::SignalPair* input,
                          CompiledStage::SignalPair* output, uint32_t firstStage, uint32_t lastStage)
     {
-        each(all, first, firstStage, lastStage, [&](auto& stage, std::size_t k) {
-            stage.beginPair(*second[k], input[k].first, input[k].second);
-        });
-        each(all, first, firstStage, lastStage,
-             [&](auto& stage, std::size_t k) { stage.evaluateHiddenPair(*second[k]); });
-        each(all, first, firstStage, lastStage,
-             [&](auto& stage, std::size_t k) { stage.evaluateOutputPair(*second[k]); });
-        each(all, first, firstStage, lastStage,
-             [&](auto& stage, std::size_t k) { stage.finishPair(output[k].first, output[k].second); });
+        if (everyStage(firstStage, lastStage))
+            pairTickOf<true>(first, second, input, output, firstStage, lastStage);
+        else
+            pairTickOf<false>(first, second, input, output, firstStage, lastStage);
     }
 
     template <std::size_t... S>
