@@ -931,7 +931,7 @@ void PreampChannel::findLevelCurrent()
                                              : nullptr;
 }
 
-float PreampChannel::levelValue() const
+inline float PreampChannel::levelValue() const
 {
     return levelCurrent != nullptr ? toSample(*levelCurrent) : 0.0f;
 }
@@ -954,7 +954,8 @@ uint32_t PreampChannel::subSampleCount() const
 }
 
 // The input of stage 0 for sub-sample `phase` of a host sample (phase 0 takes the sample in).
-double PreampChannel::stageInputFor(float sample, uint32_t phase)
+// This, outputAfter and levelValue are inline: the processing loops below call them per sample.
+inline double PreampChannel::stageInputFor(float sample, uint32_t phase)
 {
     if (interpolator == nullptr)
         return double(gainedInput(sample, inputGain));
@@ -965,7 +966,7 @@ double PreampChannel::stageInputFor(float sample, uint32_t phase)
 }
 
 // Takes the stages' output of sub-sample `phase`; the host sample's output (phase 0 only).
-float PreampChannel::outputAfter(uint32_t phase)
+inline float PreampChannel::outputAfter(uint32_t phase)
 {
     const double output = stageInputs[stageCount][0];
     if (phase == 0)
