@@ -1,0 +1,561 @@
+// The audio path: per stage and sample, the prediction, the projection onto the network inputs, the
+// search for the box whose network gives the currents, and the state update; the wavefront loops
+// that run the four stages over a block, alone or two chains side by side. The functions the
+// loops call per sample live here with them, so that the compiler can inline them into the loops.
+
+#include "PreampChannel.h"
+
+#include "NeuralNetRunner.h"
+#include "PolyphaseFilter.h"
+#include "PreampChannelShared.h"
+#include "SSParamsVecAutomation.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+using velmorant::chain::allFinite;
+
+namespace
+{
+constexpr uint8_t toneStage = 3;
+
+// Narrowing a double beyond the float range is undefined; such values saturate instead, and NaN
+// becomes silence.
+float toSample(double value)
+{
+    if (std::isnan(value))
+        return 0.0f;
+    constexpr double largest = double(FLT_MAX);
+    return float(value < -largest ? -largest : (value > largest ? largest : value));
+}
+} // namespace
+
+// The currents the stage's networks give at predicted port voltages p, as a sample would take
+// them: projection, the first box holding the input, and the stage's fallback. The rest search
+// uses it; it is here for the box search it shares with the audio path.
+void PreampChannel::networkCurrents(uint8_t stage, const std::vector<double>& p, std::vector<double>& currents)
+{
+    NonlinearStateSpaceSolver& solver = solvers[stage];
+    std::copy(p.begin(), p.end(), solver.p.begin());
+    double* input = networkInput[stage];
+    if (projectionActive[stage])
+        projectStage(stage);
+    else
+        std::copy(solver.p.begin(), solver.p.begin() + networkInputCount[stage], input);
+    NeuralNetRunner* runner = findRunner(stage, input);
+    if (runner == nullptr && stage == toneStage)
+        std::fill(currents.begin(), currents.end(), 0.0);
+    else
+        (runner != nullptr ? runner : lastRunner[stage])->run(input, currents);
+}
+
+namespace
+{
+// Row r of the projection: +0.0 plus each enabled port voltage (in order) times the row's next
+// entry. Width is the number of enabled port voltages; the common widths are unrolled.
+inline __attribute__((always_inline)) void projectRows(const double* p, const uint32_t* enabled, uint32_t width,
+                                                       const double* matrix, uint32_t rows, double* input)
+{
+    for (uint32_t r = 0; r < rows; ++r, matrix += width)
+    {
+        double sum = 0.0;
+        for (uint32_t k = 0; k < width; ++k)
+            sum += p[enabled[k]] * matrix[k];
+        input[r] = sum;
+    }
+}
+} // namespace
+
+void PreampChannel::projectStage(uint8_t stage)
+{
+    const double* p = solvers[stage].p.data();
+    const uint32_t* enabled = enabledVoltages[stage];
+    const double* matrix = projectionMatrix[stage];
+    const uint32_t rows = networkInputCount[stage];
+    double* input = networkInput[stage];
+    switch (enabledVoltageCount[stage])
+    {
+    case 2: projectRows(p, enabled, 2, matrix, rows, input); break;
+    case 3: projectRows(p, enabled, 3, matrix, rows, input); break;
+    case 4: projectRows(p, enabled, 4, matrix, rows, input); break;
+    default: projectRows(p, enabled, enabledVoltageCount[stage], matrix, rows, input); break;
+    }
+}
+
+namespace
+{
+// The input sample times the gain; anything non-finite enters the chain as silence.
+float gainedInput(float sample, float gain)
+{
+    const float gained = sample * gain;
+    return std::isfinite(gained) ? gained : 0.0f;
+}
+} // namespace
+
+// The first of the step's runners whose box holds the input, as the search in step order finds
+// it, found faster: the matched box changes on a few percent of the samples, and then mostly to
+// a neighbour. So the box that matched last is tried first, then the boxes touching it, then the
+// others from it outwards. Every box that holds the input overlaps the box c found that way, so
+// the earliest of them is c when c's core holds the input, else the earliest box of c's list of
+// earlier overlapping boxes that holds it, or c itself.
+template <uint32_t Inputs>
+NeuralNetRunner* PreampChannel::findRunnerOf(uint8_t stage, const double* input) const
+{
+    const uint32_t inputs = Inputs != 0 ? Inputs : networkInputCount[stage];
+    const uint32_t count = stepRunnerCount[stage];
+    const std::size_t boxWidth = 2u * std::size_t(inputs);
+    const double* boxes = stepBoxes[stage];
+    const auto holds = [&](uint32_t k) { return boxHolds(boxes + k * boxWidth, input, inputs); };
+
+    const uint32_t last = uint32_t(lastRunner[stage] - stepRunners[stage]);
+    const std::size_t stepStart = std::size_t(stepRunners[stage] - runners[stage]);
+    uint32_t found = count;
+    if (count != 0 && holds(last))
+        found = last;
+    if (count != 0 && found == count)
+    {
+        const uint32_t* touching = neighbours[stage].data();
+        const uint32_t end = neighbourStart[stage][stepStart + last + 1];
+        for (uint32_t k = neighbourStart[stage][stepStart + last]; found == count && k != end; ++k)
+            if (holds(touching[k]))
+                found = touching[k];
+    }
+    for (uint32_t distance = 1; found == count && (distance <= last || last + distance < count); ++distance)
+    {
+        if (last + distance < count && holds(last + distance))
+            found = last + distance;
+        else if (distance <= last && holds(last - distance))
+            found = last - distance;
+    }
+    if (found == count)
+        return nullptr;
+
+    if (boxHolds(stepCores[stage] + found * boxWidth, input, inputs))
+        return stepRunners[stage] + found;
+    const std::size_t index = stepStart + found;
+    const uint32_t* earlier = earlierOverlaps[stage].data();
+    for (uint32_t k = overlapStart[stage][index]; k < overlapStart[stage][index + 1]; ++k)
+        if (holds(earlier[k]))
+            return stepRunners[stage] + earlier[k];
+    return stepRunners[stage] + found;
+}
+
+// The stage step up to the currents: prediction, network input, and the runner to evaluate
+// (null when the tone stage found no box; its currents are then zero already).
+NeuralNetRunner* PreampChannel::beginStage(uint8_t stage)
+{
+    NonlinearStateSpaceSolver& solver = solvers[stage];
+    solver.predictPortVoltages(stageInputs[stage]);
+    double* input = networkInput[stage];
+    if (projectionActive[stage])
+        projectStage(stage);
+    else
+        for (uint32_t k = 0; k < networkInputCount[stage]; ++k)
+            input[k] = solver.p[k];
+
+    // Most often the input lies in the core of the box that matched last: a part of it that no
+    // earlier box overlaps. Then that box is the first match, found without a search.
+    const uint32_t inputs = networkInputCount[stage];
+    if (stepRunnerCount[stage] != 0 && boxHolds(lastCore[stage], input, inputs))
+        return lastRunner[stage];
+    NeuralNetRunner* runner = searchRunner(stage, input);
+    if (runner == nullptr)
+        std::fill(solver.i.begin(), solver.i.end(), 0.0);
+    return runner;
+}
+
+template <uint32_t Inputs>
+NeuralNetRunner* PreampChannel::searchRunnerOf(uint8_t stage, const double* input)
+{
+    if (NeuralNetRunner* matched = findRunnerOf<Inputs>(stage, input))
+    {
+        const uint32_t inputs = Inputs != 0 ? Inputs : networkInputCount[stage];
+        lastCore[stage] = stepCores[stage] + std::size_t(matched - stepRunners[stage]) * 2u * inputs;
+        return lastRunner[stage] = matched;
+    }
+    return stage != toneStage ? lastRunner[stage] : nullptr;
+}
+
+template NeuralNetRunner* PreampChannel::searchRunnerOf<0>(uint8_t stage, const double* input);
+template NeuralNetRunner* PreampChannel::searchRunnerOf<2>(uint8_t stage, const double* input);
+template NeuralNetRunner* PreampChannel::searchRunnerOf<3>(uint8_t stage, const double* input);
+
+// The stage step after the currents: state update, output, and the next stage's input.
+void PreampChannel::endStage(uint8_t stage)
+{
+    NonlinearStateSpaceSolver& solver = solvers[stage];
+    SSParamsVecAutomation& block = *blocks[stage];
+    std::vector<double>& u = stageInputs[stage];
+    std::vector<double>& y = stageOutputs[stage];
+    block.updateState(u, solver.i, solver.x, solver.xNew);
+    solver.x.swap(solver.xNew);
+    block.computeOutput(u, solver.x, solver.i, y);
+
+    // A stage whose state or currents left the finite numbers would stay there for good:
+    // put it back to its operating point instead.
+    if (!allFinite(solver.x, solver.i, y[0]))
+    {
+        solver.returnToOperatingPoint();
+        block.computeOutput(u, solver.x, solver.i, y);
+        if (!std::isfinite(y[0]))
+            y[0] = 0.0;
+    }
+    stageInputs[stage + 1][0] = y[0];
+}
+
+void PreampChannel::runStage(uint8_t stage)
+{
+    if (NeuralNetRunner* runner = beginStage(stage))
+        runner->runListed(networkInput[stage], solvers[stage].i.data(), enabledCurrents[stage], enabledCurrentCount[stage]);
+    endStage(stage);
+}
+
+void PreampChannel::beginStageAlone(uint8_t stage, double input)
+{
+    if (compiledActive[stage])
+        return compiledStages[stage]->begin(input);
+    stageInputs[stage][0] = input;
+    runStage(stage);
+    genericOutput[stage] = stageInputs[stage + 1][0];
+}
+
+void PreampChannel::evaluateStageAlone(uint8_t stage)
+{
+    if (compiledActive[stage])
+        compiledStages[stage]->evaluate();
+}
+
+double PreampChannel::finishStageAlone(uint8_t stage)
+{
+    return compiledActive[stage] ? compiledStages[stage]->finish() : genericOutput[stage];
+}
+
+CompiledStage::PairTick PreampChannel::compiledPairTick(PreampChannel& second)
+{
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+    {
+        activeStages[stage] = compiledStages[stage].get();
+        second.activeStages[stage] = second.compiledStages[stage].get();
+    }
+    return CompiledStage::pairTickFor(activeStages);
+}
+
+void PreampChannel::loadCompiledStage(uint8_t stage)
+{
+    if (compiledActive[stage])
+        compiledStages[stage]->load();
+}
+
+void PreampChannel::storeCompiledStage(uint8_t stage)
+{
+    if (compiledActive[stage])
+        compiledStages[stage]->store();
+}
+
+void PreampChannel::loadCompiledStages()
+{
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+        loadCompiledStage(stage);
+}
+
+void PreampChannel::storeCompiledStages()
+{
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+        storeCompiledStage(stage);
+}
+
+void PreampChannel::findLevelCurrent()
+{
+    const std::vector<double>& currents = solvers[toneStage].i;
+    levelCurrent = compiledActive[toneStage] ? compiledStages[toneStage]->currentOf(1)
+                   : currents.size() > 1     ? &currents[1]
+                                             : nullptr;
+}
+
+inline float PreampChannel::levelValue() const
+{
+    return levelCurrent != nullptr ? toSample(*levelCurrent) : 0.0f;
+}
+
+bool PreampChannel::readyFor(float* samples, uint32_t count)
+{
+    if (samples == nullptr || count == 0)
+        return false;
+    if (!isReady())
+    {
+        std::fill(samples, samples + count, 0.0f);
+        return false;
+    }
+    return true;
+}
+
+uint32_t PreampChannel::subSampleCount() const
+{
+    return interpolator != nullptr && decimator != nullptr ? oversampling : 1;
+}
+
+// The input of stage 0 for sub-sample `phase` of a host sample (phase 0 takes the sample in).
+// This, outputAfter and levelValue are inline: the processing loops below call them per sample.
+inline double PreampChannel::stageInputFor(float sample, uint32_t phase)
+{
+    if (interpolator == nullptr)
+        return double(gainedInput(sample, inputGain));
+    if (phase == 0)
+        interpolator->push(gainedInput(sample, inputGain));
+    interpolator->advance();
+    return double(interpolator->output());
+}
+
+// Takes the stages' output of sub-sample `phase`; the host sample's output (phase 0 only).
+inline float PreampChannel::outputAfter(uint32_t phase)
+{
+    const double output = stageInputs[stageCount][0];
+    if (phase == 0)
+        levels.add(levelValue());
+    if (decimator == nullptr)
+        return toSample(double(outputGain) * output);
+    decimator->push(toSample(output));
+    decimator->advance();
+    return phase == 0 ? decimator->output() * outputGain : 0.0f;
+}
+
+namespace
+{
+// Runs `subSamples` sub-samples through the stages as a wavefront: on each tick every stage takes
+// the sub-sample its predecessor finished on the tick before. A stage's step depends only on its
+// own state and its input, so each stage still steps through the sub-samples in order with the
+// same inputs, and the outputs are those of running the stages one after another per sub-sample;
+// but the stages of a tick are independent of each other, and the processor overlaps their work
+// instead of waiting for each in turn. input(m) gives stage 0's input of sub-sample m,
+// tick(firstStage, lastStage, inputs, outputs) steps the tick's stages, output(m, signal) takes the
+// last stage's output of sub-sample m.
+template <class Signal, class Input, class Tick, class Output>
+void runWavefront(uint32_t subSamples, Input input, Tick tick, Output output)
+{
+    constexpr uint32_t stages = PreampChannel::stageCount;
+    Signal inputs[stages] = {}, finished[stages] = {};
+    for (uint32_t m = 0; m < subSamples + stages - 1; ++m)
+    {
+        const uint32_t first = m < subSamples ? 0 : m - subSamples + 1;
+        const uint32_t last = m < stages - 1 ? m : stages - 1;
+        for (uint32_t stage = last + 1; stage-- > first;)
+            inputs[stage] = stage == 0 ? input(m) : finished[stage - 1];
+        tick(first, last, inputs, finished);
+        if (last == stages - 1)
+            output(m - last, finished[last]);
+    }
+}
+
+// A tick of steps in three parts (begin(stage, signal), evaluate(stage), finish(stage) giving the
+// output), taken stage by stage part after part, the later stages first: a generic step does all
+// its work in begin and writes its output where the next stage's input was.
+template <class Signal, class Begin, class Evaluate, class Finish>
+void tickInParts(uint32_t firstStage, uint32_t lastStage, const Signal* inputs, Signal* outputs, Begin begin,
+                 Evaluate evaluate, Finish finish)
+{
+    for (uint32_t stage = lastStage + 1; stage-- > firstStage;)
+        begin(stage, inputs[stage]);
+    for (uint32_t stage = lastStage + 1; stage-- > firstStage;)
+        evaluate(stage);
+    for (uint32_t stage = lastStage + 1; stage-- > firstStage;)
+        outputs[stage] = finish(stage);
+}
+} // namespace
+
+// The tick of a chain whose stages all take compiled steps of the model data's kinds, or null.
+CompiledStage::Tick PreampChannel::compiledTick()
+{
+    if (!std::all_of(std::begin(compiledActive), std::end(compiledActive), [](bool active) { return active; }))
+        return nullptr;
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+        activeStages[stage] = compiledStages[stage].get();
+    return CompiledStage::tickFor(activeStages);
+}
+
+void PreampChannel::tickAlone(uint32_t firstStage, uint32_t lastStage, const double* inputs, double* outputs,
+                              CompiledStage::Tick compiled)
+{
+    if (compiled != nullptr)
+        return compiled(activeStages, inputs, outputs, firstStage, lastStage);
+    tickInParts(
+        firstStage, lastStage, inputs, outputs,
+        [&](uint32_t stage, double signal) { beginStageAlone(uint8_t(stage), signal); },
+        [&](uint32_t stage) { evaluateStageAlone(uint8_t(stage)); },
+        [&](uint32_t stage) { return finishStageAlone(uint8_t(stage)); });
+}
+
+void PreampChannel::process(float* samples, uint32_t count)
+{
+    if (!readyFor(samples, count))
+        return;
+    loadCompiledStages();
+    findLevelCurrent();
+    const CompiledStage::Tick compiled = compiledTick();
+    runWavefront<double>(
+        count, [&](uint32_t n) { return double(gainedInput(samples[n], inputGain)); },
+        [&](uint32_t firstStage, uint32_t lastStage, const double* inputs, double* outputs) {
+            tickAlone(firstStage, lastStage, inputs, outputs, compiled);
+        },
+        [&](uint32_t n, double signal) {
+            stageInputs[stageCount][0] = signal;
+            levels.add(levelValue());
+            samples[n] = toSample(double(outputGain) * signal);
+        });
+    storeCompiledStages();
+}
+
+void PreampChannel::processOversampled(float* samples, uint32_t count)
+{
+    if (interpolator == nullptr || decimator == nullptr)
+    {
+        process(samples, count);
+        return;
+    }
+    if (!readyFor(samples, count))
+        return;
+    loadCompiledStages();
+    findLevelCurrent();
+    const CompiledStage::Tick compiled = compiledTick();
+    // Sub-sample m is phase m % oversampling of host sample m / oversampling; both ends count them
+    // in order.
+    uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;
+    runWavefront<double>(
+        count * oversampling,
+        [&](uint32_t) {
+            const double signal = stageInputFor(samples[inputSample], inputPhase);
+            if (++inputPhase == oversampling)
+                inputPhase = 0, ++inputSample;
+            return signal;
+        },
+        [&](uint32_t firstStage, uint32_t lastStage, const double* inputs, double* outputs) {
+            tickAlone(firstStage, lastStage, inputs, outputs, compiled);
+        },
+        [&](uint32_t, double signal) {
+            stageInputs[stageCount][0] = signal;
+            const float result = outputAfter(outputPhase);
+            if (outputPhase == 0)
+                samples[outputSample] = result;
+            if (++outputPhase == oversampling)
+                outputPhase = 0, ++outputSample;
+        });
+    storeCompiledStages();
+}
+
+// The same stage of both chains, side by side: each its generic step, the two networks evaluated
+// together.
+void PreampChannel::runGenericStagePair(PreampChannel& first, PreampChannel& second, uint8_t stage,
+                                        double& firstSignal, double& secondSignal)
+{
+    first.stageInputs[stage][0] = firstSignal;
+    second.stageInputs[stage][0] = secondSignal;
+    NeuralNetRunner* firstRunner = first.beginStage(stage);
+    NeuralNetRunner* secondRunner = second.beginStage(stage);
+    NeuralNetRunner::runListedPair(firstRunner, first.networkInput[stage], first.solvers[stage].i.data(),
+                                   first.enabledCurrents[stage], first.enabledCurrentCount[stage], secondRunner,
+                                   second.networkInput[stage], second.solvers[stage].i.data(),
+                                   second.enabledCurrents[stage], second.enabledCurrentCount[stage]);
+    first.endStage(stage);
+    second.endStage(stage);
+    firstSignal = first.stageInputs[stage + 1][0];
+    secondSignal = second.stageInputs[stage + 1][0];
+}
+
+void PreampChannel::processPair(PreampChannel& first, float* firstSamples, PreampChannel& second, float* secondSamples,
+                                uint32_t count)
+{
+    const uint32_t phases = first.subSampleCount();
+    if (phases != second.subSampleCount() || !first.isReady() || !second.isReady() || firstSamples == nullptr
+        || secondSamples == nullptr)
+    {
+        first.processOversampled(firstSamples, count);
+        second.processOversampled(secondSamples, count);
+        return;
+    }
+    // How each stage of the two chains steps side by side: compiled as one when both take compiled
+    // steps that can pair, generic together when neither takes one, else each alone.
+    enum class Pairing { compiled, generic, alone };
+    Pairing pairing[stageCount];
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+    {
+        const bool firstCompiled = first.compiledActive[stage], secondCompiled = second.compiledActive[stage];
+        pairing[stage] = firstCompiled && secondCompiled
+                                 && first.compiledStages[stage]->canPairWith(*second.compiledStages[stage])
+                             ? Pairing::compiled
+                         : !firstCompiled && !secondCompiled ? Pairing::generic
+                                                             : Pairing::alone;
+        if (pairing[stage] == Pairing::compiled)
+            first.compiledStages[stage]->loadPair(*second.compiledStages[stage]);
+        else
+            first.loadCompiledStage(stage), second.loadCompiledStage(stage);
+    }
+    // Both chains' stages all stepped as compiled pairs of the model data's kinds: their tick.
+    const bool allPaired =
+        std::all_of(std::begin(pairing), std::end(pairing), [](Pairing mode) { return mode == Pairing::compiled; });
+    const CompiledStage::PairTick compiled = allPaired ? first.compiledPairTick(second) : nullptr;
+    first.findLevelCurrent();
+    second.findLevelCurrent();
+    using Signals = CompiledStage::SignalPair;
+    // Sub-sample m is phase m % phases of host sample m / phases; both ends count them in order.
+    uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;
+    runWavefront<Signals>(
+        count * phases,
+        [&](uint32_t) {
+            const Signals signals{first.stageInputFor(firstSamples[inputSample], inputPhase),
+                                  second.stageInputFor(secondSamples[inputSample], inputPhase)};
+            if (++inputPhase == phases)
+                inputPhase = 0, ++inputSample;
+            return signals;
+        },
+        [&](uint32_t firstStage, uint32_t lastStage, const Signals* inputs, Signals* outputs) {
+            if (compiled != nullptr)
+                return compiled(first.activeStages, second.activeStages, inputs, outputs, firstStage, lastStage);
+            tickInParts(
+                firstStage, lastStage, inputs, outputs,
+                [&](uint32_t stage, Signals signals) {
+                    if (pairing[stage] == Pairing::compiled)
+                        first.compiledStages[stage]->beginPair(*second.compiledStages[stage], signals.first,
+                                                               signals.second);
+                    else if (pairing[stage] == Pairing::generic)
+                        runGenericStagePair(first, second, uint8_t(stage), signals.first, signals.second),
+                            first.genericOutput[stage] = signals.first, second.genericOutput[stage] = signals.second;
+                    else
+                        first.beginStageAlone(uint8_t(stage), signals.first),
+                            second.beginStageAlone(uint8_t(stage), signals.second);
+                },
+                [&](uint32_t stage) {
+                    if (pairing[stage] == Pairing::compiled)
+                        first.compiledStages[stage]->evaluatePair(*second.compiledStages[stage]);
+                    else if (pairing[stage] == Pairing::alone)
+                        first.evaluateStageAlone(uint8_t(stage)), second.evaluateStageAlone(uint8_t(stage));
+                },
+                [&](uint32_t stage) {
+                    Signals signals{};
+                    if (pairing[stage] == Pairing::compiled)
+                        first.compiledStages[stage]->finishPair(signals.first, signals.second);
+                    else
+                        signals = {first.finishStageAlone(uint8_t(stage)), second.finishStageAlone(uint8_t(stage))};
+                    return signals;
+                });
+        },
+        [&](uint32_t, Signals signals) {
+            first.stageInputs[stageCount][0] = signals.first;
+            second.stageInputs[stageCount][0] = signals.second;
+            const float firstResult = first.outputAfter(outputPhase);
+            const float secondResult = second.outputAfter(outputPhase);
+            if (outputPhase == 0)
+            {
+                firstSamples[outputSample] = firstResult;
+                secondSamples[outputSample] = secondResult;
+            }
+            if (++outputPhase == phases)
+                outputPhase = 0, ++outputSample;
+        });
+    for (uint8_t stage = 0; stage < stageCount; ++stage)
+    {
+        if (pairing[stage] == Pairing::compiled)
+            first.compiledStages[stage]->storePair(*second.compiledStages[stage]);
+        else
+            first.storeCompiledStage(stage), second.storeCompiledStage(stage);
+    }
+}
