@@ -23,7 +23,8 @@ bool haveGeneratedData()
 // treble at 0, 7 and 14, sweeps at three levels and a plucked note, as long as the table's).
 // Below full gain every case keeps 40 dB and no 10 ms window falls under 20 dB (a click or a
 // burst at the first loud swing from rest would). At full gain, where the output is nearly
-// square and the timing of its edges carries the error, the floors are 35 and 24 dB.
+// square and the timing of its edges carries the error, the floors are 39 and 27 dB (the worst
+// of three seeds: 39.9 dB and 27.0 dB; the build's own seed keeps 40 dB).
 TEST(GeneratedModelData, NetworkChainFollowsTheReference)
 {
     if (!haveGeneratedData())
@@ -40,13 +41,13 @@ TEST(GeneratedModelData, NetworkChainFollowsTheReference)
     for (size_t k = 0; k < cases.size(); ++k) {
         ASSERT_TRUE(results[k].error.empty()) << results[k].error;
         const bool fullGain = cases[k].settings.gainStep == 16;
-        EXPECT_GE(results[k].serDb, fullGain ? 35.0 : 40.0) << describe(cases[k]);
-        EXPECT_GE(results[k].worstWindowDb, fullGain ? 24.0 : 20.0) << describe(cases[k]);
+        EXPECT_GE(results[k].serDb, fullGain ? 39.0 : 40.0) << describe(cases[k]);
+        EXPECT_GE(results[k].worstWindowDb, fullGain ? 27.0 : 20.0) << describe(cases[k]);
         mean += results[k].serDb / double(cases.size());
         RecordProperty(describe(cases[k]), std::to_string(results[k].serDb) + " dB, worst window " +
                                                std::to_string(results[k].worstWindowDb) + " dB");
     }
-    EXPECT_GE(mean, 49.0);
+    EXPECT_GE(mean, 50.0);
 }
 
 // A chain prepared at any rate, with or without a rate record for it, starts where its own
@@ -55,8 +56,9 @@ TEST(GeneratedModelData, NetworkChainFollowsTheReference)
 // record a chain used to start from zeros (up to +4 dBFS), and at full gain from a record made for
 // the other channel's rest (-42 dBFS). At full gain the networks' single-precision rounding keeps
 // the stages trembling around their rest, a noise floor that the gain stages and a full tone
-// control lift to about -79 dBFS; the guard there is -75 dBFS. A stage whose networks' slope at
-// rest is a little off makes its slow modes unstable at some rates: a hum near -45 dBFS.
+// control lift to about -84 dBFS (it was -79 dBFS before the networks holding the rests kept their
+// output weights small); the guard there is -82 dBFS. A stage whose networks' slope at rest is a
+// little off makes its slow modes unstable at some rates: a hum near -45 dBFS.
 TEST(GeneratedModelData, PreparedChainFedSilenceIsSilentFromTheFirstSampleAtAnyRate)
 {
     if (!haveGeneratedData())
@@ -95,6 +97,6 @@ TEST(GeneratedModelData, PreparedChainFedSilenceIsSilentFromTheFirstSampleAtAnyR
         const double loudestDbfs = 20.0 * std::log10(std::max(loudest[fullGain], 1e-30));
         RecordProperty(fullGain == 1 ? "loudest at full gain" : "loudest at gain 0",
                        std::to_string(loudestDbfs) + " dBFS, " + where[fullGain]);
-        EXPECT_LT(loudestDbfs, fullGain == 1 ? -75.0 : -90.0) << where[fullGain];
+        EXPECT_LT(loudestDbfs, fullGain == 1 ? -82.0 : -90.0) << where[fullGain];
     }
 }

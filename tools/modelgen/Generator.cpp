@@ -57,6 +57,35 @@ GeneratorOptions::GeneratorOptions()
     // Twice the points: the chain's mean error falls.
     toneStage.trainingPoints = 12000;
     toneStage.pointsPerBox = 1600;
+    // At full gain the second stage's networks limit the chain: a plucked note or a loud sweep
+    // crossed its knees where few training points lay and followed the reference at 30 dB. Full
+    // gain gets more boxes and points, and the second stage's points spread two cells around the
+    // visited ones.
+    fullGainStages = gainStages;
+    fullGainStages.boxes = 32;
+    fullGainStages.trainingPoints = 15000;
+    fullGainSecondStage = secondStage;
+    fullGainSecondStage.boxes = 96;
+    fullGainSecondStage.trainingPoints = 20000;
+    fullGainSecondStage.pointsPerBox = 1000;
+    fullGainSecondStage.spreadReach = 2;
+    // A network's output layer rounds in single precision at about the size of its largest terms:
+    // weights near a hundred, cancelling each other where the chain rests, made the currents of a
+    // stage at rest step by tens of nanoamperes from one sample to the next, a tremble that the
+    // gain stages lifted to -72 dBFS at full gain. The boxes holding a rest keep their weights
+    // smaller.
+    for (StepTrainingOptions* stage : {&fullGainStages, &fullGainSecondStage})
+        stage->restWeightDecay = 1e-10;
+    // The input stage's tremble passes every gain stage: its rest boxes keep them smallest.
+    fullGainInputStage = fullGainStages;
+    fullGainInputStage.restWeightDecay = 1e-9;
+}
+
+const StepTrainingOptions& GeneratorOptions::gainStageOptions(int stage, uint32_t gain) const
+{
+    if (gain == fullGainStep)
+        return stage == 0 ? fullGainInputStage : stage == 1 ? fullGainSecondStage : fullGainStages;
+    return stage == 1 ? secondStage : gainStages;
 }
 
 GeneratorOptions GeneratorOptions::quick()
@@ -66,7 +95,9 @@ GeneratorOptions GeneratorOptions::quick()
     quickOptions.trainingRates = {24000};
     quickOptions.signalSeconds = 0.005;
     quickOptions.keepEvery = 1;
-    for (StepTrainingOptions* stage : {&quickOptions.gainStages, &quickOptions.secondStage, &quickOptions.toneStage}) {
+    for (StepTrainingOptions* stage : {&quickOptions.gainStages, &quickOptions.secondStage, &quickOptions.toneStage,
+                                       &quickOptions.fullGainInputStage, &quickOptions.fullGainStages,
+                                       &quickOptions.fullGainSecondStage}) {
         stage->boxes = 2;
         stage->trainingPoints = 200;
         stage->pointsPerBox = 100;
@@ -75,6 +106,7 @@ GeneratorOptions GeneratorOptions::quick()
         // A few hundred points spare none for the cells the signals only pass through: spread over
         // them, these rough networks rest far off the circuit's own point.
         stage->spreadShare = 0.0;
+        stage->spreadReach = 1;
         stage->evenShare = 0.5;
     }
     return quickOptions;
@@ -82,7 +114,7 @@ GeneratorOptions GeneratorOptions::quick()
 
 namespace
 {
-constexpr uint32_t gainSteps = 17;
+constexpr uint32_t gainSteps = GeneratorOptions::fullGainStep + 1;
 // The gain step behind the tone stage's operating points: the gain stages rest a few millivolts
 // apart at different gains, and a start that far off the tone stage's rest shows most against the
 // quiet output of the lowest gain.
@@ -307,8 +339,9 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     // every wanted file's step. Tone-stage inputs: stage 2's output on both channels at a few gains.
     struct GainJob { Valve valve; uint32_t gain; };
     std::vector<GainJob> gainJobs;
-    for (Valve valve : valves)
-        for (uint32_t g = 0; g < gainSteps; ++g)
+    // Full gain trains the longest: its jobs go first.
+    for (uint32_t g = gainSteps; g-- > 0;)
+        for (Valve valve : valves)
             if (wanted(0) || wanted(1) || wanted(2) || wanted(3))
                 gainJobs.push_back({valve, g});
     struct ToneInputJob { Valve valve; Channel channel; uint32_t gain; size_t rate, run; };
@@ -394,9 +427,9 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             SSParamsVecAutomation& block = blocks.stage(stageFiles[f].stage, stageFiles[f].channel);
             block.setSampleRate(rate);
             block.setStep(job.gain);
-            const StepTrainingOptions& stepOptions = stageFiles[f].stage == 1 ? options.secondStage : options.gainStages;
             models.at(job.valve)[f][job.gain] =
-                trainStep(*regions[f], block, stepOptions, stepSeed(options.seed, job.valve, f, job.gain), rests[f]);
+                trainStep(*regions[f], block, options.gainStageOptions(stageFiles[f].stage, job.gain),
+                          stepSeed(options.seed, job.valve, f, job.gain), rests[f]);
         }
         progress.workDone(1.0);
         for (size_t f = 0; f < 4; ++f)

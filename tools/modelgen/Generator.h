@@ -33,6 +33,13 @@ struct GeneratorOptions
     StepTrainingOptions gainStages;   // stages 0 and 2 (projected files)
     StepTrainingOptions secondStage;  // stage 1: two triodes in cascade within one block
     StepTrainingOptions toneStage;    // stage 3 (standard file)
+    static constexpr uint32_t fullGainStep = 16;
+    StepTrainingOptions fullGainInputStage;   // stage 0 at full gain
+    StepTrainingOptions fullGainSecondStage;  // stage 1 at full gain
+    StepTrainingOptions fullGainStages;       // stage 2 at full gain
+
+    // The options of gain stage `stage` (0 to 2) at a gain step.
+    const StepTrainingOptions& gainStageOptions(int stage, uint32_t gain) const;
 
     GeneratorOptions();
     // Small training for tests: short signals, few points and epochs.

@@ -282,11 +282,13 @@ TrainingSet makeTrainingSet(const RegionSamples& samples, const InputMap& map, S
         const double span = hi[d] - lo[d];
         return span > 0.0 ? int64_t((point[d] - lo[d]) / span * (thinningCells - 1)) : int64_t(0);
     };
-    // Cells are keyed with a border of one cell on each side, so neighbours outside the range count.
+    // Cells are keyed with a border as wide as the spread's reach on each side, so neighbours
+    // outside the range count.
+    const int64_t reach = int64_t(std::max<uint32_t>(options.spreadReach, 1));
     const auto keyOf = [&](const int64_t* cell) {
         uint64_t key = 0;
         for (size_t d = 0; d < P; ++d)
-            key = key * (thinningCells + 2) + uint64_t(cell[d] + 1);
+            key = key * uint64_t(thinningCells + 2 * reach) + uint64_t(cell[d] + reach);
         return key;
     };
     std::vector<size_t> chosen;
@@ -332,17 +334,18 @@ TrainingSet makeTrainingSet(const RegionSamples& samples, const InputMap& map, S
 
     // The visited cells and their neighbours, each with a visited point in or next to it.
     std::map<uint64_t, std::pair<std::vector<int64_t>, size_t>> spreadCells;
+    const uint64_t digitBase = uint64_t(2 * reach + 1);
     size_t neighbourCount = 1;
     for (size_t d = 0; d < P; ++d)
-        neighbourCount *= 3;
+        neighbourCount *= digitBase;
     for (const auto& [key, s] : visitedCells) {
         for (size_t d = 0; d < P; ++d)
             cell[d] = cellOf(&z[s * P], d);
         for (size_t n = 0; n < neighbourCount; ++n) {
             std::vector<int64_t> neighbour(cell);
-            size_t digits = n;  // one base-3 digit per axis: offset -1, 0 or +1
-            for (size_t d = 0; d < P; ++d, digits /= 3)
-                neighbour[d] += int64_t(digits % 3) - 1;
+            size_t digits = n;  // one digit per axis: offsets -reach .. +reach
+            for (size_t d = 0; d < P; ++d, digits /= digitBase)
+                neighbour[d] += int64_t(digits % digitBase) - reach;
             spreadCells.emplace(keyOf(neighbour.data()), std::make_pair(neighbour, s));
         }
     }
@@ -395,10 +398,27 @@ struct Box
     bool splittable = true;  // false once it held too few points to split
 };
 
+// Whether the box holds the point z (P values).
+bool boxHolds(const Box& box, const double* z, size_t P)
+{
+    bool inside = true;
+    for (size_t d = 0; d < P && inside; ++d)
+        inside = z[d] >= box.lo[d] && z[d] < box.hi[d];
+    return inside;
+}
+
+bool holdsRest(const Box& box, const std::vector<double>& restZ, size_t P)
+{
+    for (size_t r = 0; r + P <= restZ.size(); r += P)
+        if (boxHolds(box, &restZ[r], P))
+            return true;
+    return false;
+}
+
 // Trains the network of a box on the training points inside it and a margin around it, at most
-// pointsPerBox of them spread evenly over the set.
+// pointsPerBox of them spread evenly over the set; a box holding a rest with the rest decay.
 void trainBox(Box& box, const TrainingSet& set, size_t P, size_t nI, const StepTrainingOptions& options,
-              uint64_t seed, const TrainedNetwork* start)
+              const std::vector<double>& restZ, uint64_t seed, const TrainedNetwork* start)
 {
     const size_t count = set.size(P);
     std::vector<double> innerLo(P), innerHi(P), margin(P);
@@ -428,6 +448,8 @@ void trainBox(Box& box, const TrainingSet& set, size_t P, size_t nI, const StepT
     }
     TrainingOptions networkOptions = options.network;
     networkOptions.symmetricOutput = options.projected;
+    if (holdsRest(box, restZ, P))
+        networkOptions.weightDecay = std::max(networkOptions.weightDecay, options.restWeightDecay);
     box.net = trainNetwork(z, i, uint32_t(P), uint32_t(nI), networkOptions, seed, start);
 }
 
@@ -445,10 +467,7 @@ KeepOut restKeepOut(const Box& box, const std::vector<double>& restZ, size_t P, 
     KeepOut out;
     bool any = false;
     for (size_t r = 0; r + P <= restZ.size(); r += P) {
-        bool inside = true;
-        for (size_t d = 0; d < P && inside; ++d)
-            inside = restZ[r + d] >= box.lo[d] && restZ[r + d] < box.hi[d];
-        if (!inside)
+        if (!boxHolds(box, &restZ[r], P))
             continue;
         out.lo = any ? std::min(out.lo, restZ[r + axis]) : restZ[r + axis];
         out.hi = any ? std::max(out.hi, restZ[r + axis]) : restZ[r + axis];
@@ -550,7 +569,7 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
     boxes[0].lo.assign(P, -double(unbounded));
     boxes[0].hi.assign(P, double(unbounded));
     uint64_t trained = 0;
-    trainBox(boxes[0], set, P, nI, options, Random::seedOf(seed, ++trained), nullptr);
+    trainBox(boxes[0], set, P, nI, options, restZ, Random::seedOf(seed, ++trained), nullptr);
     while (boxes.size() < std::max<uint32_t>(options.boxes, 1)) {
         size_t worst = boxes.size();
         for (size_t b = 0; b < boxes.size(); ++b)
@@ -564,8 +583,8 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
             boxes[worst].splittable = false;
             continue;
         }
-        trainBox(lower, set, P, nI, options, Random::seedOf(seed, ++trained), &boxes[worst].net);
-        trainBox(upper, set, P, nI, options, Random::seedOf(seed, ++trained), &boxes[worst].net);
+        trainBox(lower, set, P, nI, options, restZ, Random::seedOf(seed, ++trained), &boxes[worst].net);
+        trainBox(upper, set, P, nI, options, restZ, Random::seedOf(seed, ++trained), &boxes[worst].net);
         boxes[worst] = std::move(lower);
         boxes.insert(boxes.begin() + long(worst) + 1, std::move(upper));
     }

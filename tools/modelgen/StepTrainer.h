@@ -18,9 +18,11 @@ struct StepTrainingOptions
     uint32_t pointsPerBox = 1200;  // most training points of one box's network
     double evenShare = 0.5;      // share of visited points spread evenly over the visited cells
     double spreadShare = 0.0;    // share of points spread over the visited cells and their neighbours
+    uint32_t spreadReach = 1;    // the neighbours of a visited cell, in cells along each axis
     double jitterShare = 0.3;    // share of extra points moved off the visited set
     double restShare = 0.0;      // share of points around where the chain rests
     double restSpread = 0.005;   // their spread around it, as a share of the visited range
+    double restWeightDecay = 0.0;  // the network weight decay, at least, of a box holding a rest
     TrainingOptions network;
 };
 
