@@ -21,10 +21,10 @@ bool haveGeneratedData()
 // The build's generated model data against the Newton reference on every case of the generator's
 // accuracy table without oversampling (both valves and channels, gains 0, 8 and 16, bass and
 // treble at 0, 7 and 14, sweeps at three levels and a plucked note, as long as the table's).
-// Below full gain every case keeps 40 dB and no 10 ms window falls under 20 dB (a click or a
-// burst at the first loud swing from rest would). At full gain, where the output is nearly
-// square and the timing of its edges carries the error, the floors are 39 and 27 dB (the worst
-// of three seeds: 39.9 dB and 27.0 dB; the build's own seed keeps 40 dB).
+// Every case keeps 40 dB (at full gain, where the output is nearly square and the timing of its
+// edges carries the error, the worst of three seeds is 40.2 dB). Below full gain no 10 ms window
+// falls under 20 dB (a click or a burst at the first loud swing from rest would), at full gain
+// none under 27 dB (the worst of three seeds: 27.0 dB).
 TEST(GeneratedModelData, NetworkChainFollowsTheReference)
 {
     if (!haveGeneratedData())
@@ -41,7 +41,7 @@ TEST(GeneratedModelData, NetworkChainFollowsTheReference)
     for (size_t k = 0; k < cases.size(); ++k) {
         ASSERT_TRUE(results[k].error.empty()) << results[k].error;
         const bool fullGain = cases[k].settings.gainStep == 16;
-        EXPECT_GE(results[k].serDb, fullGain ? 39.0 : 40.0) << describe(cases[k]);
+        EXPECT_GE(results[k].serDb, 40.0) << describe(cases[k]);
         EXPECT_GE(results[k].worstWindowDb, fullGain ? 27.0 : 20.0) << describe(cases[k]);
         mean += results[k].serDb / double(cases.size());
         RecordProperty(describe(cases[k]), std::to_string(results[k].serDb) + " dB, worst window " +
@@ -54,11 +54,13 @@ TEST(GeneratedModelData, NetworkChainFollowsTheReference)
 // networks rest: fed silence, the plug-in's output (at the Output control's middle) stays below
 // -90 dBFS from the first sample at gain 0, whatever the valve, channel, tone and factor. Without a
 // record a chain used to start from zeros (up to +4 dBFS), and at full gain from a record made for
-// the other channel's rest (-42 dBFS). At full gain the networks' single-precision rounding keeps
-// the stages trembling around their rest, a noise floor that the gain stages and a full tone
-// control lift to about -84 dBFS (it was -79 dBFS before the networks holding the rests kept their
-// output weights small); the guard there is -82 dBFS. A stage whose networks' slope at rest is a
-// little off makes its slow modes unstable at some rates: a hum near -45 dBFS.
+// the other channel's rest (-42 dBFS). At full gain the single-precision currents keep the stages
+// trembling around their rest: at some rates no currents are given back exactly, and the input
+// stage's plate current steps back and forth by its last bit (about 0.1 nA), which the gain stages
+// and a full tone control lift to about -89 dBFS. Rounding in the networks' output layers added to
+// it (-79 dBFS with large output weights, -85 dBFS on one seed with its rest in a wide box); the
+// guard there is -88 dBFS. A stage whose networks' slope at rest is a little off makes its slow
+// modes unstable at some rates: a hum near -45 dBFS.
 TEST(GeneratedModelData, PreparedChainFedSilenceIsSilentFromTheFirstSampleAtAnyRate)
 {
     if (!haveGeneratedData())
@@ -97,6 +99,6 @@ TEST(GeneratedModelData, PreparedChainFedSilenceIsSilentFromTheFirstSampleAtAnyR
         const double loudestDbfs = 20.0 * std::log10(std::max(loudest[fullGain], 1e-30));
         RecordProperty(fullGain == 1 ? "loudest at full gain" : "loudest at gain 0",
                        std::to_string(loudestDbfs) + " dBFS, " + where[fullGain]);
-        EXPECT_LT(loudestDbfs, fullGain == 1 ? -82.0 : -90.0) << where[fullGain];
+        EXPECT_LT(loudestDbfs, fullGain == 1 ? -88.0 : -90.0) << where[fullGain];
     }
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "Random.h"
 #include "ReferenceChain.h"
 #include "StepTrainer.h"
 #include "TestSignals.h"
@@ -64,6 +65,43 @@ double largestOutputWeight(const TrainedNetwork& net, size_t inputs)
         largest = std::max(largest, double(std::fabs(net.weights[w])));
     return largest;
 }
+
+double widestOutputSpan(const TrainedNetwork& net)
+{
+    double widest = 0.0;
+    for (size_t k = 0; k < net.outputMin.size(); ++k)
+        widest = std::max(widest, double(net.outputMax[k]) - double(net.outputMin[k]));
+    return widest;
+}
+
+// The input stage at full gain on a loud sweep, with the block at the step and where the chain
+// rests.
+struct InputStageAtFullGain
+{
+    InputStageRecorder recorder;
+    ValveBlocks blocks{Valve::eh1, rate};
+    std::vector<double> rest;
+    SSParamsVecAutomation& block = blocks.stage(0, Channel::high);
+    StepTrainingOptions options;
+
+    InputStageAtFullGain()
+    {
+        ReferenceChain chain(Valve::eh1, {Channel::high, fullGain, 224, uint32_t(rate), 1, 1});
+        chain.setObserver(&recorder);
+        for (float sample : sineSweep(rate, 0.06, 30.0, 8000.0, 1.0))
+            chain.runStages(double(sample));
+        rest = chainOperatingPoints(blocks, Channel::high, rate, fullGain, 224)[0].p;
+        block.setSampleRate(rate);
+        block.setStep(fullGain);
+        options.boxes = 12;
+        options.trainingPoints = 3000;
+        options.pointsPerBox = 600;
+        options.restShare = 0.05;
+        options.network.hiddenNeurons = 16;
+        options.network.iterations = 30;
+    }
+    StepModel train() { return trainStep(recorder.samples, block, options, 11, rest); }
+};
 } // namespace
 
 // A network's output layer rounds in single precision at the size of its largest terms, so large
@@ -72,32 +110,51 @@ double largestOutputWeight(const TrainedNetwork& net, size_t inputs)
 // rough.
 TEST(StepTrainer, TheBoxHoldingTheRestKeepsItsOutputLayerSmall)
 {
-    InputStageRecorder recorder;
-    ReferenceChain chain(Valve::eh1, {Channel::high, fullGain, 224, uint32_t(rate), 1, 1});
-    chain.setObserver(&recorder);
-    for (float sample : sineSweep(rate, 0.06, 30.0, 8000.0, 1.0))
-        chain.runStages(double(sample));
-
-    ValveBlocks blocks(Valve::eh1, rate);
-    const std::vector<double> rest = chainOperatingPoints(blocks, Channel::high, rate, fullGain, 224)[0].p;
-    SSParamsVecAutomation& block = blocks.stage(0, Channel::high);
-    block.setSampleRate(rate);
-    block.setStep(fullGain);
-
-    StepTrainingOptions options;
-    options.boxes = 12;
-    options.trainingPoints = 3000;
-    options.pointsPerBox = 600;
-    options.restShare = 0.05;
-    options.network.hiddenNeurons = 16;
-    options.network.iterations = 30;
-    const StepModel plain = trainStep(recorder.samples, block, options, 11, rest);
-    options.restWeightDecay = 1e-9;
-    const StepModel decayed = trainStep(recorder.samples, block, options, 11, rest);
+    InputStageAtFullGain stage;
+    const StepModel plain = stage.train();
+    stage.options.restWeightDecay = 1e-9;
+    const StepModel decayed = stage.train();
+    const std::vector<double>& rest = stage.rest;
 
     const TrainedNetwork& plainRest = networkHolding(plain, networkInputs(plain, rest));
     const TrainedNetwork& decayedRest = networkHolding(decayed, networkInputs(decayed, rest));
     const size_t inputs = plain.projectedInputs;
     EXPECT_LT(largestOutputWeight(decayedRest, inputs), 0.25 * largestOutputWeight(plainRest, inputs));
     EXPECT_LT(decayedRest.rmsError, 2.5 * plainRest.rmsError);
+}
+
+// Single-precision rounding in a network scales with its output span, so the rest gets a box of
+// its own a few hundredths of the visited range wide. The boxes around it must still tile the
+// inputs, and its network must follow the circuit at the rest at least as closely.
+TEST(StepTrainer, TheRestsGetASmallBoxOfTheirOwnAndTheBoxesStillTileTheInputs)
+{
+    InputStageAtFullGain stage;
+    const StepModel whole = stage.train();
+    stage.options.restBoxShare = 0.01;
+    const StepModel carved = stage.train();
+    const std::vector<double> z = networkInputs(carved, stage.rest);
+    const TrainedNetwork& wholeRest = networkHolding(whole, networkInputs(whole, stage.rest));
+    const TrainedNetwork& carvedRest = networkHolding(carved, z);
+
+    EXPECT_LT(widestOutputSpan(carvedRest), 0.5 * widestOutputSpan(wholeRest));
+    EXPECT_LE(carvedRest.rmsError, wholeRest.rmsError);
+
+    // Every input from near the rest to far off it falls in a box.
+    Random random(5);
+    int uncovered = 0;
+    for (int probe = 0; probe < 4000; ++probe) {
+        std::vector<double> at(z);
+        const double reach = std::pow(10.0, random.uniform(-4.0, 1.0));
+        for (double& value : at)
+            value += reach * (1.0 + std::fabs(value)) * random.uniform(-1.0, 1.0);
+        size_t holding = 0;
+        for (const TrainedNetwork& net : carved.networks) {
+            bool inside = true;
+            for (size_t d = 0; d < at.size(); ++d)
+                inside = inside && double(net.boxMin[d]) <= at[d] && at[d] <= double(net.boxMax[d]);
+            holding += inside ? 1 : 0;
+        }
+        uncovered += holding == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(uncovered, 0);
 }

@@ -73,9 +73,13 @@ GeneratorOptions::GeneratorOptions()
     // weights near a hundred, cancelling each other where the chain rests, made the currents of a
     // stage at rest step by tens of nanoamperes from one sample to the next, a tremble that the
     // gain stages lifted to -72 dBFS at full gain. The boxes holding a rest keep their weights
-    // smaller.
-    for (StepTrainingOptions* stage : {&fullGainStages, &fullGainSecondStage})
+    // smaller, and the rests get a box of their own a fiftieth of the visited range wide, where the
+    // currents span so little that the output layer rounds below the currents' own single-precision
+    // step (a stage of seed 1 trembled at -85 dBFS with its rest in a wide box).
+    for (StepTrainingOptions* stage : {&fullGainStages, &fullGainSecondStage}) {
         stage->restWeightDecay = 1e-10;
+        stage->restBoxShare = 0.01;
+    }
     // The input stage's tremble passes every gain stage: its rest boxes keep them smallest.
     fullGainInputStage = fullGainStages;
     fullGainInputStage.restWeightDecay = 1e-9;

@@ -548,6 +548,89 @@ bool splitBox(const Box& box, const TrainingSet& set, size_t P, const std::vecto
     upper.lo[axis] = cut;
     return true;
 }
+
+// The training points' range along each network input.
+void pointRange(const TrainingSet& set, size_t P, std::vector<double>& lo, std::vector<double>& hi)
+{
+    lo.assign(P, std::numeric_limits<double>::max());
+    hi.assign(P, std::numeric_limits<double>::lowest());
+    for (size_t s = 0; s * P < set.z.size(); ++s)
+        for (size_t d = 0; d < P; ++d) {
+            lo[d] = std::min(lo[d], set.z[s * P + d]);
+            hi[d] = std::max(hi[d], set.z[s * P + d]);
+        }
+}
+
+size_t pointsInside(const Box& box, const TrainingSet& set, size_t P)
+{
+    size_t inside = 0;
+    for (size_t s = 0; s * P < set.z.size(); ++s)
+        inside += boxHolds(box, &set.z[s * P], P) ? 1 : 0;
+    return inside;
+}
+
+// Cuts a small box around the rests out of the box holding them: their span widened by margin on
+// every side, within the box. The slabs around it keep the box's network, which was fitted over
+// them; the rest box is appended last and left for its own network, or none when it holds too few
+// points to fit one. The output layer of a network rounds in single precision at a share of its
+// output span: in a box a few hundredths of the visited range wide the currents span little, and a
+// stage at rest trembles that much less.
+std::vector<Box> carveRestBox(const Box& box, const TrainingSet& set, size_t P, const std::vector<double>& restZ,
+                              const std::vector<double>& margin)
+{
+    constexpr size_t fewestPoints = 64;
+    std::vector<double> restLo(P, std::numeric_limits<double>::max()), restHi(P, std::numeric_limits<double>::lowest());
+    for (size_t r = 0; r + P <= restZ.size(); r += P)
+        if (boxHolds(box, &restZ[r], P))
+            for (size_t d = 0; d < P; ++d) {
+                restLo[d] = std::min(restLo[d], restZ[r + d]);
+                restHi[d] = std::max(restHi[d], restZ[r + d]);
+            }
+    std::vector<Box> pieces;
+    Box rest = box;
+    const auto cutAway = [&](size_t d, double at, bool below) {
+        at = double(float(at));
+        if (at <= rest.lo[d] || at >= rest.hi[d])
+            return;
+        Box slab = rest;
+        (below ? slab.hi[d] : slab.lo[d]) = at;
+        (below ? rest.lo[d] : rest.hi[d]) = at;
+        pieces.push_back(std::move(slab));
+    };
+    for (size_t d = 0; d < P; ++d) {
+        cutAway(d, restLo[d] - margin[d], true);
+        cutAway(d, restHi[d] + margin[d], false);
+    }
+    if (pieces.empty() || pointsInside(rest, set, P) < fewestPoints)
+        return {};
+    rest.splittable = false;
+    pieces.push_back(std::move(rest));
+    return pieces;
+}
+
+// Gives the rests in each box holding some a box of their own with a network of its own.
+void carveRestBoxes(std::vector<Box>& boxes, const TrainingSet& set, size_t P, size_t nI,
+                    const StepTrainingOptions& options, const std::vector<double>& restZ, uint64_t seed,
+                    uint64_t& trained)
+{
+    std::vector<double> lo, hi, margin(P);
+    pointRange(set, P, lo, hi);
+    for (size_t d = 0; d < P; ++d)
+        margin[d] = options.restBoxShare * (hi[d] - lo[d]);
+    for (size_t b = 0; b < boxes.size(); ++b) {
+        if (!holdsRest(boxes[b], restZ, P))
+            continue;
+        std::vector<Box> pieces = carveRestBox(boxes[b], set, P, restZ, margin);
+        if (pieces.empty())
+            continue;
+        trainBox(pieces.back(), set, P, nI, options, restZ, Random::seedOf(seed, ++trained), &boxes[b].net);
+        const size_t added = pieces.size() - 1;
+        boxes[b] = std::move(pieces.front());
+        boxes.insert(boxes.begin() + long(b) + 1, std::make_move_iterator(pieces.begin() + 1),
+                     std::make_move_iterator(pieces.end()));
+        b += added;
+    }
+}
 } // namespace
 
 StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, const StepTrainingOptions& options,
@@ -588,6 +671,8 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
         boxes[worst] = std::move(lower);
         boxes.insert(boxes.begin() + long(worst) + 1, std::move(upper));
     }
+    if (options.restBoxShare > 0.0)
+        carveRestBoxes(boxes, set, P, nI, options, restZ, seed, trained);
     for (Box& box : boxes) {
         // Neighbouring boxes overlap by one float step, so no input falls between them.
         box.net.boxMin.resize(P);

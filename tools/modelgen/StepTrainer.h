@@ -23,6 +23,9 @@ struct StepTrainingOptions
     double restShare = 0.0;      // share of points around where the chain rests
     double restSpread = 0.005;   // their spread around it, as a share of the visited range
     double restWeightDecay = 0.0;  // the network weight decay, at least, of a box holding a rest
+    // When above zero, the rests get a box of their own: their span widened by this share of the
+    // visited range on every side.
+    double restBoxShare = 0.0;
     TrainingOptions network;
 };
 
