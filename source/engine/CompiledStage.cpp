@@ -135,8 +135,8 @@ public:
         alone.m.copy(solver, chain, stage);
         both.m.copy(solver, chain, stage);
         projectionActive = chain.projectionActive[stage];
-        if (chain.networkInputCount[stage] != Inputs || (projectionActive && chain.enabledVoltageCount[stage] != Width)
-            || chain.enabledCurrentCount[stage] != I)
+        if (!predictionEntriesMatch(alone.m) || chain.networkInputCount[stage] != Inputs
+            || (projectionActive && chain.enabledVoltageCount[stage] != Width) || chain.enabledCurrentCount[stage] != I)
             return false;
         for (uint32_t k = 0; k < Width; ++k)
             enabled[k] = projectionActive ? chain.enabledVoltages[stage][k] : 0;
@@ -146,6 +146,7 @@ public:
     void load() override
     {
         load(alone, *this, 0);
+        predict(alone, constantRows);
         pairHolder = nullptr;
     }
     void store() override { store(alone, *this, 0); }
@@ -188,6 +189,7 @@ public:
         CompiledStageOf& second = static_cast<CompiledStageOf&>(other);
         load(both, *this, 0);
         load(both, second, 1);
+        predict(both, constantRows);
         pairHolder = second.pairHolder = this;
         pairLane = 0;
         second.pairLane = 1;
@@ -307,22 +309,68 @@ private:
         chain.stageInputs[to.stage + 1][0] = getLane(s.y, lane);
     }
 
-    // The generic step up to the network input: p = D x + E u as gmm sums it (each row from +0.0,
-    // the columns of D, then those of E), then the projection (each row from +0.0) or p itself.
+    // The generic step's prediction leaves out the terms of zero entries of D and E; this step
+    // leaves out those of the entries the block never sets, at compile time. The two agree when
+    // exactly those entries are zero, which refresh() checks.
+    static bool predictionEntriesMatch(const Matrices<double>& m)
+    {
+        for (uint32_t r = 0; r < V; ++r)
+            for (uint32_t c = 0; c < N + In; ++c)
+                if ((c < N ? m.D(r, c) : m.E(r, c - N)) != 0.0 ? !Block::predictionEntries[r][c]
+                                                             : Block::predictionEntries[r][c])
+                    return false;
+        return true;
+    }
+
+    // Whether row r of the prediction takes only constant inputs (u[1] on), which stay the same
+    // through a block of samples: load() predicts those rows, begin() the others.
+    static constexpr bool constantRow(uint32_t r)
+    {
+        for (uint32_t c = 0; c < N + 1; ++c)
+            if (Block::predictionEntries[r][c])
+                return false;
+        return true;
+    }
+
+    enum RowKind : bool
+    {
+        varyingRows = false,
+        constantRows = true
+    };
+
+    // The generic step's p = D x + E u over the rows of one kind: each row from +0.0, the
+    // columns of D, then those of E, without the entries the block never sets.
+    template <class T>
+    static void predict(Stage<T>& s, RowKind kind)
+    {
+        // Unrolled, so that the entries' tests vanish at compile time.
+        const Matrices<T>& m = s.m;
+#pragma GCC unroll 4
+        for (uint32_t r = 0; r < V; ++r)
+        {
+            if (constantRow(r) != kind)
+                continue;
+            T sum = T{};
+#pragma GCC unroll 4
+            for (uint32_t c = 0; c < N; ++c)
+                if (Block::predictionEntries[r][c])
+                    sum += m.D(r, c) * s.x[c];
+#pragma GCC unroll 4
+            for (uint32_t c = 0; c < In; ++c)
+                if (Block::predictionEntries[r][N + c])
+                    sum += m.E(r, c) * s.u[c];
+            s.p[r] = sum;
+        }
+    }
+
+    // The generic step up to the network input: the prediction, then the projection (each row
+    // from +0.0) or p itself.
     template <class T>
     void begin(Stage<T>& s, T signal) const
     {
         const Matrices<T>& m = s.m;
         s.u[0] = signal;
-        for (uint32_t r = 0; r < V; ++r)
-        {
-            T sum = T{};
-            for (uint32_t c = 0; c < N; ++c)
-                sum += m.D(r, c) * s.x[c];
-            for (uint32_t c = 0; c < In; ++c)
-                sum += m.E(r, c) * s.u[c];
-            s.p[r] = sum;
-        }
+        predict(s, varyingRows);
         if (projectionActive)
             for (uint32_t r = 0; r < Inputs; ++r)
             {

@@ -56,7 +56,15 @@ void NonlinearStateSpaceSolver::copyMatrices(const SSParamsVec& block)
 
 namespace
 {
-// p = D x + E u with D (nV x N) and E (nV x nIn) column-major, as gmm's dense products sum it.
+// sum + entry * value, left out where the entry is zero: for a finite value the term is a zero,
+// and adding a zero to a sum that started at +0.0 (never -0.0 then) leaves it as it is.
+inline __attribute__((always_inline)) double addTerm(double sum, double entry, double value)
+{
+    return entry != 0.0 ? sum + entry * value : sum;
+}
+
+// p = D x + E u with D (nV x N) and E (nV x nIn) column-major, as gmm's dense products sum it but
+// without the terms of zero entries.
 inline __attribute__((always_inline)) void predictDense(const double* D, const double* E, const double* x, const double* u,
                                                         double* p, uint32_t nV, uint32_t N, uint32_t nIn)
 {
@@ -64,9 +72,9 @@ inline __attribute__((always_inline)) void predictDense(const double* D, const d
     {
         double sum = 0.0;
         for (uint32_t column = 0; column < N; ++column)
-            sum += D[row + std::size_t(nV) * column] * x[column];
+            sum = addTerm(sum, D[row + std::size_t(nV) * column], x[column]);
         for (uint32_t column = 0; column < nIn; ++column)
-            sum += E[row + std::size_t(nV) * column] * u[column];
+            sum = addTerm(sum, E[row + std::size_t(nV) * column], u[column]);
         p[row] = sum;
     }
 }

@@ -25,8 +25,10 @@ public:
     // Copies the nine matrices, entries and shapes, from the block.
     void copyMatrices(const SSParamsVec& block);
 
-    // p = D x + E u on the copies of D and E, exactly as gmm::mult then gmm::mult_add compute it:
-    // each p[r] starts at +0.0 and adds D(r, j) x[j] for every column j, then E(r, j) u[j]. The
+    // p = D x + E u on the copies of D and E, as gmm::mult then gmm::mult_add compute it: each p[r]
+    // starts at +0.0 and adds D(r, j) x[j] for every column j, then E(r, j) u[j]; but a zero entry's
+    // term is left out. For finite x and u (the chain's stages keep their state finite) that is
+    // gmm's result bit for bit; only a non-finite value met by a zero entry differs (gmm's NaN). The
     // stage shapes of the real blocks are unrolled by the compiler. Allocates nothing.
     void predictPortVoltages(const Vector& u) { prediction(*this, u.data()); }
 

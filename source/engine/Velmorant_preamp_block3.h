@@ -30,6 +30,14 @@ public:
 
     // The per-sample formulas of the virtual operations, for a chain's compiled step (SSParamsVec).
     static constexpr uint32_t stateCount = 2, inputCount = 2, portVoltageCount = 4, portCurrentCount = 4;
+    // The entries of D (columns 0 to stateCount - 1) and E (the columns after) that the block sets;
+    // every other entry stays 0.0, so a prediction may leave out its terms.
+    static constexpr bool predictionEntries[portVoltageCount][stateCount + inputCount] = {
+        {false, false, true, false},
+        {true, false, false, true},
+        {true, false, false, true},
+        {false, true, false, true},
+    };
 
     template <class Matrices, class Value>
     static void nextState(const Matrices& m, const Value* u, const Value* i, const Value* x, Value* xNew)

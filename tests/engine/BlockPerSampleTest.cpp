@@ -126,3 +126,38 @@ TEST(PortSigns, JacobianMatchesDifferencesOfTheCurrents)
         }
     }
 }
+
+namespace {
+
+// Whether D and E are non-zero at exactly the entries the block's class lists, at every step: the
+// chain's compiled prediction leaves the other entries' terms out and takes a stage only then.
+template <class BlockClass>
+void expectPredictionEntriesAtEveryStep(int which)
+{
+    for (double rate : {8000.0, 44100.0, 384000.0}) {
+        auto block = makeBlock(which, rate);
+        ASSERT_NE(dynamic_cast<BlockClass*>(block.get()), nullptr);
+        for (uint32_t step = 0; step < block->stepCount; ++step) {
+            block->setStep(step);
+            for (uint32_t r = 0; r < BlockClass::portVoltageCount; ++r)
+                for (uint32_t c = 0; c < BlockClass::stateCount + BlockClass::inputCount; ++c) {
+                    const uint32_t states = BlockClass::stateCount;
+                    const double entry = c < states ? block->D(r, c) : block->E(r, c - states);
+                    ASSERT_EQ(entry != 0.0, BlockClass::predictionEntries[r][c])
+                        << "block " << which << " at " << rate << " Hz, step " << step << ": entry (" << r << ", "
+                        << c << ")";
+                }
+        }
+    }
+}
+
+}  // namespace
+
+TEST(PerSample, PredictionEntriesAreTheNonZeroEntriesAtEveryStep)
+{
+    expectPredictionEntriesAtEveryStep<InputStageBlock>(0);
+    expectPredictionEntriesAtEveryStep<InputStageBlock>(1);
+    expectPredictionEntriesAtEveryStep<Velmorant_preamp_block2>(2);
+    expectPredictionEntriesAtEveryStep<Velmorant_preamp_block3>(3);
+    expectPredictionEntriesAtEveryStep<Velmorant_preamp_block4>(4);
+}
