@@ -190,6 +190,8 @@ public:
         load(both, *this, 0);
         load(both, second, 1);
         predict(both, constantRows);
+        takeCore(chain, 0);
+        takeCore(second.chain, 1);
         pairHolder = second.pairHolder = this;
         pairLane = 0;
         second.pairLane = 1;
@@ -201,17 +203,16 @@ public:
         store(both, static_cast<CompiledStageOf&>(other), 1);
     }
 
-    void beginPair(CompiledStage& otherStage, double signal, double otherSignal) override
+    void beginPair(CompiledStage& otherStage, const SignalPair& signals) override
     {
         CompiledStageOf& other = static_cast<CompiledStageOf&>(otherStage);
-        begin(both, Pair{signal, otherSignal});
-        for (uint32_t k = 0; k < Inputs; ++k)
-        {
-            input[k] = both.input[k][0];
-            other.input[k] = both.input[k][1];
-        }
-        runner = match(chain, input);
-        other.runner = match(other.chain, other.input);
+        Pair signal;
+        std::memcpy(&signal, &signals, sizeof signal);
+        begin(both, signal);
+        splitLanes(both.input, input, other.input);
+        const int holding = coresHolding(both.input);
+        runner = holding & 1 ? chain.lastRunner[stage] : search(chain, input, 0);
+        other.runner = holding & 2 ? other.chain.lastRunner[stage] : search(other.chain, other.input, 1);
         if (runner == nullptr || other.runner == nullptr)
             zeroCurrents(both);
     }
@@ -224,7 +225,7 @@ public:
 
     // evaluatePair in two halves, so that a tick can interleave its stages' networks: the two
     // networks' hidden layers when they run together, else both networks whole; then the output
-    // layers, and the currents.
+    // layers, and the currents. Inline in the ticks, whose stages' work overlaps only there.
     void evaluateHiddenPair(CompiledStage& otherStage)
     {
         CompiledStageOf& other = static_cast<CompiledStageOf&>(otherStage);
@@ -260,11 +261,10 @@ public:
             writeCurrents(*otherRunner, other.output, both.i, 1);
     }
 
-    void finishPair(double& signal, double& otherSignal) override
+    void finishPair(SignalPair& signals) override
     {
         const Pair outputs = end(both);
-        signal = outputs[0];
-        otherSignal = outputs[1];
+        std::memcpy(&signals, &outputs, sizeof outputs);
     }
 
     const double* currentOf(uint32_t k) const override
@@ -393,6 +393,59 @@ private:
         return owner.searchRunnerOf<Inputs>(stage, networkInput);
     }
 
+    // In pairs, match() with the two chains' cores tested side by side: lane `lane` of the pair's
+    // core bounds holds the core of that chain's last match (PreampChannel::boxHolds' layout, its
+    // strict comparisons, a NaN outside), or an empty core (+inf to -inf) when its step has no
+    // runners, so that the search decides.
+    void takeCore(const PreampChannel& owner, uint32_t lane)
+    {
+        const double* core = owner.stepRunnerCount[stage] != 0 ? owner.lastCore[stage] : nullptr;
+        for (uint32_t k = 0; k < Inputs; ++k)
+        {
+            setLane(coreLow[k], lane, core != nullptr ? core[k] : HUGE_VAL);
+            setLane(coreHigh[k], lane, core != nullptr ? core[Inputs + k] : -HUGE_VAL);
+        }
+    }
+
+    // Bit `lane` set where that chain's core holds its lane of the inputs.
+    int coresHolding(const Pair* inputs) const
+    {
+        const auto holds = [&](uint32_t k) {
+            const __m128d value = __m128d(inputs[k]);
+            return _mm_and_pd(_mm_cmplt_pd(__m128d(coreLow[k]), value), _mm_cmplt_pd(value, __m128d(coreHigh[k])));
+        };
+        __m128d inside = holds(0);
+        for (uint32_t k = 1; k < Inputs; ++k)
+            inside = _mm_and_pd(inside, holds(k));
+        return _mm_movemask_pd(inside);
+    }
+
+    NeuralNetRunner* search(PreampChannel& owner, const double* networkInput, uint32_t lane)
+    {
+        NeuralNetRunner* found = owner.searchRunnerOf<Inputs>(stage, networkInput);
+        takeCore(owner, lane);
+        return found;
+    }
+
+    // Each chain's network inputs out of the pair's lanes, two inputs to one 16-byte store: the
+    // networks load their first two inputs as one vector, which the processor takes straight
+    // from such a store but must wait for after two 8-byte stores.
+    static void splitLanes(const Pair* pairs, double* first, double* second)
+    {
+        uint32_t k = 0;
+        for (; k + 1 < Inputs; k += 2)
+        {
+            const __m128d a = __m128d(pairs[k]), b = __m128d(pairs[k + 1]);
+            _mm_storeu_pd(first + k, _mm_unpacklo_pd(a, b));
+            _mm_storeu_pd(second + k, _mm_unpackhi_pd(a, b));
+        }
+        if (k < Inputs)
+        {
+            _mm_storel_pd(first + k, __m128d(pairs[k]));
+            _mm_storeh_pd(second + k, __m128d(pairs[k]));
+        }
+    }
+
     // The runner's currents from its network's outputs as NeuralNetRunner::currentFrom gives them
     // (y = outputScale * output + outputMin in single precision; y when y >= 0, else 0, NaN
     // included), all at once and without a branch on the sign, which the data make unpredictable:
@@ -400,18 +453,24 @@ private:
     // them in the chain's lane.
     static Floats currentsOf(const NeuralNetRunner& runner, const float* output)
     {
-        static_assert(I <= 4, "four currents at most");
         Floats y{};
         if (output != nullptr)
         {
-            Floats scale{}, minimum{};
-            std::memcpy(&scale, runner.outputScale, I * sizeof(float));
-            std::memcpy(&minimum, runner.outputMin, I * sizeof(float));
-            std::memcpy(&y, output, I * sizeof(float));
-            y = scale * y + minimum;
+            y = loadFloats(runner.outputScale) * loadFloats(output) + loadFloats(runner.outputMin);
             y = Floats(FloatMask(y) & (y >= Floats{}));
         }
         return y;
+    }
+
+    // The I floats at `from`, the other lanes 0, in one load of their width: two floats copied
+    // into a vector through memory cost the processor a store it cannot forward to the load.
+    static Floats loadFloats(const float* from)
+    {
+        static_assert(I == 2 || I == 4, "two or four currents");
+        if constexpr (I == 4)
+            return Floats(_mm_loadu_ps(from));
+        else
+            return Floats(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from))));
     }
 
     template <class T>
@@ -486,7 +545,7 @@ private:
     Stage<Pair> both{};
     // Between the parts of a step: the chain's network input, the runner to evaluate, its outputs,
     // and whether the two chains' networks run together.
-    double input[Inputs] = {};
+    alignas(16) double input[Inputs] = {};
     NeuralNetRunner* runner = nullptr;
     const float* output = nullptr;
     bool networksTogether = false;
@@ -494,6 +553,8 @@ private:
     // the pair's state, which the first chain's stage holds.
     const CompiledStageOf* pairHolder = nullptr;
     uint32_t pairLane = 0;
+    // In pairs, the cores of the two chains' last matches (takeCore).
+    Pair coreLow[Inputs] = {}, coreHigh[Inputs] = {};
 };
 
 // The ticks of a chain whose stages are of the given compiled kinds, in order: each part of each
@@ -542,14 +603,14 @@ struct ChainOf
                            uint32_t firstStage, uint32_t lastStage)
     {
         each<Every>(all, first, firstStage, lastStage, [&](auto& stage, std::size_t k) {
-            stage.beginPair(*second[k], input[k].first, input[k].second);
+            stage.beginPair(*second[k], input[k]);
         });
         each<Every>(all, first, firstStage, lastStage,
                     [&](auto& stage, std::size_t k) { stage.evaluateHiddenPair(*second[k]); });
         each<Every>(all, first, firstStage, lastStage,
                     [&](auto& stage, std::size_t k) { stage.evaluateOutputPair(*second[k]); });
         each<Every>(all, first, firstStage, lastStage,
-                    [&](auto& stage, std::size_t k) { stage.finishPair(output[k].first, output[k].second); });
+                    [&](auto& stage, std::size_t k) { stage.finishPair(output[k]); });
     }
 
     static void pairTick(CompiledStage* const* first, CompiledStage* const* second, const CompiledStage::SignalPair* input,

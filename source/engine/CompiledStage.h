@@ -43,6 +43,14 @@ public:
     virtual void evaluate() = 0;
     virtual double finish() = 0;
 
+    // The two chains' signals at one place of the chain, moved as one 16-byte vector: the stages
+    // read it with one load, which the processor takes straight from one store but has to wait
+    // for after two.
+    struct SignalPair
+    {
+        double first, second;
+    };
+
     // Whether this stage and other, the same stage of the other channel's chain, can step side by
     // side, one chain per lane of the same instructions: the same compiled kind with the same
     // matrices, projection and constant inputs. Then loadPair takes both chains' state (this
@@ -50,19 +58,15 @@ public:
     virtual bool canPairWith(const CompiledStage& other) const = 0;
     virtual void loadPair(CompiledStage& other) = 0;
     virtual void storePair(CompiledStage& other) = 0;
-    virtual void beginPair(CompiledStage& other, double input, double otherInput) = 0;
+    virtual void beginPair(CompiledStage& other, const SignalPair& input) = 0;
     virtual void evaluatePair(CompiledStage& other) = 0;
-    virtual void finishPair(double& output, double& otherOutput) = 0;
+    virtual void finishPair(SignalPair& output) = 0;
 
     // One tick of a chain's wavefront (PreampChannel) over stages firstStage .. lastStage: each
     // stage begins with input[stage], then the networks run, then each finishes into
     // output[stage]. For a chain whose four stages are compiled steps of the model data's kinds
     // in their places, tickFor gives a tick that calls their parts directly (pairTickFor the same
     // for two chains whose stages pair); null for any other chain.
-    struct SignalPair
-    {
-        double first, second;
-    };
     using Tick = void (*)(CompiledStage* const* stages, const double* input, double* output, uint32_t firstStage,
                           uint32_t lastStage);
     using PairTick = void (*)(CompiledStage* const* first, CompiledStage* const* second, const SignalPair* input,
