@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 // The last 20480 values of one signal, one per host sample, with their running sum and
@@ -18,7 +19,7 @@ public:
     // Replaces the oldest value and updates both sums incrementally. Nothing ever recomputes
     // the sums, so a value that would make them non-finite would do so for the chain's whole
     // lifetime: a non-finite value is stored as 0 and a magnitude beyond valueLimit is clamped,
-    // which keeps a full window of squares finite.
+    // which keeps a full window of squares finite. Inline: the audio path calls it per host sample.
     void add(float value);
 
     static constexpr uint32_t windowLength = 20480;
@@ -34,3 +35,17 @@ private:
     float* current;
     float* const last;
 };
+
+inline void LevelRingBuffer::add(float value)
+{
+    current = (current == last) ? entries : current + 1;
+    // Comparisons rather than fmin and fmax, which are calls into libm: for a finite value they agree.
+    const float incoming = !std::isfinite(value)  ? 0.0f
+                           : value > valueLimit  ? valueLimit
+                           : value < -valueLimit ? -valueLimit
+                                                 : value;
+    const float old = *current;
+    sum = (incoming - old) + sum;
+    sumSquares = ((incoming * incoming) - (old * old)) + sumSquares;
+    *current = incoming;
+}
