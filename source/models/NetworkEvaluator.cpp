@@ -16,6 +16,16 @@ using Wide = NetworkEvaluator::Lanes;
 
 NetworkEvaluator::InstructionSet instructionSetOfNewCopies = NetworkEvaluator::InstructionSet::best;
 
+// What the bias neuron's connection of weight w adds to a neuron's sum in fann_run, which
+// multiplies w by the neuron's value 1: w itself (w * 1 is w; a signalling NaN, which the product
+// would quieten, is quietened by the addition it enters instead, with the same payload), or,
+// where it is the sum's first term (a layer of fewer than four connections, summed from the
+// highest), the sum 0 + w.
+float biasTerm(float weight, uint32_t connections)
+{
+    return connections < 4 ? 0.0f + weight : weight;
+}
+
 bool evaluatedHere(int activation)
 {
     return activation == FANN_ELLIOT_SYMMETRIC || activation == FANN_LINEAR_PIECE
@@ -34,14 +44,19 @@ std::unique_ptr<NetworkEvaluator> NetworkEvaluator::copyOf(const fann& network)
         return nullptr;
     std::unique_ptr<NetworkEvaluator> copy(new NetworkEvaluator);
     copy->layers.resize(layerCount - 1);
-    std::size_t valueCount = network.num_input + 1;
+    std::size_t valueCount = network.num_input + 1, tableCount = 0;
     for (uint32_t index = 1; index < layerCount; ++index)
     {
         Layer& layer = copy->layers[index - 1];
-        if (!copyLayer(network, index, layer))
+        if (!describeLayer(network, index, layer))
             return nullptr;
+        layer.offset = tableCount;
+        tableCount += tableLanes(layer.connections, layer.groups);
         valueCount = std::max<std::size_t>(valueCount, std::max(layer.groups * laneCount, layer.neurons + 1));
     }
+    copy->tables.assign(tableCount, Lanes{0.0f, 0.0f, 0.0f, 0.0f});
+    for (uint32_t index = 1; index < layerCount; ++index)
+        copy->copyLayer(network, index, copy->layers[index - 1]);
     for (std::vector<float>& buffer : copy->values)
         buffer.assign(valueCount, 0.0f);
     const std::size_t paddedInputs = (network.num_input + laneCount - 1) / laneCount * laneCount;
@@ -51,13 +66,13 @@ std::unique_ptr<NetworkEvaluator> NetworkEvaluator::copyOf(const fann& network)
     return copy;
 }
 
-// Layer `index` of the network, whose every neuron but the last (the bias) must take one
-// connection from each neuron of the previous layer, in order, and share one activation.
-bool NetworkEvaluator::copyLayer(const fann& network, uint32_t index, Layer& layer)
+// The shape of layer `index` of the network, whose every neuron but the last (the bias) must
+// take one connection from each neuron of the previous layer and share one activation.
+bool NetworkEvaluator::describeLayer(const fann& network, uint32_t index, Layer& layer)
 {
     const fann_layer& source = network.first_layer[index];
-    const uint32_t connections = uint32_t(network.first_layer[index - 1].last_neuron - network.first_layer[index - 1].first_neuron);
-    layer.connections = connections;
+    const fann_layer& previous = network.first_layer[index - 1];
+    layer.connections = uint32_t(previous.last_neuron - previous.first_neuron);
     layer.neurons = uint32_t(source.last_neuron - source.first_neuron) - 1;
     layer.groups = groupsOf(layer.neurons);
     if (layer.neurons == 0 || source.last_neuron[-1].first_con != source.last_neuron[-1].last_con)
@@ -65,26 +80,44 @@ bool NetworkEvaluator::copyLayer(const fann& network, uint32_t index, Layer& lay
     layer.activation = source.first_neuron->activation_function;
     if (!evaluatedHere(layer.activation))
         return false;
-    layer.weights.assign(std::size_t(connections) * layer.groups, Lanes{0.0f, 0.0f, 0.0f, 0.0f});
-    layer.steepness.assign(layer.groups, Lanes{1.0f, 1.0f, 1.0f, 1.0f});
-    layer.maxSum.assign(layer.groups, Lanes{150.0f, 150.0f, 150.0f, 150.0f});
     for (uint32_t j = 0; j < layer.neurons; ++j)
     {
         const fann_neuron& neuron = source.first_neuron[j];
-        if (neuron.last_con - neuron.first_con != connections || int(neuron.activation_function) != layer.activation)
+        if (neuron.last_con - neuron.first_con != layer.connections || int(neuron.activation_function) != layer.activation)
             return false;
+    }
+    return true;
+}
+
+// Layer `index`'s weights (connections in order), steepness and limits into its tables; the
+// padding lanes keep weights 0 and get steepness 1.
+void NetworkEvaluator::copyLayer(const fann& network, uint32_t index, Layer& layer)
+{
+    const fann_layer& source = network.first_layer[index];
+    const uint32_t connections = layer.connections;
+    Lanes* weights = tables.data() + layer.offset;
+    const LayerTables table = tablesOf(tables.data() + layer.offset, connections, layer.groups);
+    Lanes* steepness = weights + (table.steepness - weights);
+    Lanes* maxSum = weights + (table.maxSum - weights);
+    Lanes* minSum = weights + (table.minSum - weights);
+    for (uint32_t g = 0; g < layer.groups; ++g)
+        steepness[g] = Lanes{1.0f, 1.0f, 1.0f, 1.0f}, maxSum[g] = steepness[g] * 150.0f, minSum[g] = -maxSum[g];
+    for (uint32_t j = 0; j < layer.neurons; ++j)
+    {
+        const fann_neuron& neuron = source.first_neuron[j];
         const uint32_t group = j / laneCount;
         const uint32_t lane = j % laneCount;
-        for (uint32_t c = 0; c < connections; ++c)
-            layer.weights[std::size_t(c) * layer.groups + group][lane] = network.weights[neuron.first_con + c];
-        const float steepness = neuron.activation_steepness;
-        layer.steepness[group][lane] = steepness;
-        layer.maxSum[group][lane] = 150 / steepness;
+        for (uint32_t c = 0; c + 1 < connections; ++c)
+            weights[std::size_t(c) * layer.groups + group][lane] = network.weights[neuron.first_con + c];
+        weights[std::size_t(connections - 1) * layer.groups + group][lane] =
+            biasTerm(network.weights[neuron.first_con + connections - 1], connections);
+        steepness[group][lane] = neuron.activation_steepness;
+        maxSum[group][lane] = 150 / neuron.activation_steepness;
+        minSum[group][lane] = -maxSum[group][lane];
     }
-    layer.positiveLimits = std::all_of(layer.maxSum.begin(), layer.maxSum.end(), [](const Lanes& limits) {
+    layer.positiveLimits = std::all_of(maxSum, maxSum + layer.groups, [](const Lanes& limits) {
         return limits[0] > 0 && limits[1] > 0 && limits[2] > 0 && limits[3] > 0;
     });
-    return true;
 }
 
 inline __attribute__((always_inline)) float* NetworkEvaluator::runLayersOfAnyShape(NetworkEvaluator& self)
@@ -93,8 +126,8 @@ inline __attribute__((always_inline)) float* NetworkEvaluator::runLayersOfAnySha
     float* out = self.values[1].data();
     for (const Layer& layer : self.layers)
     {
-        evaluateLayer<false>(layer, layer.connections, layer.groups, layer.activation, in, out);
-        out[layer.neurons] = 1.0f;
+        evaluateLayer<false>(tablesOf(self.tables.data() + layer.offset, layer.connections, layer.groups),
+                             layer.connections, layer.groups, layer.activation, in, out);
         std::swap(in, out);
     }
     return in;

@@ -85,6 +85,30 @@ public:
     // Four neurons' worth of a layer, one per lane.
     typedef float Lanes __attribute__((vector_size(16)));
 
+    // A layer's tables, one after another from its offset, so that a fixed shape finds every
+    // table at a constant distance from the start of the copy's tables:
+    // - weights: connection c of neurons 4g .. 4g+3 at [c * groups + g]; the last (the bias
+    //   neuron's) holds the term its value 1 adds to the sum (neuronSums);
+    // - steepness per neuron (the padding lanes hold 1 and weights 0);
+    // - maxSum per neuron: 150 / steepness, as fann_run computes it;
+    // - minSum: -maxSum.
+    struct LayerTables
+    {
+        const Lanes* weights;
+        const Lanes* steepness;
+        const Lanes* maxSum;
+        const Lanes* minSum;
+    };
+    static constexpr std::size_t tableLanes(uint32_t connections, uint32_t groups)
+    {
+        return (std::size_t(connections) + 3) * groups;
+    }
+    static constexpr LayerTables tablesOf(const Lanes* start, uint32_t connections, uint32_t groups)
+    {
+        const Lanes* steepness = start + std::size_t(connections) * groups;
+        return {start, steepness, steepness + groups, steepness + 2 * std::size_t(groups)};
+    }
+
     // The instructions the fixed shapes of copies made from now on run on: the best the processor
     // has (the default), or the baseline, so that tests can check both against fann_run.
     enum class InstructionSet
@@ -103,14 +127,13 @@ private:
         uint32_t neurons;
         uint32_t groups;      // neurons / 4, rounded up
         int activation;       // FANN's activation function enumeration
-        std::vector<Lanes> weights;   // connection c of neurons 4g .. 4g+3 at [c * groups + g]
-        std::vector<Lanes> steepness; // per neuron; the padding lanes hold 1 and weights 0
-        std::vector<Lanes> maxSum;    // per neuron: 150 / steepness, as fann_run computes it
-        bool positiveLimits;          // every maxSum above 0 (no steepness negative or NaN)
+        std::size_t offset;   // where its tables start in the copy's tables
+        bool positiveLimits;  // every maxSum above 0 (no steepness negative or NaN)
     };
 
     NetworkEvaluator() = default;
-    static bool copyLayer(const fann& network, uint32_t index, Layer& layer);
+    static bool describeLayer(const fann& network, uint32_t index, Layer& layer);
+    void copyLayer(const fann& network, uint32_t index, Layer& layer);
 
     using Evaluation = float* (*)(NetworkEvaluator&, const float* input);
     using NormalisedEvaluation = float* (*)(NetworkEvaluator&, const double* x, float* normalised);
@@ -165,11 +188,12 @@ private:
     static float* runLayersOfAnyShape(NetworkEvaluator& self);
 
     std::vector<Layer> layers;
+    std::vector<Lanes> tables; // every layer's tables, in layer order
     // setNormalisation's minimum and scale, in double precision, padded with zeros to a multiple
     // of four inputs (the fixed shapes read four).
     std::vector<double> inputMinimum, inputScale;
-    // Neuron values of one layer followed by the bias value 1, as the next layer reads them:
-    // two buffers used in turn, each long enough for any layer.
+    // Neuron values of one layer, as the next layer reads them: two buffers used in turn, each
+    // long enough for any layer.
     std::vector<float> values[2];
     Evaluation evaluate = nullptr;
     NormalisedEvaluation evaluateNormalised = nullptr;

@@ -287,6 +287,61 @@ TEST(NetworkEvaluator, HandMadeShapesEqualFannRunAtTheClampAndBeyond)
     }
 }
 
+TEST(NetworkEvaluator, UnusualBiasWeightsEqualFannRun)
+{
+    // The bias neuron's term is taken from the copy, not multiplied per run: a signalling NaN
+    // must come out as fann_run's quietened product, and a negative zero must add as 0 + -0 * 1
+    // does where the bias term starts the sum (three connections), or as -0 * 1 where it ends
+    // the last group of four. Networks without a hidden layer and with positive weights, fed
+    // negative zeros, show a zero's sign at the output. Inputs stay finite, so the weight's NaN
+    // is the only one in a sum.
+    uint32_t signalling = 0x7f800123u;
+    float signallingNaN;
+    std::memcpy(&signallingNaN, &signalling, sizeof signallingNaN);
+    const float unusual[] = {-0.0f, signallingNaN, 0.0f, infinity, -infinity};
+    const struct
+    {
+        uint32_t inputs;
+        std::vector<uint32_t> hidden;
+        uint32_t outputs;
+    } shapes[] = {{2, {}, 1}, {3, {}, 4}, {6, {}, 2}, {2, {3}, 1}, {3, {10}, 4}, {2, {24}, 4}, {2, {16}, 2}};
+    uint32_t seed = 60;
+    for (NetworkEvaluator::InstructionSet set : instructionSets())
+    {
+        const InstructionSetScope scope(set);
+        for (const auto& shape : shapes)
+        {
+            auto record = randomRecord(shape.inputs, shape.hidden, shape.outputs, 2.0f, seed++);
+            for (float& weight : record->weights)
+                weight = std::fabs(weight);
+            // Every neuron's bias weight, the layers one after another.
+            std::size_t next = 0;
+            uint32_t previous = shape.inputs, neuron = 0;
+            std::vector<uint32_t> sizes(shape.hidden);
+            sizes.push_back(shape.outputs);
+            for (uint32_t size : sizes)
+            {
+                for (uint32_t j = 0; j < size; ++j, next += previous + 1)
+                    record->weights[next + previous] = unusual[neuron++ % 5];
+                previous = size;
+            }
+            Network network(createNetwork(*record, uint16_t(shape.inputs), uint16_t(shape.outputs)));
+            ASSERT_NE(network, nullptr);
+            std::unique_ptr<NetworkEvaluator> copy = NetworkEvaluator::copyOf(*network);
+            ASSERT_NE(copy, nullptr);
+            std::mt19937 random(seed);
+            std::uniform_real_distribution<float> spread(-2.5f, 2.5f);
+            std::vector<float> input(shape.inputs);
+            for (int n = 0; n < 50; ++n)
+            {
+                for (float& value : input)
+                    value = n < 2 ? -0.0f : spread(random);
+                ASSERT_TRUE(sameAsFannRun(*copy, *network, input)) << "shape " << seed << ", sample " << n;
+            }
+        }
+    }
+}
+
 TEST(NetworkEvaluator, PerNeuronSteepnessIncludingZeroAndNegativeEqualsFannRun)
 {
     // A shape of the run-time flavour, and a fixed shape, whose shorter clamp holds for positive
