@@ -225,7 +225,9 @@ public:
 
     // evaluatePair in two halves, so that a tick can interleave its stages' networks: the two
     // networks' hidden layers when they run together, else both networks whole; then the output
-    // layers, and the currents. Inline in the ticks, whose stages' work overlaps only there.
+    // layers, and the currents (when the networks run together, scaled where the output layers
+    // are computed; the runners' netOutput is then left as it was). Inline in the ticks, whose
+    // stages' work overlaps only there.
     void evaluateHiddenPair(CompiledStage& otherStage)
     {
         CompiledStageOf& other = static_cast<CompiledStageOf&>(otherStage);
@@ -248,10 +250,10 @@ public:
         NeuralNetRunner* otherRunner = other.runner;
         if (networksTogether)
         {
-            NetworkEvaluator::runOutputPair(*runner->evaluator, runner->netOutput, *otherRunner->evaluator,
-                                            otherRunner->netOutput);
-            output = runner->netOutput;
-            other.output = otherRunner->netOutput;
+            static_assert(sizeof(Pair) == 2 * sizeof(double), "a pair's lanes are consecutive doubles");
+            NetworkEvaluator::runOutputPairCurrents(*runner->evaluator, *otherRunner->evaluator,
+                                                    reinterpret_cast<double*>(both.i));
+            return;
         }
         if (runner != nullptr && otherRunner != nullptr)
             writeCurrentPairs(*runner, output, *otherRunner, other.output, both.i);

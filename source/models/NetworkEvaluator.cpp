@@ -54,6 +54,8 @@ std::unique_ptr<NetworkEvaluator> NetworkEvaluator::copyOf(const fann& network)
         tableCount += tableLanes(layer.connections, layer.groups);
         valueCount = std::max<std::size_t>(valueCount, std::max(layer.groups * laneCount, layer.neurons + 1));
     }
+    copy->currentScalingOffset = tableCount;
+    tableCount += 2 * std::size_t(copy->layers.back().groups);
     copy->tables.assign(tableCount, Lanes{0.0f, 0.0f, 0.0f, 0.0f});
     for (uint32_t index = 1; index < layerCount; ++index)
         copy->copyLayer(network, index, copy->layers[index - 1]);
@@ -153,6 +155,13 @@ void NetworkEvaluator::setNormalisation(const float* minimum, const float* scale
         inputMinimum[k] = double(minimum[k]), inputScale[k] = double(scale[k]);
 }
 
+void NetworkEvaluator::setCurrentScaling(const float* scale, const float* minimum)
+{
+    Lanes* scaling = tables.data() + currentScalingOffset;
+    for (uint32_t k = 0; k < layers.back().neurons; ++k)
+        scaling[2 * (k / laneCount)][k % laneCount] = scale[k], scaling[2 * (k / laneCount) + 1][k % laneCount] = minimum[k];
+}
+
 void NetworkEvaluator::normaliseInputs(const double* x, const float* minimum, const float* scale, float* normalised,
                                        uint32_t inputs)
 {
@@ -184,6 +193,7 @@ void NetworkEvaluator::selectEvaluations()
     evaluateNormalisedPair = nullptr;
     evaluateHiddenPair = nullptr;
     evaluateOutputPair = nullptr;
+    evaluateOutputPairCurrents = nullptr;
     if (layers.size() == 2 && layers[0].activation == FANN_ELLIOT_SYMMETRIC && layers[0].positiveLimits
         && layers[1].positiveLimits)
         for (const FixedShape* shape = fixed.shapes; shape != fixed.shapes + fixed.count; ++shape)
@@ -195,5 +205,6 @@ void NetworkEvaluator::selectEvaluations()
                 evaluateNormalisedPair = shape->normalisedPairEvaluation;
                 evaluateHiddenPair = shape->hiddenPairEvaluation;
                 evaluateOutputPair = shape->outputPairEvaluation;
+                evaluateOutputPairCurrents = shape->outputPairCurrentsEvaluation;
             }
 }

@@ -44,6 +44,10 @@ public:
     // precision for the normalised entry points; zeros until set.
     void setNormalisation(const float* minimum, const float* scale);
 
+    // The runner's scaling of the outputs to currents (one scale and minimum per output), for
+    // runOutputPairCurrents; zeros until set.
+    void setCurrentScaling(const float* scale, const float* minimum);
+
     // run() on inputs normalised as a runner does it: normalised[k] = float((x[k] - minimum[k]) *
     // scale[k] - 1), in double precision; normalised receives them.
     float* runNormalised(const double* x, float* normalised) { return evaluateNormalised(*this, x, normalised); }
@@ -78,6 +82,16 @@ public:
         outputB = b.values[0].data();
     }
 
+    // runOutputPair, then both networks' currents as their runners give them from the outputs
+    // (y = scale * output + minimum in single precision; y where y >= 0, -0 included, else 0,
+    // NaN included), widened to double and interleaved as the two channels' chains keep them:
+    // currents[2j] is a's current j, currents[2j + 1] b's, for every output j. In one pass, so
+    // that the outputs are scaled where they are computed. Only copies for which canRunPair holds.
+    static void runOutputPairCurrents(NetworkEvaluator& a, NetworkEvaluator& b, double* currents)
+    {
+        a.evaluateOutputPairCurrents(a, b, currents);
+    }
+
     // The runner's normalisation alone: normalised[k] = float((x[k] - minimum[k]) * scale[k] - 1).
     static void normaliseInputs(const double* x, const float* minimum, const float* scale, float* normalised,
                                 uint32_t inputs);
@@ -92,6 +106,7 @@ public:
     // - steepness per neuron (the padding lanes hold 1 and weights 0);
     // - maxSum per neuron: 150 / steepness, as fann_run computes it;
     // - minSum: -maxSum.
+    // After the last layer: its current scaling (scale, then minimum, per group of four outputs).
     struct LayerTables
     {
         const Lanes* weights;
@@ -142,6 +157,7 @@ private:
                                               NetworkEvaluator& b, const double* xB, float* normalisedB);
     // The output layers of both networks, after their hidden layers.
     using OutputPairEvaluation = void (*)(NetworkEvaluator& a, NetworkEvaluator& b);
+    using OutputPairCurrentsEvaluation = void (*)(NetworkEvaluator& a, NetworkEvaluator& b, double* currents);
     void selectEvaluations();
 
     struct FixedShape
@@ -153,6 +169,7 @@ private:
         NormalisedPairEvaluation normalisedPairEvaluation;
         NormalisedPairEvaluation hiddenPairEvaluation;
         OutputPairEvaluation outputPairEvaluation;
+        OutputPairCurrentsEvaluation outputPairCurrentsEvaluation;
     };
     struct FixedShapes
     {
@@ -182,13 +199,16 @@ private:
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static void runOutputLayerPair(NetworkEvaluator& a, NetworkEvaluator& b);
     template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    static void runOutputLayerPairCurrents(NetworkEvaluator& a, NetworkEvaluator& b, double* currents);
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
     static float* runLayersOfOneHidden(NetworkEvaluator& self);
     static float* runAnyShape(NetworkEvaluator& self, const float* input);
     static float* runAnyShapeNormalised(NetworkEvaluator& self, const double* x, float* normalised);
     static float* runLayersOfAnyShape(NetworkEvaluator& self);
 
     std::vector<Layer> layers;
-    std::vector<Lanes> tables; // every layer's tables, in layer order
+    std::vector<Lanes> tables; // every layer's tables, in layer order, then the current scaling
+    std::size_t currentScalingOffset = 0;
     // setNormalisation's minimum and scale, in double precision, padded with zeros to a multiple
     // of four inputs (the fixed shapes read four).
     std::vector<double> inputMinimum, inputScale;
@@ -200,4 +220,5 @@ private:
     NormalisedPairEvaluation evaluateNormalisedPair = nullptr;
     NormalisedPairEvaluation evaluateHiddenPair = nullptr;
     OutputPairEvaluation evaluateOutputPair = nullptr;
+    OutputPairCurrentsEvaluation evaluateOutputPairCurrents = nullptr;
 };

@@ -145,7 +145,10 @@ void NeuralNetRunner::replaceNetwork(fann* built)
     if (network != nullptr && evaluationOfNewRunners == Evaluation::compactCopy)
         evaluator = NetworkEvaluator::copyOf(*network);
     if (evaluator)
+    {
         evaluator->setNormalisation(inputMin, inputScale);
+        evaluator->setCurrentScaling(outputScale, outputMin);
+    }
 }
 
 void NeuralNetRunner::setOutputFlags(const uint16_t* flags, uint16_t count)
