@@ -49,7 +49,9 @@ public:
     void setCurrentScaling(const float* scale, const float* minimum);
 
     // run() on inputs normalised as a runner does it: normalised[k] = float((x[k] - minimum[k]) *
-    // scale[k] - 1), in double precision; normalised receives them.
+    // scale[k] - 1), in double precision; normalised receives them, and must have room for the
+    // inputs rounded up to a multiple of four (as a runner's 16-byte arrays have): the fixed
+    // shapes store four at once.
     float* runNormalised(const double* x, float* normalised) { return evaluateNormalised(*this, x, normalised); }
 
     // runNormalised of two copies of one shape at once, as the two channels' chains run them at

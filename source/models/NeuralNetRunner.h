@@ -102,7 +102,7 @@ public:
     float* inputMin;
     float* outputMax;
     float* outputMin;
-    float* netInput;
+    float* netInput; // inputCount floats in 16-byte units: the evaluation may fill a unit whole
     float* netOutput = nullptr;
     float* inputScale;
     float* outputScale;

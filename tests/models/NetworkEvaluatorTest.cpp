@@ -523,7 +523,7 @@ TEST(NetworkEvaluator, TwoNetworksOfOneShapeRunTogetherAsEachRunsAlone)
             std::uniform_real_distribution<double> spread(-8.0, 8.0);
             std::vector<float> normalised[4];
             for (auto& values : normalised)
-                values.resize(shape[0]);
+                values.resize(4); // the inputs rounded up to four
             for (int n = 0; n < 300; ++n)
             {
                 std::vector<double> xA(shape[0]), xB(shape[0]);
