@@ -20,10 +20,12 @@ NetworkEvaluator::InstructionSet instructionSetOfNewCopies = NetworkEvaluator::I
 // multiplies w by the neuron's value 1: w itself (w * 1 is w; a signalling NaN, which the product
 // would quieten, is quietened by the addition it enters instead, with the same payload), or,
 // where it is the sum's first term (a layer of fewer than four connections, summed from the
-// highest), the sum 0 + w.
+// highest), the sum 0 + w. With exactly four connections the sum is 0 + (((p0 + p1) + p2) + w),
+// which equals ((p0 + p1) + p2) + (0 + w) bit for bit: a sum is -0 only when both its terms are,
+// and 0 + w is w but for -0; so the copy holds 0 + w there too and the evaluation skips the 0 +.
 float biasTerm(float weight, uint32_t connections)
 {
-    return connections < 4 ? 0.0f + weight : weight;
+    return connections <= 4 ? 0.0f + weight : weight;
 }
 
 bool evaluatedHere(int activation)

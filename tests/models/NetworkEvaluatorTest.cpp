@@ -291,8 +291,9 @@ TEST(NetworkEvaluator, UnusualBiasWeightsEqualFannRun)
 {
     // The bias neuron's term is taken from the copy, not multiplied per run: a signalling NaN
     // must come out as fann_run's quietened product, and a negative zero must add as 0 + -0 * 1
-    // does where the bias term starts the sum (three connections), or as -0 * 1 where it ends
-    // the last group of four. Networks without a hidden layer and with positive weights, fed
+    // does where the bias term starts the sum (three connections) or where the sum's first
+    // addition of 0 is taken into it (four), or as -0 * 1 where it ends a later group of four.
+    // Networks without a hidden layer and with positive weights, fed
     // negative zeros, show a zero's sign at the output. Inputs stay finite, so the weight's NaN
     // is the only one in a sum.
     uint32_t signalling = 0x7f800123u;
