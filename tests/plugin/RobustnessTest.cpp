@@ -113,6 +113,11 @@ TEST_F(PluginCopy, ModelFileWithAnInfinityIsRefusedNamingFileAndRecord) {
     if (!defaultModelDataPresent()) GTEST_SKIP() << "no model data beside the plug-in";
     const std::filesystem::path data = plugin.string() + ".dat";
     std::filesystem::copy(pluginPath() + ".dat", data);
+    // The copies keep the source's permissions; a read-only source would make the file below
+    // unwritable and, on Windows, the folder undeletable.
+    for (const auto& entry : std::filesystem::directory_iterator(data))
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
     // The tone stage's file: the first network record of the first chunk gets an infinite
     // hidden-neuron steepness; its framing stays valid.
     const std::filesystem::path tone = data / "velmorant_pre_eh_b4_std.dat";
