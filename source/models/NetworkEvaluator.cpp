@@ -194,7 +194,6 @@ void NetworkEvaluator::selectEvaluations()
     evaluateNormalised = &runAnyShapeNormalised;
     evaluateNormalisedPair = nullptr;
     evaluateHiddenPair = nullptr;
-    evaluateOutputPair = nullptr;
     evaluateOutputPairCurrents = nullptr;
     if (layers.size() == 2 && layers[0].activation == FANN_ELLIOT_SYMMETRIC && layers[0].positiveLimits
         && layers[1].positiveLimits)
@@ -206,7 +205,6 @@ void NetworkEvaluator::selectEvaluations()
                 evaluateNormalised = shape->normalisedEvaluation;
                 evaluateNormalisedPair = shape->normalisedPairEvaluation;
                 evaluateHiddenPair = shape->hiddenPairEvaluation;
-                evaluateOutputPair = shape->outputPairEvaluation;
                 evaluateOutputPairCurrents = shape->outputPairCurrentsEvaluation;
             }
 }

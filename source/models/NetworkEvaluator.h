@@ -70,23 +70,17 @@ public:
     }
 
     // runNormalisedPair in two halves, so that a caller running several pairs can interleave their
-    // work: the normalisation and the hidden layer, then the output layer; the outputs are
-    // runNormalisedPair's. Only copies for which canRunPair holds.
+    // work: the normalisation and the hidden layer here, then the output layer with the currents
+    // (runOutputPairCurrents). Only copies for which canRunPair holds.
     static void runHiddenPair(NetworkEvaluator& a, const double* xA, float* normalisedA, NetworkEvaluator& b,
                               const double* xB, float* normalisedB)
     {
         a.evaluateHiddenPair(a, xA, normalisedA, b, xB, normalisedB);
     }
-    static void runOutputPair(NetworkEvaluator& a, float*& outputA, NetworkEvaluator& b, float*& outputB)
-    {
-        a.evaluateOutputPair(a, b);
-        outputA = a.values[0].data();
-        outputB = b.values[0].data();
-    }
 
-    // runOutputPair, then both networks' currents as their runners give them from the outputs
-    // (y = scale * output + minimum in single precision; y where y >= 0, -0 included, else 0,
-    // NaN included), widened to double and interleaved as the two channels' chains keep them:
+    // The output layers after runHiddenPair, and both networks' currents as their runners give
+    // them from the outputs (y = scale * output + minimum in single precision; y where y >= 0, -0
+    // included, else 0, NaN included), widened to double and interleaved as the two channels' chains keep them:
     // currents[2j] is a's current j, currents[2j + 1] b's, for every output j. In one pass, so
     // that the outputs are scaled where they are computed. Only copies for which canRunPair holds.
     static void runOutputPairCurrents(NetworkEvaluator& a, NetworkEvaluator& b, double* currents)
@@ -157,8 +151,6 @@ private:
     // Runs both networks, leaving each one's outputs in its values[0].
     using NormalisedPairEvaluation = void (*)(NetworkEvaluator& a, const double* xA, float* normalisedA,
                                               NetworkEvaluator& b, const double* xB, float* normalisedB);
-    // The output layers of both networks, after their hidden layers.
-    using OutputPairEvaluation = void (*)(NetworkEvaluator& a, NetworkEvaluator& b);
     using OutputPairCurrentsEvaluation = void (*)(NetworkEvaluator& a, NetworkEvaluator& b, double* currents);
     void selectEvaluations();
 
@@ -170,7 +162,6 @@ private:
         NormalisedEvaluation normalisedEvaluation;
         NormalisedPairEvaluation normalisedPairEvaluation;
         NormalisedPairEvaluation hiddenPairEvaluation;
-        OutputPairEvaluation outputPairEvaluation;
         OutputPairCurrentsEvaluation outputPairCurrentsEvaluation;
     };
     struct FixedShapes
@@ -221,6 +212,5 @@ private:
     NormalisedEvaluation evaluateNormalised = nullptr;
     NormalisedPairEvaluation evaluateNormalisedPair = nullptr;
     NormalisedPairEvaluation evaluateHiddenPair = nullptr;
-    OutputPairEvaluation evaluateOutputPair = nullptr;
     OutputPairCurrentsEvaluation evaluateOutputPairCurrents = nullptr;
 };
