@@ -21,6 +21,9 @@ public:
     // lifetime: a non-finite value is stored as 0 and a magnitude beyond valueLimit is clamped,
     // which keeps a full window of squares finite. Inline: the audio path calls it per host sample.
     void add(float value);
+    // add for a value that is finite and within valueLimit already, as add makes every value: for
+    // callers that limit several chains' values at once.
+    void addWithinLimit(float value);
 
     static constexpr uint32_t windowLength = 20480;
     static constexpr float valueLimit = 1e15f;
@@ -38,12 +41,16 @@ private:
 
 inline void LevelRingBuffer::add(float value)
 {
-    current = (current == last) ? entries : current + 1;
     // Comparisons rather than fmin and fmax, which are calls into libm: for a finite value they agree.
-    const float incoming = !std::isfinite(value)  ? 0.0f
-                           : value > valueLimit  ? valueLimit
-                           : value < -valueLimit ? -valueLimit
-                                                 : value;
+    addWithinLimit(!std::isfinite(value)  ? 0.0f
+                   : value > valueLimit  ? valueLimit
+                   : value < -valueLimit ? -valueLimit
+                                         : value);
+}
+
+inline void LevelRingBuffer::addWithinLimit(float incoming)
+{
+    current = (current == last) ? entries : current + 1;
     const float old = *current;
     sum = (incoming - old) + sum;
     sumSquares = ((incoming * incoming) - (old * old)) + sumSquares;

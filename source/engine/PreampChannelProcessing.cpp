@@ -93,6 +93,27 @@ float gainedInput(float sample, float gain)
     const float gained = sample * gain;
     return std::isfinite(gained) ? gained : 0.0f;
 }
+
+// The two chains' values of one quantity side by side, for the stereo loop at the host rate: each
+// lane's result is what the chain's own scalar function gives, bit for bit, without its branches.
+
+// gainedInput of both samples (gains: both chains' input gains), widened to double as the stages
+// take them.
+inline __m128d gainedInputs(float first, float second, __m128 gains)
+{
+    const __m128 gained = _mm_mul_ps(_mm_setr_ps(first, second, 0.0f, 0.0f), gains);
+    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), gained);
+    return _mm_cvtps_pd(_mm_and_ps(gained, _mm_cmple_ps(magnitude, _mm_set1_ps(FLT_MAX))));
+}
+
+// Both values saturated to +-limit and narrowed to float, NaN as +0: toSample for limit FLT_MAX.
+// For limit LevelRingBuffer::valueLimit it is toSample followed by the ring buffer's limit
+// (narrowing keeps a value within a float limit within it, and one beyond it beyond it).
+inline __m128 limitedSamples(__m128d values, double limit)
+{
+    const __m128d numbers = _mm_and_pd(values, _mm_cmpord_pd(values, values));
+    return _mm_cvtpd_ps(_mm_min_pd(_mm_max_pd(numbers, _mm_set1_pd(-limit)), _mm_set1_pd(limit)));
+}
 } // namespace
 
 // The first of the step's runners whose box holds the input, as the search in step order finds
@@ -269,15 +290,17 @@ void PreampChannel::storeCompiledStages()
 
 void PreampChannel::findLevelCurrent()
 {
+    // Without the current the level reads a zero, which it gives as 0.
+    static const double noCurrent = 0.0;
     const std::vector<double>& currents = solvers[toneStage].i;
     levelCurrent = compiledActive[toneStage] ? compiledStages[toneStage]->currentOf(1)
                    : currents.size() > 1     ? &currents[1]
-                                             : nullptr;
+                                             : &noCurrent;
 }
 
 inline float PreampChannel::levelValue() const
 {
-    return levelCurrent != nullptr ? toSample(*levelCurrent) : 0.0f;
+    return toSample(*levelCurrent);
 }
 
 bool PreampChannel::readyFor(float* samples, uint32_t count)
@@ -326,6 +349,11 @@ namespace
 {
 inline void setSignal(double& to, double signal) { to = signal; }
 
+inline void setSignal(CompiledStage::SignalPair& to, __m128d signals)
+{
+    _mm_storeu_pd(&to.first, signals);
+}
+
 // Both chains' signals in one 16-byte store, which the stages' 16-byte load takes straight from it.
 inline void setSignal(CompiledStage::SignalPair& to, const CompiledStage::SignalPair& signals)
 {
@@ -340,23 +368,24 @@ inline void setSignal(CompiledStage::SignalPair& to, const CompiledStage::Signal
 // instead of waiting for each in turn. input(m) gives stage 0's input of sub-sample m,
 // tick(firstStage, lastStage, inputs, outputs) steps the tick's stages, output(m, signal) takes the
 // last stage's output of sub-sample m.
+//
+// signals[s] is stage s's input, and outputs = signals + 1: stage s finishes into the input of
+// stage s + 1, which takes it on the next tick. No signal is copied between ticks, and none is
+// overwritten too early: a tick begins all its stages before it finishes any.
 template <class Signal, class Input, class Tick, class Output>
 void runWavefront(uint32_t subSamples, Input input, Tick tick, Output output)
 {
     constexpr uint32_t stages = PreampChannel::stageCount;
-    Signal inputs[stages] = {}, finished[stages] = {};
+    Signal signals[stages + 1] = {};
     for (uint32_t m = 0; m < subSamples + stages - 1; ++m)
     {
         const uint32_t first = m < subSamples ? 0 : m - subSamples + 1;
         const uint32_t last = m < stages - 1 ? m : stages - 1;
-        for (uint32_t stage = last + 1; stage-- > first;)
-            if (stage == 0)
-                setSignal(inputs[0], input(m));
-            else
-                inputs[stage] = finished[stage - 1];
-        tick(first, last, inputs, finished);
+        if (first == 0)
+            setSignal(signals[0], input(m));
+        tick(first, last, signals, signals + 1);
         if (last == stages - 1)
-            output(m - last, finished[last]);
+            output(m - last, signals[stages]);
     }
 }
 
@@ -509,60 +538,82 @@ void PreampChannel::processPair(PreampChannel& first, float* firstSamples, Pream
     first.findLevelCurrent();
     second.findLevelCurrent();
     using Signals = CompiledStage::SignalPair;
-    // Sub-sample m is phase m % phases of host sample m / phases; both ends count them in order.
-    uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;
-    runWavefront<Signals>(
-        count * phases,
-        [&](uint32_t) {
-            const Signals signals{first.stageInputFor(firstSamples[inputSample], inputPhase),
-                                  second.stageInputFor(secondSamples[inputSample], inputPhase)};
-            if (++inputPhase == phases)
-                inputPhase = 0, ++inputSample;
-            return signals;
-        },
-        [&](uint32_t firstStage, uint32_t lastStage, const Signals* inputs, Signals* outputs) {
-            if (compiled != nullptr)
-                return compiled(first.activeStages, second.activeStages, inputs, outputs, firstStage, lastStage);
-            tickInParts(
-                firstStage, lastStage, inputs, outputs,
-                [&](uint32_t stage, Signals signals) {
-                    if (pairing[stage] == Pairing::compiled)
-                        first.compiledStages[stage]->beginPair(*second.compiledStages[stage], signals);
-                    else if (pairing[stage] == Pairing::generic)
-                        runGenericStagePair(first, second, uint8_t(stage), signals.first, signals.second),
-                            first.genericOutput[stage] = signals.first, second.genericOutput[stage] = signals.second;
-                    else
-                        first.beginStageAlone(uint8_t(stage), signals.first),
-                            second.beginStageAlone(uint8_t(stage), signals.second);
-                },
-                [&](uint32_t stage) {
-                    if (pairing[stage] == Pairing::compiled)
-                        first.compiledStages[stage]->evaluatePair(*second.compiledStages[stage]);
-                    else if (pairing[stage] == Pairing::alone)
-                        first.evaluateStageAlone(uint8_t(stage)), second.evaluateStageAlone(uint8_t(stage));
-                },
-                [&](uint32_t stage) {
-                    Signals signals{};
-                    if (pairing[stage] == Pairing::compiled)
-                        first.compiledStages[stage]->finishPair(signals);
-                    else
-                        signals = {first.finishStageAlone(uint8_t(stage)), second.finishStageAlone(uint8_t(stage))};
-                    return signals;
-                });
-        },
-        [&](uint32_t, Signals signals) {
-            first.stageInputs[stageCount][0] = signals.first;
-            second.stageInputs[stageCount][0] = signals.second;
-            const float firstResult = first.outputAfter(outputPhase);
-            const float secondResult = second.outputAfter(outputPhase);
-            if (outputPhase == 0)
-            {
-                firstSamples[outputSample] = firstResult;
-                secondSamples[outputSample] = secondResult;
-            }
-            if (++outputPhase == phases)
-                outputPhase = 0, ++outputSample;
-        });
+    const auto tick = [&](uint32_t firstStage, uint32_t lastStage, const Signals* inputs, Signals* outputs) {
+        if (compiled != nullptr)
+            return compiled(first.activeStages, second.activeStages, inputs, outputs, firstStage, lastStage);
+        tickInParts(
+            firstStage, lastStage, inputs, outputs,
+            [&](uint32_t stage, Signals signals) {
+                if (pairing[stage] == Pairing::compiled)
+                    first.compiledStages[stage]->beginPair(*second.compiledStages[stage], signals);
+                else if (pairing[stage] == Pairing::generic)
+                    runGenericStagePair(first, second, uint8_t(stage), signals.first, signals.second),
+                        first.genericOutput[stage] = signals.first, second.genericOutput[stage] = signals.second;
+                else
+                    first.beginStageAlone(uint8_t(stage), signals.first),
+                        second.beginStageAlone(uint8_t(stage), signals.second);
+            },
+            [&](uint32_t stage) {
+                if (pairing[stage] == Pairing::compiled)
+                    first.compiledStages[stage]->evaluatePair(*second.compiledStages[stage]);
+                else if (pairing[stage] == Pairing::alone)
+                    first.evaluateStageAlone(uint8_t(stage)), second.evaluateStageAlone(uint8_t(stage));
+            },
+            [&](uint32_t stage) {
+                Signals signals{};
+                if (pairing[stage] == Pairing::compiled)
+                    first.compiledStages[stage]->finishPair(signals);
+                else
+                    signals = {first.finishStageAlone(uint8_t(stage)), second.finishStageAlone(uint8_t(stage))};
+                return signals;
+            });
+    };
+    if (phases == 1)
+    {
+        // At the host rate the loop's own work, input and output gain and both level values, is done
+        // for the two chains at once.
+        const __m128 inputGains = _mm_setr_ps(first.inputGain, second.inputGain, 0.0f, 0.0f);
+        const __m128d outputGains = _mm_setr_pd(double(first.outputGain), double(second.outputGain));
+        runWavefront<Signals>(
+            count, [&](uint32_t n) { return gainedInputs(firstSamples[n], secondSamples[n], inputGains); }, tick,
+            [&](uint32_t n, const Signals& signals) {
+                const __m128 levelValues = limitedSamples(_mm_setr_pd(*first.levelCurrent, *second.levelCurrent),
+                                                          double(LevelRingBuffer::valueLimit));
+                first.levels.addWithinLimit(_mm_cvtss_f32(levelValues));
+                second.levels.addWithinLimit(_mm_cvtss_f32(_mm_shuffle_ps(levelValues, levelValues, 1)));
+                const __m128 results = limitedSamples(_mm_mul_pd(outputGains, _mm_loadu_pd(&signals.first)), FLT_MAX);
+                firstSamples[n] = _mm_cvtss_f32(results);
+                secondSamples[n] = _mm_cvtss_f32(_mm_shuffle_ps(results, results, 1));
+            });
+    }
+    else
+    {
+        // Sub-sample m is phase m % phases of host sample m / phases; both ends count them in order.
+        uint32_t inputSample = 0, inputPhase = 0, outputSample = 0, outputPhase = 0;
+        runWavefront<Signals>(
+            count * phases,
+            [&](uint32_t) {
+                const Signals signals{first.stageInputFor(firstSamples[inputSample], inputPhase),
+                                      second.stageInputFor(secondSamples[inputSample], inputPhase)};
+                if (++inputPhase == phases)
+                    inputPhase = 0, ++inputSample;
+                return signals;
+            },
+            tick,
+            [&](uint32_t, Signals signals) {
+                first.stageInputs[stageCount][0] = signals.first;
+                second.stageInputs[stageCount][0] = signals.second;
+                const float firstResult = first.outputAfter(outputPhase);
+                const float secondResult = second.outputAfter(outputPhase);
+                if (outputPhase == 0)
+                {
+                    firstSamples[outputSample] = firstResult;
+                    secondSamples[outputSample] = secondResult;
+                }
+                if (++outputPhase == phases)
+                    outputPhase = 0, ++outputSample;
+            });
+    }
     for (uint8_t stage = 0; stage < stageCount; ++stage)
     {
         if (pairing[stage] == Pairing::compiled)

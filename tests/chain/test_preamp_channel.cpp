@@ -640,6 +640,26 @@ TEST(PreampChannel, PairedChainsGiveEachChannelItsOwnOutputBitForBit)
         EXPECT_EQ(left.levels.sum, leftAlone.levels.sum);
         EXPECT_EQ(right.levels.sum, rightAlone.levels.sum);
 
+        // Inputs that are not finite or overflow with the gain, signed zeros, and output gains that
+        // take every output to NaN or beyond the float range.
+        const float huge = std::numeric_limits<float>::max(), infinity = std::numeric_limits<float>::infinity();
+        const float special[] = {std::nanf(""), infinity, -infinity, huge, -huge, -0.0f, 0.0f, 1e-40f, 0.7f, -0.9f};
+        left.inputGain = leftAlone.inputGain = 3.0f;
+        left.outputGain = leftAlone.outputGain = std::nanf("");
+        right.outputGain = rightAlone.outputGain = infinity;
+        a.assign(std::begin(special), std::end(special));
+        b.assign(std::rbegin(special), std::rend(special));
+        aAlone = a;
+        bAlone = b;
+        PreampChannel::processPair(left, a.data(), right, b.data(), uint32_t(a.size()));
+        leftAlone.processOversampled(aAlone.data(), uint32_t(a.size()));
+        rightAlone.processOversampled(bAlone.data(), uint32_t(b.size()));
+        EXPECT_EQ(std::memcmp(a.data(), aAlone.data(), a.size() * sizeof(float)), 0) << "factor " << factor;
+        EXPECT_EQ(std::memcmp(b.data(), bAlone.data(), b.size() * sizeof(float)), 0) << "factor " << factor;
+        EXPECT_EQ(left.levels.sumSquares, leftAlone.levels.sumSquares);
+        EXPECT_EQ(right.levels.sumSquares, rightAlone.levels.sumSquares);
+        EXPECT_EQ(std::memcmp(left.levels.entries, leftAlone.levels.entries, 20480 * sizeof(float)), 0);
+
         // A chain that is not ready writes silence, the other processes alone.
         const std::string missing = temporaryPath("missing-pair");
         EXPECT_FALSE(right.loadStage(2, rig.blocks[2].get(), missing.c_str(), false));
