@@ -122,6 +122,9 @@ void NetworkEvaluator::copyLayer(const fann& network, uint32_t index, Layer& lay
     layer.positiveLimits = std::all_of(maxSum, maxSum + layer.groups, [](const Lanes& limits) {
         return limits[0] > 0 && limits[1] > 0 && limits[2] > 0 && limits[3] > 0;
     });
+    layer.unitSteepness = std::all_of(steepness, steepness + layer.groups, [](const Lanes& lanes) {
+        return lanes[0] == 1.0f && lanes[1] == 1.0f && lanes[2] == 1.0f && lanes[3] == 1.0f;
+    });
 }
 
 inline __attribute__((always_inline)) float* NetworkEvaluator::runLayersOfAnyShape(NetworkEvaluator& self)
@@ -199,7 +202,8 @@ void NetworkEvaluator::selectEvaluations()
         && layers[1].positiveLimits)
         for (const FixedShape* shape = fixed.shapes; shape != fixed.shapes + fixed.count; ++shape)
             if (layers[0].connections == shape->inputs + 1 && layers[0].neurons == shape->hidden
-                && layers[1].neurons == shape->outputs && layers[1].activation == shape->outputActivation)
+                && layers[1].neurons == shape->outputs && layers[1].activation == shape->outputActivation
+                && layers[1].unitSteepness == shape->unitOutputSteepness)
             {
                 evaluate = shape->evaluation;
                 evaluateNormalised = shape->normalisedEvaluation;

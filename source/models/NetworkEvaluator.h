@@ -25,7 +25,9 @@ struct fann;
 // and a copy takes the AVX2 form when the processor has it. Neither uses fused multiply-adds.
 //
 // The fixed shapes take networks whose every steepness is positive, so that the clamp can take
-// a shorter form; any other network of their shape runs through the run-time flavour.
+// a shorter form; any other network of their shape runs through the run-time flavour. Each comes
+// in two forms: for linear-piece outputs of steepness exactly 1 (the model data's), whose
+// steepness product and clamp change no bit (see activate), and for any other steepness.
 //
 // Networks that fann_run evaluates differently from a plain layered one (sparse or shortcut
 // connections, an activation other than those the network factory sets, mixed activations in a
@@ -78,8 +80,8 @@ public:
         a.evaluateHiddenPair(a, xA, normalisedA, b, xB, normalisedB);
     }
 
-    // The output layers after runHiddenPair, and both networks' currents as their runners give
-    // them from the outputs (y = scale * output + minimum in single precision; y where y >= 0, -0
+    // The output layers after runHiddenPair (networks of up to four outputs; the outputs themselves
+    // are not kept), and both networks' currents as their runners give them from the outputs (y = scale * output + minimum in single precision; y where y >= 0, -0
     // included, else 0, NaN included), widened to double and interleaved as the two channels' chains keep them:
     // currents[2j] is a's current j, currents[2j + 1] b's, for every output j. In one pass, so
     // that the outputs are scaled where they are computed. Only copies for which canRunPair holds.
@@ -140,6 +142,7 @@ private:
         int activation;       // FANN's activation function enumeration
         std::size_t offset;   // where its tables start in the copy's tables
         bool positiveLimits;  // every maxSum above 0 (no steepness negative or NaN)
+        bool unitSteepness;   // every steepness exactly 1
     };
 
     NetworkEvaluator() = default;
@@ -158,6 +161,7 @@ private:
     {
         uint32_t inputs, hidden, outputs;
         int outputActivation;
+        bool unitOutputSteepness;
         Evaluation evaluation;
         NormalisedEvaluation normalisedEvaluation;
         NormalisedPairEvaluation normalisedPairEvaluation;
@@ -175,25 +179,25 @@ private:
     static FixedShapes avx2Shapes();
     template <class Target>
     static FixedShapes fixedShapes();
-    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation, bool UnitOutputSteepness>
     static constexpr FixedShape fixedShape();
 
     // Both entry points of each shape load the inputs and then run the layers.
-    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation, bool UnitOutputSteepness>
     static float* runOneHiddenLayer(NetworkEvaluator& self, const float* input);
-    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation, bool UnitOutputSteepness>
     static float* runOneHiddenLayerNormalised(NetworkEvaluator& self, const double* x, float* normalised);
-    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation, bool UnitOutputSteepness>
     static void runOneHiddenLayerNormalisedPair(NetworkEvaluator& a, const double* xA, float* normalisedA,
                                                 NetworkEvaluator& b, const double* xB, float* normalisedB);
-    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation, bool UnitOutputSteepness>
     static void runHiddenLayerPair(NetworkEvaluator& a, const double* xA, float* normalisedA, NetworkEvaluator& b,
                                    const double* xB, float* normalisedB);
-    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation, bool UnitOutputSteepness>
     static void runOutputLayerPair(NetworkEvaluator& a, NetworkEvaluator& b);
-    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation, bool UnitOutputSteepness>
     static void runOutputLayerPairCurrents(NetworkEvaluator& a, NetworkEvaluator& b, double* currents);
-    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation>
+    template <class Target, uint32_t Inputs, uint32_t Hidden, uint32_t Outputs, int OutputActivation, bool UnitOutputSteepness>
     static float* runLayersOfOneHidden(NetworkEvaluator& self);
     static float* runAnyShape(NetworkEvaluator& self, const float* input);
     static float* runAnyShapeNormalised(NetworkEvaluator& self, const double* x, float* normalised);

@@ -276,6 +276,11 @@ TEST(NetworkEvaluator, HandMadeShapesEqualFannRunAtTheClampAndBeyond)
         EXPECT_TRUE(sameAsFannRunEverywhere(*network, seed, 200)) << "shape " << seed;
         if (shape.hidden.size() != 1)
             continue;
+        // Outputs of steepness 1, as the model data's, which the fixed shapes take in a shorter form.
+        record->outputSteepness = 1.0f;
+        Network unitNetwork(createNetwork(*record, uint16_t(shape.inputs), uint16_t(shape.outputs)));
+        ASSERT_NE(unitNetwork, nullptr) << "shape " << seed;
+        EXPECT_TRUE(sameAsFannRunEverywhere(*unitNetwork, seed, 200)) << "unit output steepness, shape " << seed;
         // The projected form: symmetric outputs and a steepness per neuron.
         auto projected = makeProjectedRecord(shape.inputs, shape.hidden, shape.outputs, 0.0f);
         projected->weights = record->weights;
@@ -485,75 +490,86 @@ double currentFrom(float output, float scale, float minimum)
 
 TEST(NetworkEvaluator, TwoNetworksOfOneShapeRunTogetherAsEachRunsAlone)
 {
-    // The generated shapes, as the two channels' chains run them side by side.
-    const uint32_t shapes[][3] = {{3, 10, 4}, {2, 24, 4}, {2, 16, 4}};
+    // The generated shapes, as the two channels' chains run them side by side: two outputs in the
+    // standard form (linear-piece outputs, one steepness per layer), four in the projected form
+    // (a steepness per neuron); with outputs of steepness 1, as the model data's, and of others.
+    const uint32_t shapes[][3] = {{3, 10, 4}, {2, 24, 4}, {2, 16, 4}, {2, 16, 2}};
+    const float outputSteepness[][2] = {{1.0f, 1.0f}, {1.3f, 0.7f}};
+    const auto makeNetwork = [](const uint32_t* shape, std::mt19937& random, float hiddenSteepness,
+                                float hiddenSteepnessStep, float steepness) {
+        std::uniform_real_distribution<float> weight(-30.0f, 30.0f);
+        if (shape[2] == 2)
+        {
+            auto record = makeStandardRecord(shape[0], {shape[1]}, shape[2], 0.0f);
+            for (float& value : record->weights)
+                value = weight(random);
+            record->hiddenSteepness = hiddenSteepness;
+            record->outputSteepness = steepness;
+            return Network(createNetwork(*record, uint16_t(shape[0]), uint16_t(shape[2])));
+        }
+        auto record = makeProjectedRecord(shape[0], {shape[1]}, shape[2], 0.0f);
+        for (float& value : record->weights)
+            value = weight(random);
+        for (std::size_t k = 0; k < shape[1]; ++k)
+            record->hiddenNeuronSteepness[k] = hiddenSteepness + hiddenSteepnessStep * float(k % 5);
+        record->outputNeuronSteepness.assign(shape[2], steepness);
+        return Network(createNetwork(*record, uint16_t(shape[0]), uint16_t(shape[2])));
+    };
     uint32_t seed = 40;
     for (NetworkEvaluator::InstructionSet set : instructionSets())
     {
         const InstructionSetScope scope(set);
         for (const auto& shape : shapes)
-        {
-            auto first = makeProjectedRecord(shape[0], {shape[1]}, shape[2], 0.0f);
-            auto second = makeProjectedRecord(shape[0], {shape[1]}, shape[2], 0.0f);
-            std::mt19937 random(seed++);
-            std::uniform_real_distribution<float> weight(-30.0f, 30.0f);
-            for (auto* record : {first.get(), second.get()})
-                for (float& value : record->weights)
-                    value = weight(random);
-            for (std::size_t k = 0; k < shape[1]; ++k)
+            for (const auto& steepness : outputSteepness)
             {
-                first->hiddenNeuronSteepness[k] = 0.3f + 0.1f * float(k % 5);
-                second->hiddenNeuronSteepness[k] = 0.8f - 0.07f * float(k % 6);
-            }
-            first->outputNeuronSteepness.assign(shape[2], 1.0f);
-            second->outputNeuronSteepness.assign(shape[2], 0.7f);
-            Network a(createNetwork(*first, uint16_t(shape[0]), uint16_t(shape[2])));
-            Network b(createNetwork(*second, uint16_t(shape[0]), uint16_t(shape[2])));
-            auto copyA = NetworkEvaluator::copyOf(*a), copyB = NetworkEvaluator::copyOf(*b);
-            auto aloneA = NetworkEvaluator::copyOf(*a), aloneB = NetworkEvaluator::copyOf(*b);
-            ASSERT_TRUE(NetworkEvaluator::canRunPair(*copyA, *copyB));
+                std::mt19937 random(seed++);
+                Network a = makeNetwork(shape, random, 0.3f, 0.1f, steepness[0]);
+                Network b = makeNetwork(shape, random, 0.8f, -0.07f, steepness[1]);
+                auto copyA = NetworkEvaluator::copyOf(*a), copyB = NetworkEvaluator::copyOf(*b);
+                auto aloneA = NetworkEvaluator::copyOf(*a), aloneB = NetworkEvaluator::copyOf(*b);
+                ASSERT_TRUE(NetworkEvaluator::canRunPair(*copyA, *copyB));
 
-            const std::vector<float> minimum(shape[0], -2.0f), scale(shape[0], 0.5f);
-            for (auto* copy : {copyA.get(), copyB.get(), aloneA.get(), aloneB.get()})
-                copy->setNormalisation(minimum.data(), scale.data());
-            // Current scalings of either sign, so that currents fall on both sides of zero.
-            const float scaleA[] = {0.5f, -2.0f, 1e-8f, 3.0f}, minimumA[] = {-0.1f, 0.25f, 0.0f, -0.0f};
-            const float scaleB[] = {-1.5f, 0.75f, 2.0f, 0.0f}, minimumB[] = {0.2f, -0.5f, 1e-3f, -0.0f};
-            copyA->setCurrentScaling(scaleA, minimumA);
-            copyB->setCurrentScaling(scaleB, minimumB);
-            std::uniform_real_distribution<double> spread(-8.0, 8.0);
-            std::vector<float> normalised[4];
-            for (auto& values : normalised)
-                values.resize(4); // the inputs rounded up to four
-            for (int n = 0; n < 300; ++n)
-            {
-                std::vector<double> xA(shape[0]), xB(shape[0]);
-                for (uint32_t k = 0; k < shape[0]; ++k)
+                const std::vector<float> minimum(shape[0], -2.0f), scale(shape[0], 0.5f);
+                for (auto* copy : {copyA.get(), copyB.get(), aloneA.get(), aloneB.get()})
+                    copy->setNormalisation(minimum.data(), scale.data());
+                // Current scalings of either sign, so that currents fall on both sides of zero.
+                const float scaleA[] = {0.5f, -2.0f, 1e-8f, 3.0f}, minimumA[] = {-0.1f, 0.25f, 0.0f, -0.0f};
+                const float scaleB[] = {-1.5f, 0.75f, 2.0f, 0.0f}, minimumB[] = {0.2f, -0.5f, 1e-3f, -0.0f};
+                copyA->setCurrentScaling(scaleA, minimumA);
+                copyB->setCurrentScaling(scaleB, minimumB);
+                std::uniform_real_distribution<double> spread(-8.0, 8.0);
+                std::vector<float> normalised[4];
+                for (auto& values : normalised)
+                    values.resize(4); // the inputs rounded up to four
+                for (int n = 0; n < 300; ++n)
                 {
-                    xA[k] = n % 10 == 0 ? double(specialValues[(n / 10 + k) % 14]) : spread(random);
-                    xB[k] = spread(random);
+                    std::vector<double> xA(shape[0]), xB(shape[0]);
+                    for (uint32_t k = 0; k < shape[0]; ++k)
+                    {
+                        xA[k] = n % 10 == 0 ? double(specialValues[(n / 10 + k) % 14]) : spread(random);
+                        xB[k] = spread(random);
+                    }
+                    float *outA = nullptr, *outB = nullptr;
+                    NetworkEvaluator::runNormalisedPair(*copyA, xA.data(), normalised[0].data(), outA, *copyB, xB.data(),
+                                                        normalised[1].data(), outB);
+                    const float* expectedA = aloneA->runNormalised(xA.data(), normalised[2].data());
+                    const float* expectedB = aloneB->runNormalised(xB.data(), normalised[3].data());
+                    ASSERT_TRUE(sameOrBothNaN(outA, expectedA, shape[2])) << "sample " << n;
+                    ASSERT_TRUE(sameOrBothNaN(outB, expectedB, shape[2])) << "sample " << n;
+                    // The same pair in its two halves, the second giving the runners' currents, interleaved.
+                    NetworkEvaluator::runHiddenPair(*copyA, xA.data(), normalised[0].data(), *copyB, xB.data(),
+                                                    normalised[1].data());
+                    std::vector<double> currents(2 * shape[2], -5.0);
+                    NetworkEvaluator::runOutputPairCurrents(*copyA, *copyB, currents.data());
+                    for (uint32_t k = 0; k < shape[2]; ++k)
+                    {
+                        const double expected[] = {currentFrom(expectedA[k], scaleA[k], minimumA[k]),
+                                                   currentFrom(expectedB[k], scaleB[k], minimumB[k])};
+                        ASSERT_EQ(std::memcmp(&currents[2 * k], expected, sizeof expected), 0)
+                            << "sample " << n << ", current " << k;
+                    }
+                    ASSERT_EQ(std::memcmp(normalised[0].data(), normalised[2].data(), shape[0] * sizeof(float)), 0);
                 }
-                float *outA = nullptr, *outB = nullptr;
-                NetworkEvaluator::runNormalisedPair(*copyA, xA.data(), normalised[0].data(), outA, *copyB, xB.data(),
-                                                    normalised[1].data(), outB);
-                const float* expectedA = aloneA->runNormalised(xA.data(), normalised[2].data());
-                const float* expectedB = aloneB->runNormalised(xB.data(), normalised[3].data());
-                ASSERT_TRUE(sameOrBothNaN(outA, expectedA, shape[2])) << "sample " << n;
-                ASSERT_TRUE(sameOrBothNaN(outB, expectedB, shape[2])) << "sample " << n;
-                // The same pair in its two halves, the second giving the runners' currents, interleaved.
-                NetworkEvaluator::runHiddenPair(*copyA, xA.data(), normalised[0].data(), *copyB, xB.data(),
-                                                normalised[1].data());
-                std::vector<double> currents(2 * shape[2], -5.0);
-                NetworkEvaluator::runOutputPairCurrents(*copyA, *copyB, currents.data());
-                for (uint32_t k = 0; k < shape[2]; ++k)
-                {
-                    const double expected[] = {currentFrom(expectedA[k], scaleA[k], minimumA[k]),
-                                               currentFrom(expectedB[k], scaleB[k], minimumB[k])};
-                    ASSERT_EQ(std::memcmp(&currents[2 * k], expected, sizeof expected), 0)
-                        << "sample " << n << ", current " << k;
-                }
-                ASSERT_EQ(std::memcmp(normalised[0].data(), normalised[2].data(), shape[0] * sizeof(float)), 0);
             }
-        }
     }
 }
