@@ -61,7 +61,9 @@ TEST(GeneratedModelData, NetworkChainFollowsTheReference)
                                                std::to_string(results[k].worstWindowDb) + " dB");
     }
     if (cases.size() == table.size())
+    {
         EXPECT_GE(mean, 50.0);
+    }
 }
 
 // A chain prepared at any rate, with or without a rate record for it, starts where its own
