@@ -1,4 +1,5 @@
 #include "CompiledStage.h"
+#include "CompiledStageMatrix.h"
 
 #include "InputStageBlock.h"
 #include "NeuralNetRunner.h"
@@ -15,6 +16,19 @@
 
 #include "CompiledStageKinds.inc"
 
+namespace
+{
+CompiledStage::InstructionSet instructionSetOfNewSteps = CompiledStage::InstructionSet::best;
+
+bool processorHasAvx()
+{
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+}
+} // namespace
+
+const CompiledStage::KindSet CompiledStage::baselineKinds = {&compileKind, &tickOfKinds, &pairTickOfKinds};
+
 std::unique_ptr<CompiledStage> CompiledStage::compile(PreampChannel& chain, uint8_t stage)
 {
     if (chain.blocks[stage] == nullptr)
@@ -26,15 +40,26 @@ std::unique_ptr<CompiledStage> CompiledStage::compile(PreampChannel& chain, uint
         if ((runner.network != nullptr && !runner.evaluator) || runner.outputCount != chain.blocks[stage]->nI)
             return nullptr;
     }
-    return compileKind(chain, stage);
+    const bool avx = instructionSetOfNewSteps == InstructionSet::best && processorHasAvx();
+    return (avx ? avxKinds : baselineKinds).compile(chain, stage);
 }
 
+// Each set's ticks take only its own kinds, so the stages' set finds them.
 CompiledStage::Tick CompiledStage::tickFor(CompiledStage* const* stages)
 {
-    return tickOfKinds(stages);
+    if (const Tick tick = baselineKinds.tickFor(stages))
+        return tick;
+    return processorHasAvx() ? avxKinds.tickFor(stages) : nullptr;
 }
 
 CompiledStage::PairTick CompiledStage::pairTickFor(CompiledStage* const* stages)
 {
-    return pairTickOfKinds(stages);
+    if (const PairTick tick = baselineKinds.pairTickFor(stages))
+        return tick;
+    return processorHasAvx() ? avxKinds.pairTickFor(stages) : nullptr;
+}
+
+void CompiledStage::setInstructionSet(InstructionSet set)
+{
+    instructionSetOfNewSteps = set;
 }

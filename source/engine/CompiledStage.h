@@ -77,4 +77,25 @@ public:
     // Where port current k of each step lies (alone; in pairs, this stage's chain's lane), from
     // load or loadPair until store or storePair.
     virtual const double* currentOf(uint32_t k) const = 0;
+
+    // The instructions the steps compile() makes from now on run on: the best the processor has
+    // (the default: AVX where it is there), or the x86-64 baseline, so that tests can check both.
+    enum class InstructionSet
+    {
+        best,
+        baseline
+    };
+    static void setInstructionSet(InstructionSet set);
+
+private:
+    // The compiled kinds of one instruction set (CompiledStageKinds.inc, compiled for the baseline
+    // in CompiledStage.cpp and for AVX in CompiledStageAvx.cpp): compile's step among them, and
+    // the ticks of a chain of them (null for stages of other kinds).
+    struct KindSet
+    {
+        std::unique_ptr<CompiledStage> (*compile)(PreampChannel& chain, uint8_t stage);
+        Tick (*tickFor)(CompiledStage* const* stages);
+        PairTick (*pairTickFor)(CompiledStage* const* stages);
+    };
+    static const KindSet baselineKinds, avxKinds;
 };

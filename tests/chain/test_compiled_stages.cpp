@@ -209,6 +209,22 @@ void expectSameSamples(const std::vector<float>& a, const std::vector<float>& b,
         ASSERT_EQ(std::memcmp(&a[n], &b[n], sizeof(float)), 0) << where << ", sample " << n << ": " << a[n] << " against " << b[n];
 }
 
+// The compiled steps made while it lives run on the given instructions.
+struct InstructionSetScope
+{
+    explicit InstructionSetScope(CompiledStage::InstructionSet set) { CompiledStage::setInstructionSet(set); }
+    ~InstructionSetScope() { CompiledStage::setInstructionSet(CompiledStage::InstructionSet::best); }
+};
+
+// Both sets of compiled steps, whatever the processor: without AVX the best is the baseline.
+const CompiledStage::InstructionSet instructionSets[] = {CompiledStage::InstructionSet::best,
+                                                          CompiledStage::InstructionSet::baseline};
+
+std::string nameOf(CompiledStage::InstructionSet set)
+{
+    return set == CompiledStage::InstructionSet::best ? "best instructions" : "baseline instructions";
+}
+
 // The step changes between blocks: gain steps (stage 0's step 3 takes the generic step) and tone steps.
 const uint32_t gainSteps[] = {5, 3, 16, 0, 9};
 const uint32_t toneSteps[] = {200, 7, 449, 0, 311};
@@ -217,72 +233,103 @@ const uint32_t blockLengths[] = {512, 1, 37, 300, 1000};
 
 TEST(CompiledStages, EqualTheGenericStepsBitForBit)
 {
-    for (uint32_t factor : {1u, 4u})
+    for (CompiledStage::InstructionSet set : instructionSets)
     {
-        Chain compiled(true, factor), generic(false, factor);
-        for (uint8_t stage = 0; stage < PreampChannel::stageCount; ++stage)
-            ASSERT_TRUE(compiled.chain.compiledActive[stage]) << "stage " << int(stage) << " is not compiled";
-        const std::vector<float> signal = testSignal(6000, 180.0, 20.0f);
-        std::size_t offset = 0;
-        for (uint32_t round = 0; offset < signal.size(); ++round)
+        for (uint32_t factor : {1u, 4u})
         {
-            const std::size_t length = std::min<std::size_t>(blockLengths[round % 5], signal.size() - offset);
-            std::vector<float> a(signal.begin() + long(offset), signal.begin() + long(offset + length)), b = a;
-            compiled.process(a, factor);
-            generic.process(b, factor);
-            const std::string where = "x" + std::to_string(factor) + ", block " + std::to_string(round);
-            expectSameSamples(a, b, where);
-            expectSameState(compiled.chain, generic.chain, where);
-            EXPECT_EQ(compiled.chain.levels.sum, generic.chain.levels.sum) << where;
-            EXPECT_EQ(compiled.chain.levels.sumSquares, generic.chain.levels.sumSquares) << where;
-            offset += length;
-            compiled.setSteps(gainSteps[round % 5], toneSteps[round % 5]);
-            generic.setSteps(gainSteps[round % 5], toneSteps[round % 5]);
-            if (round % 3 == 1)
-                poison(compiled.chain, round), poison(generic.chain, round);
-            EXPECT_EQ(compiled.chain.compiledActive[0], gainSteps[round % 5] != 3);
+            const InstructionSetScope scope(set);
+            Chain compiled(true, factor), generic(false, factor);
+            for (uint8_t stage = 0; stage < PreampChannel::stageCount; ++stage)
+                ASSERT_TRUE(compiled.chain.compiledActive[stage]) << "stage " << int(stage) << " is not compiled";
+            const std::vector<float> signal = testSignal(6000, 180.0, 20.0f);
+            std::size_t offset = 0;
+            for (uint32_t round = 0; offset < signal.size(); ++round)
+            {
+                const std::size_t length = std::min<std::size_t>(blockLengths[round % 5], signal.size() - offset);
+                std::vector<float> a(signal.begin() + long(offset), signal.begin() + long(offset + length)), b = a;
+                compiled.process(a, factor);
+                generic.process(b, factor);
+                const std::string where =
+                    nameOf(set) + ", x" + std::to_string(factor) + ", block " + std::to_string(round);
+                expectSameSamples(a, b, where);
+                expectSameState(compiled.chain, generic.chain, where);
+                EXPECT_EQ(compiled.chain.levels.sum, generic.chain.levels.sum) << where;
+                EXPECT_EQ(compiled.chain.levels.sumSquares, generic.chain.levels.sumSquares) << where;
+                offset += length;
+                compiled.setSteps(gainSteps[round % 5], toneSteps[round % 5]);
+                generic.setSteps(gainSteps[round % 5], toneSteps[round % 5]);
+                if (round % 3 == 1)
+                    poison(compiled.chain, round), poison(generic.chain, round);
+                EXPECT_EQ(compiled.chain.compiledActive[0], gainSteps[round % 5] != 3);
+            }
         }
     }
 }
 
 TEST(CompiledStages, PairsEqualEachChainAlone)
 {
-    for (uint32_t factor : {1u, 2u})
+    for (CompiledStage::InstructionSet set : instructionSets)
     {
-        // The pair: both chains compiled, then the second generic (the stages step alone).
-        for (bool secondCompiled : {true, false})
+        for (uint32_t factor : {1u, 2u})
         {
-            Chain first(true, factor), second(secondCompiled, factor), firstAlone(false, factor),
-                secondAlone(false, factor);
-            const std::vector<float> left = testSignal(4000, 150.0, 12.0f), right = testSignal(4000, 230.0, 30.0f);
-            std::size_t offset = 0;
-            for (uint32_t round = 0; offset < left.size(); ++round)
+            // The pair: both chains compiled, then the second generic (the stages step alone).
+            for (bool secondCompiled : {true, false})
             {
-                const std::size_t length = std::min<std::size_t>(blockLengths[round % 5], left.size() - offset);
-                std::vector<float> a(left.begin() + long(offset), left.begin() + long(offset + length));
-                std::vector<float> b(right.begin() + long(offset), right.begin() + long(offset + length));
-                std::vector<float> aloneA = a, aloneB = b;
-                PreampChannel::processPair(first.chain, a.data(), second.chain, b.data(), uint32_t(length));
-                firstAlone.process(aloneA, factor);
-                secondAlone.process(aloneB, factor);
-                const std::string where = "x" + std::to_string(factor) + (secondCompiled ? ", both compiled" : "")
-                                          + ", block " + std::to_string(round);
-                expectSameSamples(a, aloneA, where + ", first");
-                expectSameSamples(b, aloneB, where + ", second");
-                expectSameState(first.chain, firstAlone.chain, where + ", first");
-                expectSameState(second.chain, secondAlone.chain, where + ", second");
-                EXPECT_EQ(first.chain.levels.sum, firstAlone.chain.levels.sum) << where;
-                EXPECT_EQ(second.chain.levels.sum, secondAlone.chain.levels.sum) << where;
-                offset += length;
-                // The chains' steps differ on every other block: then their stages cannot share lanes.
-                first.setSteps(gainSteps[round % 5], toneSteps[round % 5]);
-                firstAlone.setSteps(gainSteps[round % 5], toneSteps[round % 5]);
-                const uint32_t other = round % 2 == 0 ? round % 5 : (round + 1) % 5;
-                second.setSteps(gainSteps[other], toneSteps[other]);
-                secondAlone.setSteps(gainSteps[other], toneSteps[other]);
-                if (round % 3 == 1)
-                    poison(second.chain, round), poison(secondAlone.chain, round);
+                const InstructionSetScope scope(set);
+                Chain first(true, factor), second(secondCompiled, factor), firstAlone(false, factor),
+                    secondAlone(false, factor);
+                const std::vector<float> left = testSignal(4000, 150.0, 12.0f), right = testSignal(4000, 230.0, 30.0f);
+                std::size_t offset = 0;
+                for (uint32_t round = 0; offset < left.size(); ++round)
+                {
+                    const std::size_t length = std::min<std::size_t>(blockLengths[round % 5], left.size() - offset);
+                    std::vector<float> a(left.begin() + long(offset), left.begin() + long(offset + length));
+                    std::vector<float> b(right.begin() + long(offset), right.begin() + long(offset + length));
+                    std::vector<float> aloneA = a, aloneB = b;
+                    PreampChannel::processPair(first.chain, a.data(), second.chain, b.data(), uint32_t(length));
+                    firstAlone.process(aloneA, factor);
+                    secondAlone.process(aloneB, factor);
+                    const std::string where = nameOf(set) + ", x" + std::to_string(factor)
+                                              + (secondCompiled ? ", both compiled" : "")
+                                              + ", block " + std::to_string(round);
+                    expectSameSamples(a, aloneA, where + ", first");
+                    expectSameSamples(b, aloneB, where + ", second");
+                    expectSameState(first.chain, firstAlone.chain, where + ", first");
+                    expectSameState(second.chain, secondAlone.chain, where + ", second");
+                    EXPECT_EQ(first.chain.levels.sum, firstAlone.chain.levels.sum) << where;
+                    EXPECT_EQ(second.chain.levels.sum, secondAlone.chain.levels.sum) << where;
+                    offset += length;
+                    // The chains' steps differ on every other block: then their stages cannot share lanes.
+                    first.setSteps(gainSteps[round % 5], toneSteps[round % 5]);
+                    firstAlone.setSteps(gainSteps[round % 5], toneSteps[round % 5]);
+                    const uint32_t other = round % 2 == 0 ? round % 5 : (round + 1) % 5;
+                    second.setSteps(gainSteps[other], toneSteps[other]);
+                    secondAlone.setSteps(gainSteps[other], toneSteps[other]);
+                    if (round % 3 == 1)
+                        poison(second.chain, round), poison(secondAlone.chain, round);
+                }
             }
         }
     }
+}
+
+TEST(CompiledStages, TakeTheAvxStepsWhereTheProcessorHasAvx)
+{
+    CompiledStage* stages[2][PreampChannel::stageCount];
+    std::unique_ptr<Chain> chains[2];
+    for (CompiledStage::InstructionSet set : instructionSets)
+    {
+        const InstructionSetScope scope(set);
+        const std::size_t k = set == CompiledStage::InstructionSet::best ? 0 : 1;
+        chains[k] = std::make_unique<Chain>(true, 1);
+        for (uint8_t stage = 0; stage < PreampChannel::stageCount; ++stage)
+            stages[k][stage] = chains[k]->chain.compiledStages[stage].get();
+        ASSERT_NE(CompiledStage::tickFor(stages[k]), nullptr) << nameOf(set);
+        ASSERT_NE(CompiledStage::pairTickFor(stages[k]), nullptr) << nameOf(set);
+    }
+    // Each set's ticks are its own; the best set is the baseline's only without AVX.
+    const bool avx = __builtin_cpu_supports("avx");
+    EXPECT_EQ(CompiledStage::tickFor(stages[0]) != CompiledStage::tickFor(stages[1]), avx);
+    EXPECT_EQ(CompiledStage::pairTickFor(stages[0]) != CompiledStage::pairTickFor(stages[1]), avx);
+    EXPECT_FALSE(stages[0][0]->canPairWith(*stages[1][0]) && avx) << "steps of two sets cannot share lanes";
 }

@@ -1,6 +1,8 @@
 // Renders through velmorant-host with the plug-in and with the reference plug-in whose runners
 // call fann_run: the networks' own evaluation must not change a single output byte, at any
-// oversampling factor, for both valve types and channels, in the mono and the stereo routines.
+// oversampling factor, for both valve types and channels, in the mono and the stereo routines;
+// neither on the best instructions the processor has nor on the x86-64 baseline's (the baseline
+// plug-in).
 
 #include "PluginTestSupport.h"
 #include "TestPlatform.h"
@@ -65,9 +67,11 @@ TEST_P(FannRunRender, OwnEvaluationRendersTheSameBytesAsFannRun) {
                 const std::string settings = factor + " --param 0=" + valve + " --param 1=" + channel +
                                              " --param 9=" + stereo;
                 const std::string own = render(pluginPath(), settings, "own.wav");
+                const std::string baseline = render(VELMORANT_BASELINE_PLUGIN_PATH, settings, "baseline.wav");
                 const std::string reference = render(VELMORANT_FANN_RUN_PLUGIN_PATH, settings, "reference.wav");
                 ASSERT_GT(own.size(), 3000u * 2 * sizeof(float));
                 EXPECT_TRUE(own == reference) << "settings:" << settings;
+                EXPECT_TRUE(baseline == reference) << "baseline instructions, settings:" << settings;
             }
 #endif
 }
