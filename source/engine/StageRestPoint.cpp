@@ -9,6 +9,18 @@ namespace
 constexpr int newtonSteps = 40;
 constexpr int halvings = 20;
 constexpr double probe = 1e-8; // amperes, for the model's slopes
+constexpr int hops = 24;
+
+// The single-precision number steps last bits from value's nearest one.
+double lastBitsFrom(double value, int steps)
+{
+    float moved = float(value);
+    for (; steps > 0; --steps)
+        moved = std::nextafter(moved, HUGE_VALF);
+    for (; steps < 0; ++steps)
+        moved = std::nextafter(moved, -HUGE_VALF);
+    return double(moved);
+}
 } // namespace
 
 StageRestPoint::StageRestPoint(const SSParamsVec& stageBlock, const Vector& inputs)
@@ -50,6 +62,71 @@ StageRestPoint::StageRestPoint(const SSParamsVec& stageBlock, const Vector& inpu
                 Pi[a * nI + b] += block.D(a, k) * Xi[k * nI + b];
     }
     solvable = true;
+}
+
+// A model's currents are single-precision numbers, so an exact rest lies on them, and Newton's steps
+// end a few of their last bits away from it. Currents that their own model output pulls toward the
+// rest (slope of the residual between -2 and 0) get there by taking the model's value again and
+// again; the others are tried on the single-precision numbers around i. The first exact rest is
+// kept, or else the closest point found when it is closer than i.
+template <class Residual>
+double StageRestPoint::polish(const CurrentModel& model, Residual& residual, const Vector& slopes, Vector& i,
+                              double size) const
+{
+    const std::size_t nI = block.nI;
+    Vector p(block.nV), written(nI, NAN), trial(nI), r(nI);
+    for (std::size_t a = 0; a < block.nV; ++a)
+    {
+        p[a] = pu[a];
+        for (std::size_t b = 0; b < nI; ++b)
+            p[a] += Pi[a * nI + b] * i[b];
+    }
+    if (!model(p, written))
+        return size;
+    std::vector<std::size_t> pulled, searched;
+    for (std::size_t b = 0; b < nI; ++b)
+    {
+        if (std::isnan(written[b]))
+            continue;
+        const bool contracting = slopes.size() == nI * nI && slopes[b * nI + b] < 0.0 && slopes[b * nI + b] > -2.0;
+        (contracting ? pulled : searched).push_back(b);
+    }
+    const int reach = searched.size() <= 2 ? 2 : 1;
+    std::vector<int> offset(searched.size(), -reach);
+    Vector best = i;
+    for (bool more = true; more && size > 0.0;)
+    {
+        trial = i;
+        for (std::size_t b : pulled)
+            trial[b] = double(float(i[b]));
+        for (std::size_t k = 0; k < searched.size(); ++k)
+            trial[searched[k]] = lastBitsFrom(i[searched[k]], offset[k]);
+        for (int hop = 0; hop < hops && residual(trial, r); ++hop)
+        {
+            const double left = velmorant::largestMagnitude(r);
+            if (left < size)
+            {
+                size = left;
+                best = trial;
+            }
+            bool moved = false;
+            for (std::size_t b : pulled)
+            {
+                moved = moved || r[b] != 0.0;
+                trial[b] += r[b];
+            }
+            if (left == 0.0 || !moved)
+                break;
+        }
+        more = false;
+        for (std::size_t k = 0; k < offset.size() && !more; ++k)
+        {
+            more = offset[k] < reach;
+            offset[k] = more ? offset[k] + 1 : -reach;
+        }
+    }
+    i = best;
+    return size;
 }
 
 double StageRestPoint::settle(const CurrentModel& model, Vector& i) const
@@ -109,6 +186,8 @@ double StageRestPoint::settle(const CurrentModel& model, Vector& i) const
         r = probed;
         size = velmorant::largestMagnitude(r);
     }
+    if (size > 0.0)
+        size = polish(model, residual, J, i, size);
     return size;
 }
 

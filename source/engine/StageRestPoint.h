@@ -15,7 +15,9 @@ class SSParamsVec;
 // At rest x = xu + Xi i and p = pu + Pi i, with xu = (I - A)^-1 B u and Xi = (I - A)^-1 C, so the
 // rest is a root of r(i) = model(pu + Pi i) - i, found by Newton's method with slopes by
 // differences. Each step is halved until the residual shrinks: a box edge where the model's
-// currents jump can stop it short, and the closest point is kept.
+// currents jump can stop it short, and the closest point is kept. A network's currents are
+// single-precision numbers, so the exact rest, where the chain stays still, lies on them: the
+// search ends by looking for it among the single-precision currents next to Newton's point.
 class StageRestPoint
 {
 public:
@@ -30,7 +32,8 @@ public:
     bool valid() const { return solvable; }
 
     // Moves i (nI currents, the start) to the model's rest; returns the largest entry of the
-    // residual left there, in amperes, or infinity when the model has no currents at the start.
+    // residual left there, in amperes (0 at an exact rest), or infinity when the model has no
+    // currents at the start.
     double settle(const CurrentModel& model, Vector& i) const;
 
     // The state, predicted port voltages and output that go with the currents i at rest.
@@ -45,6 +48,9 @@ public:
     static constexpr double tolerance = 2e-9;
 
 private:
+    template <class Residual>
+    double polish(const CurrentModel& model, Residual& residual, const Vector& slopes, Vector& i, double size) const;
+
     const SSParamsVec& block;
     Vector u, xu, Xi, pu, Pi;
     bool solvable = false;

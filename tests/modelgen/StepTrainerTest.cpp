@@ -2,7 +2,10 @@
 
 #include <cmath>
 
+#include "OperatingPoint.h"
 #include "Random.h"
+#include "RestAlignment.h"
+#include "StepNetworks.h"
 #include "ReferenceChain.h"
 #include "StepTrainer.h"
 #include "TestSignals.h"
@@ -157,4 +160,74 @@ TEST(StepTrainer, TheRestsGetASmallBoxOfTheirOwnAndTheBoxesStillTileTheInputs)
         uncovered += holding == 0 ? 1 : 0;
     }
     EXPECT_EQ(uncovered, 0);
+}
+
+namespace
+{
+// How many of the rates the stage, started where the chain starts it and fed silence, keeps its
+// output within 2 uV over 2048 samples: a plate current stepping by its last bit moves it by about
+// 10 uV, the slow settling of the other currents by less than 1 uV.
+size_t quietRates(const StepModel& model, SSParamsVecAutomation& block, const std::vector<uint32_t>& rates)
+{
+    StepNetworks networks(model, true, block.nV, block.nI);
+    size_t quiet = 0;
+    for (uint32_t internal : rates) {
+        block.setSampleRate(internal);
+        const std::vector<double> u = stageInputs(block, 0.0);
+        const OperatingPoint rest = findNetworkOperatingPoint(block, 0.0, networks, findOperatingPoint(block, 0.0));
+        std::vector<double> x = rest.x, i = rest.i, p(block.nV), next(block.N), y(1);
+        double low = HUGE_VAL, high = -HUGE_VAL;
+        for (int n = 0; n < 2048; ++n) {
+            block.predictPortVoltages(u, x, p);
+            networks.currents(p, i);
+            block.updateState(u, i, x, next);
+            x.swap(next);
+            block.computeOutput(u, x, i, y);
+            low = std::min(low, y[0]);
+            high = std::max(high, y[0]);
+        }
+        quiet += high - low < 2e-6 ? 1 : 0;
+    }
+    return quiet;
+}
+} // namespace
+
+// The rest currents differ from rate to rate by thousands of last bits (the port equation moves
+// with the rate), so at some rates no single-precision plate current is given back exactly and the
+// stage at rest steps by its last bit. Aligning the rest changes the plate current's output row a
+// little so that more rates rest exactly, moving the currents by well under a nanoampere.
+TEST(RestAlignment, MoreRatesRestQuietlyWhileTheCurrentsBarelyMove)
+{
+    InputStageAtFullGain stage;
+    const std::vector<uint32_t> rates = restAlignmentRates();
+    std::vector<double> rests;
+    for (uint32_t r : rates) {
+        const std::vector<double> p = chainOperatingPoints(stage.blocks, Channel::high, r, fullGain, 224)[0].p;
+        rests.insert(rests.end(), p.begin(), p.end());
+    }
+    stage.block.setSampleRate(rate);
+    stage.block.setStep(fullGain);
+    stage.options.restBoxShare = 0.01;
+    stage.options.restWeightDecay = 1e-9;
+    StepModel model = trainStep(stage.recorder.samples, stage.block, stage.options, 3, rests);
+    const StepModel trained = model;
+
+    ASSERT_TRUE(alignRest(model, true, stage.block, 0.0, rates));
+    const size_t before = quietRates(trained, stage.block, rates), after = quietRates(model, stage.block, rates);
+    EXPECT_GT(after, before);
+    RecordProperty("quiet rates", std::to_string(before) + " -> " + std::to_string(after) + " of " +
+                                      std::to_string(rates.size()));
+
+    stage.block.setSampleRate(rate);
+    StepNetworks old(trained, true, stage.block.nV, stage.block.nI), aligned(model, true, stage.block.nV, stage.block.nI);
+    const RegionSamples& samples = stage.recorder.samples;
+    double moved = 0.0;
+    for (size_t s = 0; s < samples.size(); ++s) {
+        const std::vector<double> p(samples.p.begin() + long(s * samples.nV), samples.p.begin() + long((s + 1) * samples.nV));
+        std::vector<double> a(samples.nI, 0.0), b(samples.nI, 0.0);
+        if (old.currents(p, a) && aligned.currents(p, b))
+            for (size_t k = 0; k < a.size(); ++k)
+                moved = std::max(moved, std::fabs(a[k] - b[k]));
+    }
+    EXPECT_LT(moved, 1e-9);
 }

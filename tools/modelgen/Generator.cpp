@@ -1,6 +1,7 @@
 #include "Generator.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -12,6 +13,7 @@
 #include "ParallelFor.h"
 #include "Progress.h"
 #include "Random.h"
+#include "RestAlignment.h"
 #include "ReferenceChain.h"
 #include "StepNetworks.h"
 #include "TestSignals.h"
@@ -385,6 +387,7 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             progress.fileFinished(modelFileName(valve, stageFiles[file]));
     };
 
+    std::array<std::atomic<size_t>, 2> aligned{};  // input-stage steps whose rests were aligned, per file
     parallelFor(gainJobs.size() + toneInputJobs.size(), options.threads, [&](size_t k) {
         if (k >= gainJobs.size()) {
             const ToneInputJob& job = toneInputJobs[k - gainJobs.size()];
@@ -431,9 +434,12 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             SSParamsVecAutomation& block = blocks.stage(stageFiles[f].stage, stageFiles[f].channel);
             block.setSampleRate(rate);
             block.setStep(job.gain);
-            models.at(job.valve)[f][job.gain] =
-                trainStep(*regions[f], block, options.gainStageOptions(stageFiles[f].stage, job.gain),
-                          stepSeed(options.seed, job.valve, f, job.gain), rests[f]);
+            StepModel& model = models.at(job.valve)[f][job.gain];
+            model = trainStep(*regions[f], block, options.gainStageOptions(stageFiles[f].stage, job.gain),
+                              stepSeed(options.seed, job.valve, f, job.gain), rests[f]);
+            // An input stage's rest steps by a last bit at some rates, which every later stage lifts.
+            if (stageFiles[f].stage == 0)
+                aligned[f] += alignRest(model, stageFiles[f].projected, block, 0.0, restAlignmentRates()) ? 1 : 0;
         }
         progress.workDone(1.0);
         for (size_t f = 0; f < 4; ++f)
@@ -507,6 +513,11 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     std::snprintf(timing, sizeof timing, "gain stages %.1f s, tone stage %.1f s, rate records and files %.1f s\n",
                   gainStagesDone, toneStageDone - gainStagesDone, elapsed() - toneStageDone);
     report = timing;
+    for (size_t f = 0; f < aligned.size(); ++f)
+        if (wanted(f))
+            report += "input stage " + std::string(stageFiles[f].channel == Channel::low ? "low" : "high")
+                      + ": rests aligned at " + std::to_string(aligned[f].load()) + " of "
+                      + std::to_string(valves.size() * gainSteps) + " steps\n";
     size_t unsettledTotal = 0;
     for (size_t count : unsettled)
         unsettledTotal += count;

@@ -26,6 +26,15 @@ StepNetworks::StepNetworks(const StepModel& stepModel, bool projectedFile, uint3
 
 bool StepNetworks::currents(const std::vector<double>& p, std::vector<double>& i)
 {
+    const size_t network = networkHolding(inputsAt(p));
+    if (network == runners.size())
+        return false;
+    runners[network].run(input.data(), i);
+    return true;
+}
+
+const std::vector<double>& StepNetworks::inputsAt(const std::vector<double>& p)
+{
     if (projected) {
         const size_t P = model.projectedInputs;
         for (size_t r = 0; r < P; ++r) {
@@ -39,12 +48,15 @@ bool StepNetworks::currents(const std::vector<double>& p, std::vector<double>& i
     } else {
         std::copy(p.begin(), p.begin() + long(input.size()), input.begin());
     }
-    for (NeuralNetRunner& runner : runners)
-        if (runner.contains(input.data())) {
-            runner.run(input.data(), i);
-            return true;
-        }
-    return false;
+    return input;
+}
+
+size_t StepNetworks::networkHolding(const std::vector<double>& inputs) const
+{
+    for (size_t k = 0; k < runners.size(); ++k)
+        if (runners[k].contains(inputs.data()))
+            return k;
+    return runners.size();
 }
 
 } // namespace modelgen

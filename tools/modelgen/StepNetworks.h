@@ -21,6 +21,12 @@ public:
     // alone, when no box holds them.
     bool currents(const std::vector<double>& p, std::vector<double>& i);
 
+    // The network inputs at port voltages p: the projection of the enabled voltages (projected
+    // files) or the voltages themselves.
+    const std::vector<double>& inputsAt(const std::vector<double>& p);
+    // The index of the first network whose box holds the inputs; the network count when none does.
+    size_t networkHolding(const std::vector<double>& inputs) const;
+
 private:
     const StepModel& model;
     bool projected;
