@@ -25,6 +25,18 @@ bool boxesTouch(const double* a, const double* b, uint32_t inputs)
     return true;
 }
 
+uint32_t inputsShared(const double* a, const double* b, uint32_t inputs)
+{
+    uint32_t shared = 0;
+    for (uint32_t k = 0; k < inputs; ++k)
+    {
+        const double common = std::min(a[inputs + k], b[inputs + k]) - std::max(a[k], b[k]);
+        const double narrower = std::min(a[inputs + k] - a[k], b[inputs + k] - b[k]);
+        shared += common > 0.5 * narrower ? 1 : 0;
+    }
+    return shared;
+}
+
 std::vector<double> dividedSpan(const double* boxes, uint32_t count, uint32_t inputs)
 {
     std::vector<double> span(2u * std::size_t(inputs));

@@ -17,6 +17,11 @@ bool boxesOverlap(const double* a, const double* b, uint32_t inputs);
 // the other ends. A box with a NaN bound touches nothing.
 bool boxesTouch(const double* a, const double* b, uint32_t inputs);
 
+// In how many inputs two boxes share more than half of the narrower one's extent: the inputs in
+// which they lie side by side. Boxes cut from one grid share all inputs but one when they share a
+// face, fewer when they meet at an edge or a corner.
+uint32_t inputsShared(const double* a, const double* b, uint32_t inputs);
+
 // The part of the step's input space its boxes divide, as a box: in each input, from the lowest
 // to the highest bound that is a number (the largest float and beyond stand for no bound),
 // widened on each side by that width (or by 1 where it is 0), since the signals also pass

@@ -41,6 +41,10 @@ PreampChannel::PreampChannel()
       lastCore{},
       boxTable{},
       stepBoxes{},
+      stepNeighbourStart{},
+      stepNeighbours{},
+      stepNeighbourBoxes{},
+      stepNeighbourCores{},
       stepCores{},
       projectionWidth{},
       networkInputCount{},
@@ -215,9 +219,15 @@ void PreampChannel::freeNetworks(uint8_t stage, uint32_t count)
     earlierOverlaps[stage].clear();
     neighbourStart[stage].clear();
     neighbours[stage].clear();
+    neighbourBoxes[stage].clear();
+    neighbourCores[stage].clear();
     coreTable[stage].clear();
     stepBoxes[stage] = nullptr;
     stepCores[stage] = nullptr;
+    stepNeighbourStart[stage] = nullptr;
+    stepNeighbours[stage] = nullptr;
+    stepNeighbourBoxes[stage] = nullptr;
+    stepNeighbourCores[stage] = nullptr;
     stepRunners[stage] = nullptr;
     lastRunner[stage] = nullptr;
     lastCore[stage] = nullptr;

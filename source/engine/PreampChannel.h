@@ -99,12 +99,25 @@ public:
     // overlapStart[g + 1]). They let the search start at the box that matched last.
     std::vector<uint32_t> overlapStart[stageCount];
     std::vector<uint32_t> earlierOverlaps[stageCount];
-    // For each runner (by its index in `runners`), the other boxes of its step that touch or
-    // overlap its box, as indices within the step: neighbours[neighbourStart[g] ..
-    // neighbourStart[g + 1]). When the input leaves the box that matched last, it is most often in
-    // one of these, and the search tries them before the others.
+    // For each runner (by its index in `runners`), its neighbours: the other boxes of its step that
+    // touch or overlap its box (those sharing a face with it first), its box itself, then the
+    // boxes touching those, as indices within the step: neighbours[neighbourStart[g] ..
+    // neighbourStart[g + 1]). Their boxes and cores (below) lie one after another in
+    // neighbourBoxes and neighbourCores, each as its lower bounds, then its upper bounds negated:
+    // it holds x where every bound is below the matching entry of (x, -x) (negation is exact and
+    // keeps a NaN outside), which compares two bounds per instruction. When the input leaves the
+    // box that matched last, it is most often in one of these, and the search tries them in that
+    // order before the others.
     std::vector<uint32_t> neighbourStart[stageCount];
     std::vector<uint32_t> neighbours[stageCount];
+    std::vector<double> neighbourBoxes[stageCount];
+    std::vector<double> neighbourCores[stageCount];
+    // The current step's part of the neighbour tables: its boxes' starts (stepNeighbourStart[k]
+    // for the step's box k, counted from stepNeighbourStart[0]), their entries, boxes and cores.
+    const uint32_t* stepNeighbourStart[stageCount];
+    const uint32_t* stepNeighbours[stageCount];
+    const double* stepNeighbourBoxes[stageCount];
+    const double* stepNeighbourCores[stageCount];
     // Each box's core, laid out as the boxes: a box inside it that no earlier box of its step
     // overlaps (possibly empty). A box whose core holds the input is the first match.
     std::vector<double> coreTable[stageCount];
@@ -170,9 +183,14 @@ private:
 
     void fillBoxTable(uint8_t stage);
     void listEarlierOverlaps(uint8_t stage);
-    NeuralNetRunner* findRunner(uint8_t stage, const double* input) const { return findRunnerOf<0>(stage, input); }
+    // The first of the step's runners whose box holds the input, null when none does.
+    NeuralNetRunner* findRunner(uint8_t stage, const double* input) const;
+    // findRunner's index within the step (the step's runner count for none), for Inputs network
+    // inputs as searchRunnerOf.
     template <uint32_t Inputs>
-    NeuralNetRunner* findRunnerOf(uint8_t stage, const double* input) const;
+    uint32_t findBoxOf(uint8_t stage, const double* input) const;
+    template <uint32_t Inputs>
+    uint32_t findBoxBeyondCores(uint8_t stage, const double* input, std::size_t begin, std::size_t end) const;
     void runStage(uint8_t stage);
     NeuralNetRunner* beginStage(uint8_t stage);
     void endStage(uint8_t stage);

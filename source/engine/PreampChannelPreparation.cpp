@@ -204,11 +204,20 @@ void PreampChannel::selectStepRunners(uint8_t stage, uint32_t step)
                                        : standardChunk(modelFiles[stage], chunk).netCount;
     stepRunners[stage] = runners[stage] + first;
     // Steps of a projected file may differ in input count, so the boxes before are summed.
-    std::size_t boxOffset = 0;
+    std::size_t boxOffset = 0, neighbourOffset = 0;
+    const std::vector<uint32_t>& neighbourStarts = neighbourStart[stage];
     for (uint32_t k = 0; k < first; ++k)
-        boxOffset += 2u * std::size_t(runners[stage][k].inputCount);
+    {
+        const std::size_t boxWidth = 2u * std::size_t(runners[stage][k].inputCount);
+        boxOffset += boxWidth;
+        neighbourOffset += (neighbourStarts[k + 1] - neighbourStarts[k]) * boxWidth;
+    }
     stepBoxes[stage] = boxTable[stage] + boxOffset;
     stepCores[stage] = coreTable[stage].data() + boxOffset;
+    stepNeighbourStart[stage] = neighbourStarts.data() + first;
+    stepNeighbours[stage] = neighbours[stage].data() + neighbourStarts[first];
+    stepNeighbourBoxes[stage] = neighbourBoxes[stage].data() + neighbourOffset;
+    stepNeighbourCores[stage] = neighbourCores[stage].data() + neighbourOffset;
     stepRunnerCount[stage] = projectedStage[stage] ? projectedChunk(modelFiles[stage], step).netCount
                                                    : standardChunk(modelFiles[stage], step).netCount;
     lastRunner[stage] = stepRunners[stage];

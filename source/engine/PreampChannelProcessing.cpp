@@ -116,34 +116,120 @@ inline __m128 limitedSamples(__m128d values, double limit)
 }
 } // namespace
 
-// The first of the step's runners whose box holds the input, as the search in step order finds
-// it, found faster: the matched box changes on a few percent of the samples, and then mostly to
-// a neighbour. So the box that matched last is tried first, then the boxes touching it, then the
-// others from it outwards. Every box that holds the input overlaps the box c found that way, so
-// the earliest of them is c when c's core holds the input, else the earliest box of c's list of
-// earlier overlapping boxes that holds it, or c itself.
+namespace
+{
+// Whether the neighbour entry `bounds` (lower bounds, then upper bounds negated) holds the input:
+// every bound below the matching entry of (input, -input), as PreampChannel::boxHolds decides
+// it (strict comparisons, a NaN outside). For two or three inputs (Inputs) the bounds are
+// compared two at a time and decided by one branch.
 template <uint32_t Inputs>
-NeuralNetRunner* PreampChannel::findRunnerOf(uint8_t stage, const double* input) const
+struct NeighbourTest
+{
+    static_assert(Inputs == 2 || Inputs == 3, "pairs of inputs, and a third");
+
+    // (input, -input) in registers, pair by pair.
+    explicit NeighbourTest(const double* input)
+    {
+        const __m128d sign = _mm_set1_pd(-0.0);
+        const __m128d first = _mm_loadu_pd(input);
+        const __m128d negated = _mm_xor_pd(first, sign);
+        signedInput[0] = first;
+        if constexpr (Inputs == 2)
+            signedInput[1] = negated;
+        else
+        {
+            const __m128d third = _mm_load_sd(input + 2);
+            signedInput[1] = _mm_unpacklo_pd(third, negated);
+            signedInput[2] = _mm_shuffle_pd(negated, _mm_xor_pd(third, sign), 1);
+        }
+    }
+
+    bool holds(const double* bounds) const
+    {
+        __m128d inside = _mm_cmplt_pd(_mm_loadu_pd(bounds), signedInput[0]);
+        for (uint32_t k = 1; k < Inputs; ++k)
+            inside = _mm_and_pd(inside, _mm_cmplt_pd(_mm_loadu_pd(bounds + 2 * k), signedInput[k]));
+        return _mm_movemask_pd(inside) == 3;
+    }
+
+    __m128d signedInput[Inputs];
+};
+
+// Any other number of inputs, known at run time only.
+template <>
+struct NeighbourTest<0>
+{
+    NeighbourTest(const double* given, uint32_t count) : input(given), inputs(count) {}
+
+    bool holds(const double* bounds) const
+    {
+        uint32_t inside = 0;
+        while (inside < inputs && bounds[inside] < input[inside] && bounds[inputs + inside] < -input[inside])
+            ++inside;
+        return inside == inputs;
+    }
+
+    const double* input;
+    uint32_t inputs;
+};
+
+template <uint32_t Inputs>
+NeighbourTest<Inputs> neighbourTest(const double* input, uint32_t inputs)
+{
+    if constexpr (Inputs == 0)
+        return NeighbourTest<0>(input, inputs);
+    else
+        return NeighbourTest<Inputs>(input);
+}
+} // namespace
+
+// The index within the step of the first of the step's runners whose box holds the input, as the
+// search in step order finds it, found faster (the step's runner count when none holds it): the
+// matched box changes on a few percent of the samples, and then mostly to a neighbour. So the
+// cores of the last match's neighbours (PreampChannel::neighbours) are tried first: a box whose
+// core holds the input is the first match.
+template <uint32_t Inputs>
+inline __attribute__((always_inline)) uint32_t PreampChannel::findBoxOf(uint8_t stage, const double* input) const
+{
+    const uint32_t inputs = Inputs != 0 ? Inputs : networkInputCount[stage];
+    const uint32_t count = stepRunnerCount[stage];
+    if (count == 0)
+        return count;
+    const std::size_t boxWidth = 2u * std::size_t(inputs);
+    const uint32_t last = uint32_t(lastRunner[stage] - stepRunners[stage]);
+    const uint32_t* starts = stepNeighbourStart[stage];
+    const std::size_t begin = starts[last] - starts[0], end = starts[last + 1] - starts[0];
+    const uint32_t* listed = stepNeighbours[stage];
+    const auto neighbourHolds = neighbourTest<Inputs>(input, inputs);
+    const double* bounds = stepNeighbourCores[stage] + begin * boxWidth;
+    for (std::size_t k = begin; k != end; ++k, bounds += boxWidth)
+        if (neighbourHolds.holds(bounds))
+            return listed[k];
+    return findBoxBeyondCores<Inputs>(stage, input, begin, end);
+}
+
+// findBoxOf where no neighbour's core holds the input, apart so that the common path keeps few
+// registers: a box c that holds the input is sought among the neighbours' boxes, then among the
+// others from the last match outwards. Every box that holds the input overlaps c, so the earliest
+// of them is c when c's core holds the input, else the earliest box of c's list of earlier
+// overlapping boxes that holds it, or c itself.
+template <uint32_t Inputs>
+__attribute__((noinline)) uint32_t PreampChannel::findBoxBeyondCores(uint8_t stage, const double* input,
+                                                                     std::size_t begin, std::size_t end) const
 {
     const uint32_t inputs = Inputs != 0 ? Inputs : networkInputCount[stage];
     const uint32_t count = stepRunnerCount[stage];
     const std::size_t boxWidth = 2u * std::size_t(inputs);
+    const uint32_t last = uint32_t(lastRunner[stage] - stepRunners[stage]);
+    const uint32_t* listed = stepNeighbours[stage];
+    const auto neighbourHolds = neighbourTest<Inputs>(input, inputs);
+    uint32_t found = count;
+    const double* bounds = stepNeighbourBoxes[stage] + begin * boxWidth;
+    for (std::size_t k = begin; found == count && k != end; ++k, bounds += boxWidth)
+        if (neighbourHolds.holds(bounds))
+            found = listed[k];
     const double* boxes = stepBoxes[stage];
     const auto holds = [&](uint32_t k) { return boxHolds(boxes + k * boxWidth, input, inputs); };
-
-    const uint32_t last = uint32_t(lastRunner[stage] - stepRunners[stage]);
-    const std::size_t stepStart = std::size_t(stepRunners[stage] - runners[stage]);
-    uint32_t found = count;
-    if (count != 0 && holds(last))
-        found = last;
-    if (count != 0 && found == count)
-    {
-        const uint32_t* touching = neighbours[stage].data();
-        const uint32_t end = neighbourStart[stage][stepStart + last + 1];
-        for (uint32_t k = neighbourStart[stage][stepStart + last]; found == count && k != end; ++k)
-            if (holds(touching[k]))
-                found = touching[k];
-    }
     for (uint32_t distance = 1; found == count && (distance <= last || last + distance < count); ++distance)
     {
         if (last + distance < count && holds(last + distance))
@@ -151,17 +237,20 @@ NeuralNetRunner* PreampChannel::findRunnerOf(uint8_t stage, const double* input)
         else if (distance <= last && holds(last - distance))
             found = last - distance;
     }
-    if (found == count)
-        return nullptr;
-
-    if (boxHolds(stepCores[stage] + found * boxWidth, input, inputs))
-        return stepRunners[stage] + found;
-    const std::size_t index = stepStart + found;
+    if (found == count || boxHolds(stepCores[stage] + found * boxWidth, input, inputs))
+        return found;
+    const std::size_t index = std::size_t(stepRunners[stage] - runners[stage]) + found;
     const uint32_t* earlier = earlierOverlaps[stage].data();
     for (uint32_t k = overlapStart[stage][index]; k < overlapStart[stage][index + 1]; ++k)
         if (holds(earlier[k]))
-            return stepRunners[stage] + earlier[k];
-    return stepRunners[stage] + found;
+            return earlier[k];
+    return found;
+}
+
+NeuralNetRunner* PreampChannel::findRunner(uint8_t stage, const double* input) const
+{
+    const uint32_t found = findBoxOf<0>(stage, input);
+    return found != stepRunnerCount[stage] ? stepRunners[stage] + found : nullptr;
 }
 
 // The stage step up to the currents: prediction, network input, and the runner to evaluate
@@ -191,11 +280,12 @@ NeuralNetRunner* PreampChannel::beginStage(uint8_t stage)
 template <uint32_t Inputs>
 NeuralNetRunner* PreampChannel::searchRunnerOf(uint8_t stage, const double* input)
 {
-    if (NeuralNetRunner* matched = findRunnerOf<Inputs>(stage, input))
+    const uint32_t found = findBoxOf<Inputs>(stage, input);
+    if (found != stepRunnerCount[stage])
     {
         const uint32_t inputs = Inputs != 0 ? Inputs : networkInputCount[stage];
-        lastCore[stage] = stepCores[stage] + std::size_t(matched - stepRunners[stage]) * 2u * inputs;
-        return lastRunner[stage] = matched;
+        lastCore[stage] = stepCores[stage] + std::size_t(found) * 2u * inputs;
+        return lastRunner[stage] = stepRunners[stage] + found;
     }
     return stage != toneStage ? lastRunner[stage] : nullptr;
 }

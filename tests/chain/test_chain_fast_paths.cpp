@@ -1,6 +1,6 @@
 // The chain's per-sample shortcuts against plain computations: the unrolled prediction against
 // gmm's dense products, and the box search (across steps whose networks take different numbers of
-// inputs, and from any last match on a plane cut into boxes) against a search in order.
+// inputs, and from any last match on a plane or a space cut into boxes) against a search in order.
 #include "ChainTestSupport.h"
 #include "NeuralNetRunner.h"
 #include "NonlinearStateSpaceSolver.h"
@@ -164,46 +164,59 @@ TEST(PreampChannel, BoxSearchFindsTheStepsBoxesWhenStepsDifferInInputCount)
     }
 }
 
-TEST(PreampChannel, BoxSearchOnACutPlaneKeepsTheFirstMatchAndCoresHoldNoEarlierBox)
+// The search on two or three inputs cut into a grid as the generated files are: neighbours
+// overlap by a rounding step, the outer boxes reach the largest float, a slab narrower than a
+// sample's step lies between two boxes, and two boxes in front (one nested in the grid, one
+// nearly repeating a grid box) make the first match differ from the grid's.
+void checkSearchOnCutGrid(uint32_t inputs)
 {
-    // Two inputs cut into a grid as the generated files are: neighbours overlap by a rounding
-    // step, the outer boxes reach the largest float, and two boxes in front (one nested in the
-    // grid, one repeating a grid box) make the first match differ from the grid's.
     const float largest = std::numeric_limits<float>::max();
-    const std::vector<float> cuts0 = {-largest, -1.0f, 0.0f, 0.5f, 2.0f, largest};
-    const std::vector<float> cuts1 = {-largest, -3.0f, -2.4f, 1.0f, largest};
+    std::vector<std::vector<float>> cuts = {{-largest, -1.0f, 0.0f, 0.5f, 2.0f, 2.01f, largest},
+                                            {-largest, -3.0f, -2.4f, 1.0f, largest},
+                                            {-largest, -0.5f, 0.7f, largest}};
+    cuts.resize(inputs);
     const float overlap = 2e-6f;
     StepSpec step;
-    step.mask = {1, 0, 1};
+    step.mask = {1, inputs == 3 ? 1u : 0u, 1};
     step.flags = {1, 1};
-    step.projectedInputs = 2;
-    step.projection = {1, 0, 0, 1};
-    const auto boxNet = [&](float lo0, float hi0, float lo1, float hi1) {
-        NetSpec net = constantNet(2, 2, 0.0f, 1.0f, 0.5f, true);
-        net.boxMin = {lo0, lo1};
-        net.boxMax = {hi0, hi1};
+    step.projectedInputs = inputs;
+    for (uint32_t row = 0; row < inputs; ++row)
+        for (uint32_t column = 0; column < inputs; ++column)
+            step.projection.push_back(row == column ? 1.0 : 0.0);
+    const auto boxNet = [&](std::vector<float> lows, std::vector<float> highs) {
+        NetSpec net = constantNet(inputs, 2, 0.0f, 1.0f, 0.5f, true);
+        lows.resize(inputs), highs.resize(inputs);
+        net.boxMin = lows;
+        net.boxMax = highs;
         return net;
     };
-    step.nets = {boxNet(0.1f, 0.3f, -2.0f, 0.0f), boxNet(-1.0f, 0.0f + overlap, -2.4f, 1.0f + overlap)};
-    for (std::size_t j = 0; j + 1 < cuts1.size(); ++j)
-        for (std::size_t i = 0; i + 1 < cuts0.size(); ++i)
+    step.nets = {boxNet({0.1f, -2.0f, -0.2f}, {0.3f, 0.0f, 0.4f}),
+                 boxNet({-1.0f, -2.4f, -0.5f}, {0.0f + overlap, 1.0f + overlap, 0.7f + overlap})};
+    // Every cell of the grid, the first input's cells innermost; inner cuts overlap by the
+    // rounding step, the outermost bounds stay the largest float.
+    std::size_t cells = 1;
+    for (const std::vector<float>& at : cuts)
+        cells *= at.size() - 1;
+    for (std::size_t c = 0; c < cells; ++c)
+    {
+        std::vector<float> lows, highs;
+        std::size_t rest = c;
+        for (const std::vector<float>& at : cuts)
         {
-            // Inner cuts overlap by the rounding step; the outermost bounds stay the largest float.
-            const auto lower = [&](const std::vector<float>& cuts, std::size_t k) {
-                return k == 0 ? cuts[k] : cuts[k] - overlap;
-            };
-            const auto upper = [&](const std::vector<float>& cuts, std::size_t k) {
-                return k + 2 == cuts.size() ? cuts[k + 1] : cuts[k + 1] + overlap;
-            };
-            step.nets.push_back(boxNet(lower(cuts0, i), upper(cuts0, i), lower(cuts1, j), upper(cuts1, j)));
+            const std::size_t i = rest % (at.size() - 1);
+            rest /= at.size() - 1;
+            lows.push_back(i == 0 ? at[i] : at[i] - overlap);
+            highs.push_back(i + 2 == at.size() ? at[i + 1] : at[i + 1] + overlap);
         }
+        step.nets.push_back(boxNet(lows, highs));
+    }
     TestBlocks blocks;
     PreampChannel chain;
-    ASSERT_NO_FATAL_FAILURE(loadEveryStage(chain, blocks, {step, step}, "cut_plane", 60));
+    ASSERT_NO_FATAL_FAILURE(loadEveryStage(chain, blocks, {step, step}, "cut_grid", 60));
     chain.setStageStep(0, 0);
 
     const uint32_t count = chain.stepRunnerCount[0];
-    ASSERT_EQ(count, 22u);
+    ASSERT_EQ(count, inputs == 2 ? 26u : 74u);
     const auto firstHolding = [&](const double* input) -> NeuralNetRunner* {
         for (uint32_t k = 0; k < count; ++k)
             if (chain.stepRunners[0][k].contains(input))
@@ -211,18 +224,19 @@ TEST(PreampChannel, BoxSearchOnACutPlaneKeepsTheFirstMatchAndCoresHoldNoEarlierB
         return nullptr;
     };
     std::mt19937 generator(23);
-    std::uniform_real_distribution<double> step0(-0.05, 0.05), jump0(-3.0, 4.0), jump1(-5.0, 3.0);
+    std::uniform_real_distribution<double> step0(-0.05, 0.05);
+    std::uniform_real_distribution<double> jumps[3] = {std::uniform_real_distribution<double>(-3.0, 4.0),
+                                                       std::uniform_real_distribution<double>(-5.0, 3.0),
+                                                       std::uniform_real_distribution<double>(-2.0, 2.0)};
     std::uniform_int_distribution<uint32_t> box(0, count - 1);
-    double input[2] = {0.2, -1.0};
+    double input[3] = {0.2, -1.0, 0.1};
     uint32_t inCores = 0;
     for (int n = 0; n < 20000; ++n)
     {
-        if (n % 40 == 0)
-            input[0] = jump0(generator), input[1] = jump1(generator);
-        else
-            input[0] += step0(generator), input[1] += step0(generator);
+        for (uint32_t k = 0; k < inputs; ++k)
+            input[k] = n % 40 == 0 ? jumps[k](generator) : input[k] + step0(generator);
         if (n % 997 == 0)
-            input[n % 2] = std::nan("");
+            input[n % inputs] = std::nan("");
         // From any last match, both forms of the search give the first box that holds the input
         // (else the last match: stage 0 is not the tone stage).
         NeuralNetRunner* const last = chain.stepRunners[0] + box(generator);
@@ -230,17 +244,28 @@ TEST(PreampChannel, BoxSearchOnACutPlaneKeepsTheFirstMatchAndCoresHoldNoEarlierB
         for (int form = 0; form < 2; ++form)
         {
             chain.lastRunner[0] = last;
-            NeuralNetRunner* found = form == 0 ? chain.searchRunner(0, input) : chain.searchRunnerOf<2>(0, input);
+            NeuralNetRunner* found = form == 0        ? chain.searchRunner(0, input)
+                                     : inputs == 2 ? chain.searchRunnerOf<2>(0, input)
+                                                   : chain.searchRunnerOf<3>(0, input);
             ASSERT_EQ(found, expected != nullptr ? expected : last)
-                << "sample " << n << " at " << input[0] << ", " << input[1] << ", form " << form;
+                << "sample " << n << " at " << input[0] << ", " << input[1] << ", " << input[2] << ", form " << form;
         }
         // An input in a box's core is in that box and in no earlier box.
         for (uint32_t k = 0; k < count; ++k)
-            if (PreampChannel::boxHolds(chain.stepCores[0] + 4 * k, input, 2))
+            if (PreampChannel::boxHolds(chain.stepCores[0] + 2 * inputs * k, input, inputs))
             {
                 ++inCores;
                 ASSERT_EQ(expected, chain.stepRunners[0] + k) << "sample " << n << ", core of box " << k;
             }
     }
     EXPECT_GT(inCores, 15000u) << "the cores hold most inputs";
+}
+
+TEST(PreampChannel, BoxSearchOnACutGridKeepsTheFirstMatchAndCoresHoldNoEarlierBox)
+{
+    for (uint32_t inputs : {2u, 3u})
+    {
+        SCOPED_TRACE(testing::Message() << inputs << " inputs");
+        checkSearchOnCutGrid(inputs);
+    }
 }
