@@ -437,8 +437,10 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
             StepModel& model = models.at(job.valve)[f][job.gain];
             model = trainStep(*regions[f], block, options.gainStageOptions(stageFiles[f].stage, job.gain),
                               stepSeed(options.seed, job.valve, f, job.gain), rests[f]);
-            // An input stage's rest steps by a last bit at some rates, which every later stage lifts.
-            if (stageFiles[f].stage == 0)
+            // An input stage's rest steps by a last bit at some rates, which every later stage lifts
+            // at the high gains; below them the step stays far under the noise floor, and the
+            // alignment's small change of slope would only cost accuracy with quiet signals.
+            if (stageFiles[f].stage == 0 && job.gain >= restAlignmentGainFrom)
                 aligned[f] += alignRest(model, stageFiles[f].projected, block, 0.0, restAlignmentRates()) ? 1 : 0;
         }
         progress.workDone(1.0);

@@ -16,7 +16,7 @@ namespace
 {
 // Samples the stage runs from its rest at each rate: a stepping current shows within a few.
 constexpr uint32_t checkedSamples = 4096;
-constexpr int tries = 8;
+constexpr int tries = 24;
 // Weight changes that measure the rests' and the outputs' slopes: far above the outputs' rounding.
 constexpr float biasProbe = 1e-4f;
 constexpr float weightProbe = 1e-3f;
@@ -71,14 +71,14 @@ public:
         std::vector<RestRun> runs;
         if (model.networks.empty() || !chooseCurrent() || !run(model, rates, runs))
             return false;
-        const size_t before = steadyCount(runs);
-        size_t best = before;
+        const uint64_t before = steadyWeight(runs), all = totalWeight(runs);
+        uint64_t best = before;
         StepModel bestModel = model, trial = model;
-        for (int attempt = 0; attempt < tries && best < runs.size(); ++attempt) {
+        for (int attempt = 0; attempt < tries && best < all; ++attempt) {
             if (!moveRests(trial, rates, runs) || !run(trial, rates, runs))
                 break;
-            if (steadyCount(runs) > best) {
-                best = steadyCount(runs);
+            if (steadyWeight(runs) > best) {
+                best = steadyWeight(runs);
                 bestModel = trial;
             }
         }
@@ -96,9 +96,21 @@ private:
     std::vector<size_t> enabled;  // the currents the networks give, in their output order
     size_t aligned = 0;           // the aligned current's network output
 
-    static size_t steadyCount(const std::vector<RestRun>& runs)
+    // The exactly resting rates, each weighing its rate: a stepping rest is louder the higher the
+    // rate.
+    static uint64_t steadyWeight(const std::vector<RestRun>& runs)
     {
-        return size_t(std::count_if(runs.begin(), runs.end(), [](const RestRun& r) { return r.steady; }));
+        uint64_t sum = 0;
+        for (const RestRun& r : runs)
+            sum += r.steady ? r.rate : 0;
+        return sum;
+    }
+    static uint64_t totalWeight(const std::vector<RestRun>& runs)
+    {
+        uint64_t sum = 0;
+        for (const RestRun& r : runs)
+            sum += r.rate;
+        return sum;
     }
 
     // The current whose last bit moves the output most, at the block's rate.
