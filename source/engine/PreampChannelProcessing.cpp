@@ -671,7 +671,8 @@ void PreampChannel::processPair(PreampChannel& first, float* firstSamples, Pream
                                                           double(LevelRingBuffer::valueLimit));
                 first.levels.addWithinLimit(_mm_cvtss_f32(levelValues));
                 second.levels.addWithinLimit(_mm_cvtss_f32(_mm_shuffle_ps(levelValues, levelValues, 1)));
-                const __m128 results = limitedSamples(_mm_mul_pd(outputGains, _mm_loadu_pd(&signals.first)), FLT_MAX);
+                const __m128 results =
+                    limitedSamples(_mm_mul_pd(outputGains, _mm_loadu_pd(&signals.first)), double(FLT_MAX));
                 firstSamples[n] = _mm_cvtss_f32(results);
                 secondSamples[n] = _mm_cvtss_f32(_mm_shuffle_ps(results, results, 1));
             });

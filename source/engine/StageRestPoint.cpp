@@ -74,7 +74,7 @@ double StageRestPoint::polish(const CurrentModel& model, Residual& residual, con
                               double size) const
 {
     const std::size_t nI = block.nI;
-    Vector p(block.nV), written(nI, NAN), trial(nI), r(nI);
+    Vector p(block.nV), written(nI, double(NAN)), trial(nI), r(nI);
     for (std::size_t a = 0; a < block.nV; ++a)
     {
         p[a] = pu[a];
