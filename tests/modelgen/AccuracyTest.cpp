@@ -108,8 +108,7 @@ TEST(GeneratedModelData, PreparedChainFedSilenceIsSilentFromTheFirstSampleAtAnyR
                             for (float sample : silence)
                                 if (std::fabs(double(sample)) * middleOutputGain >= loudest[fullGain]) {
                                     loudest[fullGain] = std::fabs(double(sample)) * middleOutputGain;
-                                    where[fullGain] = describe({valve, {channel, gain, tone, rate, factor, 4}, "", {}}) +
-                                                      " at " + std::to_string(rate) + " Hz";
+                                    where[fullGain] = describeSettings(valve, {channel, gain, tone, rate, factor, 4});
                                 }
                         }
         }

@@ -49,9 +49,10 @@ AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c)
     AccuracyResult result;
     const ChainSettings& s = c.settings;
 
-    std::vector<float> reference = c.signal;
+    const std::vector<float> signal = c.signal.render(double(s.baseRate));
+    std::vector<float> reference = signal;
     ReferenceChain referenceChain(c.valve, s);
-    referenceChain.inputGain = accuracyInputGain;
+    referenceChain.inputGain = c.inputGain;
     auto start = std::chrono::steady_clock::now();
     referenceChain.process(reference.data(), uint32_t(reference.size()));
     result.referenceNsPerSample = nanosecondsPerSample(std::chrono::steady_clock::now() - start, reference.size());
@@ -61,8 +62,8 @@ AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c)
     result.error = setUpNetworkChain(folder, c.valve, s, blocks, chain);
     if (!result.error.empty())
         return result;
-    chain.inputGain = accuracyInputGain;
-    std::vector<float> network = c.signal;
+    chain.inputGain = c.inputGain;
+    std::vector<float> network = signal;
     start = std::chrono::steady_clock::now();
     if (s.factor == 1)
         chain.process(network.data(), uint32_t(network.size()));
@@ -115,32 +116,36 @@ void windowedSignalToError(const std::vector<float>& reference, const std::vecto
 
 std::vector<AccuracyCase> standardCases(double seconds, uint32_t baseRate)
 {
-    struct Signal { const char* name; std::vector<float> samples; };
-    const std::vector<Signal> signals{
-        {"sweep -26 dB", sineSweep(baseRate, seconds, 40.0, 12000.0, 0.05)},
-        {"sweep -10 dB", sineSweep(baseRate, seconds, 40.0, 12000.0, 0.3)},
-        {"sweep 0 dB", sineSweep(baseRate, seconds, 40.0, 12000.0, 1.0)},
-        {"pluck", pluck(baseRate, seconds, 110.0, 0.5)},
-    };
+    using Kind = TestSignal::Kind;
+    const TestSignal signals[]{{Kind::sweep, 0.05, 0.0, seconds},
+                               {Kind::sweep, 0.3, 0.0, seconds},
+                               {Kind::sweep, 1.0, 0.0, seconds},
+                               {Kind::pluck, 0.5, 110.0, seconds}};
     std::vector<AccuracyCase> cases;
     for (Valve valve : {Valve::eh1, Valve::rsd1})
         for (Channel channel : {Channel::low, Channel::high})
             for (uint32_t gain : {0u, 8u, 16u})
                 for (uint32_t tone : {224u, 0u, 449u})
                     for (uint32_t factor : {1u, 4u})
-                        for (const Signal& signal : signals)
-                            cases.push_back({valve, ChainSettings{channel, gain, tone, baseRate, factor, 4},
-                                             signal.name, signal.samples});
+                        for (const TestSignal& signal : signals)
+                            cases.push_back({valve, ChainSettings{channel, gain, tone, baseRate, factor, 4}, signal});
     return cases;
+}
+
+std::string describeSettings(Valve valve, const ChainSettings& s)
+{
+    char line[80];
+    std::snprintf(line, sizeof line, "%-3s %-4s gain %2u tone %2u/%2u/%u %5u x%-2u", valveFileTag(valve),
+                  s.channel == Channel::low ? "low" : "high", s.gainStep, s.toneStep / 30, s.toneStep / 2 % 15,
+                  s.toneStep % 2, s.baseRate, s.factor);
+    return line;
 }
 
 std::string describe(const AccuracyCase& c)
 {
-    char line[160];
-    std::snprintf(line, sizeof line, "%-4s %-4s gain %2u tone %3u x%-2u %-13s", valveFileTag(c.valve),
-                  c.settings.channel == Channel::low ? "low" : "high", c.settings.gainStep, c.settings.toneStep,
-                  c.settings.factor, c.signalName.c_str());
-    return line;
+    char line[48];
+    std::snprintf(line, sizeof line, " in %.2f %-19s", double(c.inputGain), c.signal.name().c_str());
+    return describeSettings(c.valve, c.settings) + line;
 }
 
 } // namespace modelgen

@@ -6,17 +6,22 @@
 
 #include "PreampChannel.h"
 #include "ReferenceChain.h"
+#include "TestSignals.h"
 
 namespace modelgen
 {
+
+// The input gain both chains run with unless a case says otherwise: the Input control at its middle
+// (the chain's input gain is three times the host value).
+constexpr float accuracyInputGain = 1.5f;
 
 // One comparison of the plug-in chain on generated files with the Newton reference chain.
 struct AccuracyCase
 {
     Valve valve;
     ChainSettings settings;
-    std::string signalName;
-    std::vector<float> signal;  // at settings.baseRate
+    TestSignal signal;  // rendered at settings.baseRate
+    float inputGain = accuracyInputGain;
 };
 
 struct AccuracyResult
@@ -30,9 +35,6 @@ struct AccuracyResult
     double networkNsPerSample = 0.0;
     std::string error;            // non-empty when the network chain could not be set up
 };
-
-// The input gain both chains run with: the Input control at its middle.
-constexpr float accuracyInputGain = 1.5f;
 
 // Loads the folder's files into the plug-in's chain for the valve and channel, sets the steps and
 // prepares it at the settings' rate and factor. Returns "" or the reason it failed.
@@ -54,7 +56,10 @@ AccuracyResult compareChains(const std::string& folder, const AccuracyCase& c);
 // factors 1 and 4, sine sweeps at three levels and a plucked note of the given length.
 std::vector<AccuracyCase> standardCases(double seconds, uint32_t baseRate);
 
-// A line describing the case.
+// "eh  high gain 15 tone  7/ 7/0 48000 x1": valve, channel, gain step, treble/bass/voice of the tone
+// step, base rate and factor.
+std::string describeSettings(Valve valve, const ChainSettings& settings);
+// The settings, the input gain and the signal.
 std::string describe(const AccuracyCase& c);
 
 } // namespace modelgen

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace modelgen
 {
@@ -10,13 +11,17 @@ namespace
 {
 constexpr double pi = 3.14159265358979323846;
 
-double fade(double t, double seconds)
+double raisedCosine(double edge)
 {
     constexpr double fadeTime = 0.005;
-    const double edge = std::min(t, seconds - t);
     if (edge >= fadeTime)
         return 1.0;
     return edge <= 0.0 ? 0.0 : 0.5 - 0.5 * std::cos(pi * edge / fadeTime);
+}
+
+double fade(double t, double seconds)
+{
+    return raisedCosine(std::min(t, seconds - t));
 }
 } // namespace
 
@@ -55,6 +60,47 @@ std::vector<float> pluck(double sampleRate, double seconds, double f0, double le
     for (size_t n = 0; n < count; ++n)
         out[n] = float(level * raw[n] / peak);
     return out;
+}
+
+std::vector<float> heldSine(double sampleRate, double seconds, double f0, double level)
+{
+    const auto count = static_cast<size_t>(seconds * sampleRate);
+    std::vector<float> out(count);
+    for (size_t n = 0; n < count; ++n) {
+        const double t = double(n) / sampleRate;
+        out[n] = float(level * raisedCosine(t) * std::sin(2.0 * pi * f0 * t));
+    }
+    return out;
+}
+
+std::vector<float> heldLevel(double sampleRate, double seconds, double level, double squarePeriod)
+{
+    const auto count = static_cast<size_t>(seconds * sampleRate);
+    std::vector<float> out(count, float(level));
+    const auto halfPeriod = static_cast<size_t>(std::lround(0.5 * squarePeriod * sampleRate));
+    if (halfPeriod > 0)
+        for (size_t n = 0; n < count; ++n)
+            out[n] = float((n / halfPeriod) % 2 == 0 ? level : -level);
+    return out;
+}
+
+std::vector<float> TestSignal::render(double sampleRate) const
+{
+    switch (kind) {
+    case Kind::sweep: return sineSweep(sampleRate, seconds, 40.0, 12000.0, level);
+    case Kind::pluck: return pluck(sampleRate, seconds, frequency, level);
+    default: return heldSine(sampleRate, seconds, frequency, level);
+    }
+}
+
+std::string TestSignal::name() const
+{
+    char text[48];
+    if (kind == Kind::sweep)
+        std::snprintf(text, sizeof text, "sweep %.2f", level);
+    else
+        std::snprintf(text, sizeof text, "%s %.0f Hz %.2f", kind == Kind::pluck ? "pluck" : "sine", frequency, level);
+    return text;
 }
 
 } // namespace modelgen

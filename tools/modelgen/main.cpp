@@ -2,7 +2,15 @@
 // triode model, and measures how close the networks come to the Newton reference chain.
 //
 //   velmorant-modelgen generate FOLDER [--threads N] [--seed N] [--log FILE] [--quick] [--valve eh|rsd] [--file K]...
-//   velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--rate HZ] [--valve eh|rsd]
+//   velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--draw N [--draw-seed S]] [--standard] [FILTERS]
+//   velmorant-modelgen held FOLDER [--threads N] [--seconds S] [--no-reference] [FILTERS]
+//
+// accuracy compares the network chain with the Newton reference chain on a table of cases over the
+// whole control space (the default table, cases drawn at random, or the older standard table of
+// sweeps at gains 0, 8 and 16); held measures what held levels and a slow square wave leave above
+// 5 kHz at the Input and Output controls' top, where the circuit settles to silence. The filters
+// (--valve, --channel, --gain, --tone, --rate, --factor, each repeatable) narrow the cases to a
+// region. Both print a line per case and a summary, and exit with 0 whatever they measure.
 //
 // Progress goes to standard error; the model-file writer's trace lines and the summary go to
 // standard output, or to the --log file.
@@ -18,6 +26,9 @@
 #include <vector>
 
 #include "Accuracy.h"
+#include "AccuracyReport.h"
+#include "AccuracyTable.h"
+#include "HeldInputCheck.h"
 #include "Generator.h"
 #include "ParallelFor.h"
 #include "Progress.h"
@@ -31,7 +42,11 @@ int usage()
     std::fprintf(stderr,
                  "usage: velmorant-modelgen generate FOLDER [--threads N] [--seed N] [--log FILE] [--quick]\n"
                  "                                          [--valve eh|rsd] [--file K]...\n"
-                 "       velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--rate HZ] [--valve eh|rsd]\n");
+                 "       velmorant-modelgen accuracy FOLDER [--threads N] [--seconds S] [--draw N [--draw-seed S]]\n"
+                 "                                          [--standard] [FILTERS]\n"
+                 "       velmorant-modelgen held FOLDER [--threads N] [--seconds S] [--no-reference] [FILTERS]\n"
+                 "FILTERS, each repeatable: --valve eh|rsd  --channel low|high  --gain K  --tone STEP  --rate HZ\n"
+                 "                          --factor F\n");
     return 2;
 }
 
@@ -43,9 +58,30 @@ struct Arguments
     bool quick = false;
     std::vector<Valve> valves;
     std::vector<size_t> files;
-    double seconds = 0.25;
-    uint32_t rate = 48000;
+    double seconds = 0.0;  // 0: the command's own length
+    // The filters: empty lists keep the command's own choices.
+    std::vector<Channel> channels;
+    std::vector<uint32_t> gains, tones, rates, factors;
+    size_t draw = 0;
+    uint64_t drawSeed = 1;
+    bool standard = false, reference = true;
 };
+
+bool parseCount(const char* text, uint64_t& value)
+{
+    char* end = nullptr;
+    value = std::strtoull(text, &end, 0);
+    return end != text && *end == '\0';
+}
+
+bool parseNumberList(const char* text, uint64_t lowest, uint64_t highest, std::vector<uint32_t>& list)
+{
+    uint64_t value = 0;
+    if (!parseCount(text, value) || value < lowest || value > highest)
+        return false;
+    list.push_back(uint32_t(value));
+    return true;
+}
 
 bool parse(int argc, char** argv, Arguments& args)
 {
@@ -56,40 +92,76 @@ bool parse(int argc, char** argv, Arguments& args)
     for (int k = 3; k < argc; ++k) {
         const std::string option = argv[k];
         const bool hasValue = k + 1 < argc;
+        uint64_t count = 0;
+        bool ok = true;
         if (option == "--quick")
             args.quick = true;
-        else if (option == "--seed" && hasValue) {
-            char* end = nullptr;
-            args.seed = std::strtoull(argv[++k], &end, 0);
-            if (end == argv[k] || *end != '\0')
-                return false;
-        } else if (option == "--log" && hasValue)
+        else if (option == "--standard")
+            args.standard = true;
+        else if (option == "--no-reference")
+            args.reference = false;
+        else if (!hasValue)
+            return false;
+        else if (option == "--seed")
+            ok = parseCount(argv[++k], args.seed);
+        else if (option == "--log")
             args.log = argv[++k];
-        else if (option == "--threads" && hasValue)
+        else if (option == "--threads")
             args.threads = unsigned(std::max(1, std::atoi(argv[++k])));
-        else if (option == "--valve" && hasValue) {
+        else if (option == "--valve") {
             const std::string v = argv[++k];
-            if (v != "eh" && v != "rsd")
-                return false;
+            ok = v == "eh" || v == "rsd";
             args.valves.push_back(v == "eh" ? Valve::eh1 : Valve::rsd1);
-        } else if (option == "--file" && hasValue) {
+        } else if (option == "--channel") {
+            const std::string c = argv[++k];
+            ok = c == "low" || c == "high";
+            args.channels.push_back(c == "low" ? Channel::low : Channel::high);
+        } else if (option == "--file") {
             const size_t file = size_t(std::atoi(argv[++k]));
-            if (file >= stageFiles.size())
-                return false;
+            ok = file < stageFiles.size();
             args.files.push_back(file);
-        } else if (option == "--seconds" && hasValue)
+        } else if (option == "--seconds")
             args.seconds = std::atof(argv[++k]);
-        else if (option == "--rate" && hasValue)
-            args.rate = uint32_t(std::atoi(argv[++k]));
+        else if (option == "--gain")
+            ok = parseNumberList(argv[++k], 0, 16, args.gains);
+        else if (option == "--tone")
+            ok = parseNumberList(argv[++k], 0, 449, args.tones);
+        else if (option == "--rate")
+            ok = parseNumberList(argv[++k], 8000, 384000, args.rates);
+        else if (option == "--factor")
+            ok = parseNumberList(argv[++k], 1, 16, args.factors);
+        else if (option == "--draw") {
+            ok = parseCount(argv[++k], count) && count > 0;
+            args.draw = size_t(count);
+        } else if (option == "--draw-seed")
+            ok = parseCount(argv[++k], args.drawSeed);
         else
             return false;
+        if (!ok)
+            return false;
     }
-    if (args.valves.empty())
-        args.valves = {Valve::eh1, Valve::rsd1};
     if (args.files.empty())
         for (size_t f = 0; f < stageFiles.size(); ++f)
             args.files.push_back(f);
-    return args.seconds > 0.0 && args.rate > 0;
+    return args.seconds >= 0.0;
+}
+
+// The region the filters leave of the control space (or of the command's own choices).
+ControlRegion regionOf(const Arguments& args, ControlRegion region)
+{
+    if (!args.valves.empty())
+        region.valves = args.valves;
+    if (!args.channels.empty())
+        region.channels = args.channels;
+    if (!args.gains.empty())
+        region.gainSteps = args.gains;
+    if (!args.tones.empty())
+        region.toneSteps = args.tones;
+    if (!args.rates.empty())
+        region.baseRates = args.rates;
+    if (!args.factors.empty())
+        region.factors = args.factors;
+    return region;
 }
 
 int generate(const Arguments& args)
@@ -107,7 +179,8 @@ int generate(const Arguments& args)
     Generator generator(options);
     const auto start = std::chrono::steady_clock::now();
     std::string error;
-    const bool ok = generator.generate(args.folder, args.valves, args.files, error);
+    const std::vector<Valve> valves = args.valves.empty() ? std::vector<Valve>{Valve::eh1, Valve::rsd1} : args.valves;
+    const bool ok = generator.generate(args.folder, valves, args.files, error);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s", generator.summary().c_str());
     if (!ok) {
@@ -122,40 +195,64 @@ int generate(const Arguments& args)
 
 int accuracy(const Arguments& args)
 {
+    const ControlRegion region = regionOf(args, ControlRegion());
+    const double seconds = args.seconds > 0.0 ? args.seconds : 0.3;
     std::vector<AccuracyCase> cases;
-    for (AccuracyCase& c : standardCases(args.seconds, args.rate))
-        if (std::find(args.valves.begin(), args.valves.end(), c.valve) != args.valves.end())
-            cases.push_back(std::move(c));
+    if (args.standard) {
+        for (const AccuracyCase& c : standardCases(args.seconds > 0.0 ? args.seconds : 0.25, 48000))
+            if (region.holds(c))
+                cases.push_back(c);
+    } else if (args.draw > 0)
+        cases = drawnCases(region, args.draw, args.drawSeed, seconds);
+    else
+        cases = defaultCases(region, seconds);
     std::vector<AccuracyResult> results(cases.size());
     parallelFor(cases.size(), args.threads, [&](size_t k) { results[k] = compareChains(args.folder, cases[k]); });
-
-    double worst = 1e9, sum = 0.0, worstWindow = 1e9;
-    size_t atTarget = 0;
-    double referenceCost[2] = {0, 0}, networkCost[2] = {0, 0};
-    size_t counted[2] = {0, 0};
-    for (size_t k = 0; k < cases.size(); ++k) {
-        if (!results[k].error.empty()) {
-            std::fprintf(stderr, "velmorant-modelgen: %s\n", results[k].error.c_str());
+    for (const AccuracyResult& result : results)
+        if (!result.error.empty()) {
+            std::fprintf(stderr, "velmorant-modelgen: %s\n", result.error.c_str());
             return 1;
         }
-        std::printf("%s  SER %6.1f dB  10 ms windows worst %6.1f dB mean %6.1f dB\n", describe(cases[k]).c_str(),
-                    results[k].serDb, results[k].worstWindowDb, results[k].meanWindowDb);
-        worst = std::min(worst, results[k].serDb);
-        worstWindow = std::min(worstWindow, results[k].worstWindowDb);
-        sum += results[k].serDb;
-        atTarget += results[k].serDb >= 40.0 ? 1 : 0;
-        const size_t f = cases[k].settings.factor == 1 ? 0 : 1;
-        referenceCost[f] += results[k].referenceNsPerSample;
-        networkCost[f] += results[k].networkNsPerSample;
-        ++counted[f];
-    }
-    std::printf("cases %zu, worst SER %.1f dB, mean %.1f dB, %zu at 40 dB or more, worst 10 ms window %.1f dB\n",
-                cases.size(), worst, sum / double(cases.size()), atTarget, worstWindow);
-    for (size_t f = 0; f < 2; ++f)
-        if (counted[f] > 0)
-            std::printf("factor %s: reference %.0f ns/sample, networks %.0f ns/sample, ratio %.1f\n",
-                        f == 0 ? "1" : "4", referenceCost[f] / double(counted[f]),
-                        networkCost[f] / double(counted[f]), referenceCost[f] / networkCost[f]);
+    printAccuracyReport(cases, results, stdout);
+    return 0;
+}
+
+int held(const Arguments& args)
+{
+    ControlRegion defaults;
+    defaults.toneSteps = {(7 * 15 + 7) * 2};
+    defaults.baseRates = {48000};
+    defaults.factors = {1};
+    const ControlRegion region = regionOf(args, defaults);
+    HeldCheckOptions options;
+    if (args.seconds > 0.0)
+        options.seconds = args.seconds;
+    std::vector<HeldUnit> units;
+    for (Valve valve : region.valves)
+        for (Channel channel : region.channels)
+            for (uint32_t gain : region.gainSteps)
+                for (uint32_t tone : region.toneSteps)
+                    for (uint32_t rate : region.baseRates)
+                        for (uint32_t factor : region.factors)
+                            units.push_back({valve, {channel, gain, tone, rate, factor, 4}});
+    std::vector<std::vector<HeldResult>> results(units.size());
+    std::vector<std::string> errors(units.size());
+    parallelFor(units.size(), args.threads, [&](size_t k) {
+        errors[k] = checkHeldInputs(args.folder, units[k].first, units[k].second, options, false, results[k]);
+    });
+    for (const std::string& error : errors)
+        if (!error.empty()) {
+            std::fprintf(stderr, "velmorant-modelgen: %s\n", error.c_str());
+            return 1;
+        }
+    const size_t inputs = options.inputs.size();
+    if (args.reference)
+        parallelFor(units.size() * inputs, args.threads, [&](size_t k) {
+            const HeldUnit& unit = units[k / inputs];
+            HeldResult& result = results[k / inputs][k % inputs];
+            result.reference = referenceHighBand(unit.first, unit.second, result.input, options);
+        });
+    printHeldReport(units, results, args.reference, stdout);
     return 0;
 }
 } // namespace
@@ -169,5 +266,7 @@ int main(int argc, char** argv)
         return generate(args);
     if (args.command == "accuracy")
         return accuracy(args);
+    if (args.command == "held")
+        return held(args);
     return usage();
 }
