@@ -220,7 +220,7 @@ int accuracy(const Arguments& args)
 int held(const Arguments& args)
 {
     ControlRegion defaults;
-    defaults.toneSteps = {(7 * 15 + 7) * 2};
+    defaults.toneSteps = {(7 * 15 + 7) * 2 + 1};  // the default program's: treble and bass 7, voice off
     defaults.baseRates = {48000};
     defaults.factors = {1};
     const ControlRegion region = regionOf(args, defaults);
