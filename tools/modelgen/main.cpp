@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -206,8 +207,14 @@ int accuracy(const Arguments& args)
         cases = drawnCases(region, args.draw, args.drawSeed, seconds);
     else
         cases = defaultCases(region, seconds);
+    // The longest runs first, so that the last ones to finish are short.
+    std::vector<size_t> order(cases.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    const auto cost = [&](size_t k) { return cases[k].settings.baseRate * cases[k].settings.factor; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return cost(a) > cost(b); });
     std::vector<AccuracyResult> results(cases.size());
-    parallelFor(cases.size(), args.threads, [&](size_t k) { results[k] = compareChains(args.folder, cases[k]); });
+    parallelFor(cases.size(), args.threads,
+                [&](size_t k) { results[order[k]] = compareChains(args.folder, cases[order[k]]); });
     for (const AccuracyResult& result : results)
         if (!result.error.empty()) {
             std::fprintf(stderr, "velmorant-modelgen: %s\n", result.error.c_str());
