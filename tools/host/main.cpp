@@ -40,7 +40,7 @@ void printUsage() {
                  "                        (default: the input file's rate; no resampling)\n"
                  "  --format 16|24|float  output sample format (default: the input's)\n"
                  "  --quiet, -q           no progress bar and no summary\n"
-                 "  --editor              render with the plug-in's editor open in an X window\n",
+                 "  --editor              render with the plug-in's editor open in a window\n",
                  velmorant::host::defaultPluginPath().c_str());
 }
 
