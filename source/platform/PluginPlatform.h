@@ -1,7 +1,7 @@
 #pragma once
 // What the plug-in does differently on Linux and on Windows, each in one place: which module JUCE
-// lives in, the model data folder beside the plug-in file, the thread that runs JUCE's messages and
-// whether editor windows can be made.
+// lives in, the model data folder beside the plug-in file, the thread that runs JUCE's messages,
+// whether editor windows can be made and how their repaints reach the screen.
 
 #include <juce_core/juce_core.h>
 #include <juce_events/juce_events.h>
@@ -33,6 +33,30 @@ struct HostDrivenEvents
 };
 #endif
 
+// Passes an open editor's repaints on to its window. JUCE's Windows windows only do so at the
+// display's vertical blank, which a thread waits for through DXGI; where that wait fails (Wine
+// answers that it is not implemented) or DXGI lists no output for the window's monitor, the editor
+// would show its first paint and never change. While it lives, this flushes the editor window's
+// pending repaints at the display rate on the message thread; elsewhere it does nothing.
+#if JUCE_WINDOWS
+class EditorRepaints : private juce::Timer
+{
+public:
+    explicit EditorRepaints (juce::Component& editor);
+    ~EditorRepaints() override;
+
+private:
+    void timerCallback() override;
+
+    juce::Component& editor;
+};
+#else
+struct EditorRepaints
+{
+    explicit EditorRepaints (juce::Component&) {}
+};
+#endif
+
 // Called by the entry point before JUCE starts. On Windows JUCE must be told that it lives in this
 // DLL, or its window classes and currentApplicationFile refer to the host's executable.
 void adoptPluginModule();
@@ -44,6 +68,7 @@ juce::File pluginModuleFile();
 // appended ("...\VelmorantPreamp.dll.dat\" on Windows, ".../VelmorantPreamp.so.dat/" on Linux).
 juce::String modelFolderBeside(const juce::File& pluginFile);
 
-// Whether editor windows can be made: on Linux only with an X display; Windows always has a desktop.
+// Whether editor windows can be made: on Linux only with an X display, on Windows only where DirectX
+// graphics (DXGI) can be reached.
 bool hasDesktop();
 } // namespace velmorant::platform

@@ -388,11 +388,13 @@ VstIntPtr JuceVSTWrapper::editorOpen(void* parentWindow) {
         editorClose();
         return 0;
     }
+    editorRepaints.emplace(*editorComponent);
     return 1;
 }
 
 void JuceVSTWrapper::editorClose() {
     if (editorComponent == nullptr) return;
+    editorRepaints.reset();
     processor->editorBeingDeleted(editorComponent.get());
     editorComponent.reset();
 }

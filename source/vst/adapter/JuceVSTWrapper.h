@@ -89,6 +89,7 @@ private:
 
     std::unique_ptr<juce::AudioProcessor> processor;
     std::unique_ptr<juce::AudioProcessorEditor> editorComponent;
+    std::optional<velmorant::platform::EditorRepaints> editorRepaints;  // while the editor is on the desktop
     ERect editorRect{};
 
     juce::AudioBuffer<float> workBuffer;  // the audio thread's only buffer, sized on resume
