@@ -5,14 +5,12 @@
 
 #include "EditorWindow.h"
 #include "PluginHost.h"
-
-#include <png.h>
+#include "ScreenshotComparison.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 using velmorant::host::EditorWindow;
 using velmorant::host::PluginHost;
@@ -88,46 +86,17 @@ protected:
     EditorWindow window { host };
 };
 
-struct Picture
-{
-    int width = 0, height = 0;
-    std::vector<png_byte> rgb;
-};
-
-Picture readPng (const std::string& path)
-{
-    Picture picture;
-    png_image image {};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file (&image, path.c_str()) == 0)
-        return picture;
-    image.format = PNG_FORMAT_RGB;
-    picture.width = (int) image.width;
-    picture.height = (int) image.height;
-    picture.rgb.resize (PNG_IMAGE_SIZE (image));
-    if (png_image_finish_read (&image, nullptr, picture.rgb.data(), 0, nullptr) == 0)
-        picture = {};
-    return picture;
-}
-
 // Screenshots differ from their references by no more than rendering noise: a small mean
 // difference and few pixels far off.
 void expectCloseTo (const std::string& shotPath, const std::string& referencePath)
 {
-    const auto shot = readPng (shotPath), reference = readPng (referencePath);
+    const auto shot = velmorant::test::readPng (shotPath), reference = velmorant::test::readPng (referencePath);
     ASSERT_FALSE (reference.rgb.empty()) << referencePath;
     ASSERT_EQ (shot.width, reference.width);
     ASSERT_EQ (shot.height, reference.height);
-    double total = 0.0;
-    size_t farOff = 0;
-    for (size_t i = 0; i < shot.rgb.size(); ++i)
-    {
-        const int difference = std::abs ((int) shot.rgb[i] - (int) reference.rgb[i]);
-        total += difference;
-        farOff += difference > 32 ? 1 : 0;
-    }
-    EXPECT_LT (total / (double) shot.rgb.size(), 2.0) << shotPath;
-    EXPECT_LT ((double) farOff / (double) shot.rgb.size(), 0.005) << shotPath;
+    const auto difference = velmorant::test::comparePictures (shot, reference);
+    EXPECT_LT (difference.mean, 2.0) << shotPath;
+    EXPECT_LT (difference.farOffShare, 0.005) << shotPath;
 }
 } // namespace
 
