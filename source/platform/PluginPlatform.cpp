@@ -5,10 +5,50 @@
 #include <dxgi.h>
 
 #include <atomic>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <string>
 #endif
 
 namespace velmorant::platform
 {
+#if !JUCE_WINDOWS
+namespace
+{
+// Where the loader found the library and the working folder at that moment, taken while the
+// library is being loaded. The loader keeps the path it was given, which may be relative to the
+// host's working folder then; JUCE would take it relative to the working folder of the moment it
+// is asked, so a host that changes its folder later would lose the model data.
+struct LoadedModule
+{
+    std::string path;
+    std::string workingFolder;
+
+    LoadedModule()
+    {
+        static const char marker = 0;
+        Dl_info info{};
+        if (::dladdr(&marker, &info) != 0 && info.dli_fname != nullptr)
+            path = info.dli_fname;
+        std::string folder(4096, '\0');
+        if (::getcwd(folder.data(), folder.size()) != nullptr)
+            workingFolder = folder.c_str();
+    }
+};
+
+const LoadedModule loadedModule;
+
+juce::File resolveLoadedModule()
+{
+    const auto folder = juce::File(juce::String::fromUTF8(loadedModule.workingFolder.c_str()));
+    const auto file = folder.getChildFile(juce::String::fromUTF8(loadedModule.path.c_str()));
+    return file.isSymbolicLink() ? file.getLinkedTarget() : file;
+}
+} // namespace
+#endif
+
 void adoptPluginModule()
 {
 #if JUCE_WINDOWS
@@ -36,9 +76,13 @@ void EditorRepaints::timerCallback()
 
 juce::File pluginModuleFile()
 {
-    // Inside a loaded library JUCE answers with that library's path (on Windows once the module is
-    // adopted).
+#if JUCE_WINDOWS
+    // Windows gives the module's full path (once the module is adopted).
     return juce::File::getSpecialLocation(juce::File::currentApplicationFile);
+#else
+    static const juce::File file = resolveLoadedModule();
+    return file;
+#endif
 }
 
 juce::String modelFolderBeside(const juce::File& pluginFile)

@@ -61,7 +61,8 @@ struct EditorRepaints
 // DLL, or its window classes and currentApplicationFile refer to the host's executable.
 void adoptPluginModule();
 
-// The full path of the plug-in's own library file.
+// The full path of the plug-in's own library file, as it was when the library was loaded: a
+// library loaded by a relative path keeps its folder when the host changes its working folder.
 juce::File pluginModuleFile();
 
 // The model data folder: the plug-in file's full path with ".dat" and the platform's separator

@@ -142,6 +142,32 @@ TEST_F(PluginCopy, ModelFileWithAnInfinityIsRefusedNamingFileAndRecord) {
         << said;
 }
 
+// A host that loaded the plug-in by a path relative to its working folder and changed folder
+// since: every reload still finds the model data beside the plug-in.
+TEST_F(PluginCopy, ModelDataIsFoundAfterTheHostChangesItsWorkingFolder) {
+    if (!defaultModelDataPresent()) GTEST_SKIP() << "no model data beside the plug-in";
+    std::filesystem::copy(pluginPath() + ".dat", plugin.string() + ".dat");
+    const std::filesystem::path started = std::filesystem::current_path();
+    StereoBlock out(0);
+    std::string said;
+    {
+        StderrCapture capture;
+        PluginHost host;
+        std::filesystem::current_path(folder.parent_path());
+        loadAndStart(host, 256, (folder.filename() / plugin.filename()).string());
+        std::filesystem::current_path(started);
+        host.setParameter(0, 1.0f);  // every stage of both chains reloads
+        host.setParameter(1, 1.0f);
+        host.suspend();
+        host.resume();
+        out = renderMono(host, pluckedTone(2048, 44100.0), 256);
+        host.unload();
+        said = capture.text();
+    }
+    EXPECT_GT(peak(out.left), 1e-3f);
+    EXPECT_EQ(said.find("model data"), std::string::npos) << said;
+}
+
 TEST(PluginThreads, SettingsChangeWhileAudioRuns) {
     PluginHost host;
     loadAndStart(host, 128);
