@@ -106,13 +106,14 @@ void VelmorantPreampAudioProcessor::releaseResources() {}
 void VelmorantPreampAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
     const int numSamples = buffer.getNumSamples();
+    // The host may have changed the channel counts (a speaker arrangement, a new preparation).
+    if (getTotalNumInputChannels() != routineInputChannels)
+        chooseRoutineForChannels();
     (this->*processRoutine)(buffer, numSamples);
     const int lastOutput = juce::jmin(getTotalNumOutputChannels(), buffer.getNumChannels());
     for (int channel = getTotalNumInputChannels(); channel < lastOutput; ++channel)
         buffer.clear(channel, 0, numSamples);
 }
-
-void VelmorantPreampAudioProcessor::processNothing(juce::AudioBuffer<float>&, int) {}
 
 void VelmorantPreampAudioProcessor::processMono(juce::AudioBuffer<float>& buffer, int numSamples)
 {
@@ -147,8 +148,7 @@ void VelmorantPreampAudioProcessor::processStereoOversampled(juce::AudioBuffer<f
                                static_cast<uint32_t>(numSamples));
 }
 
-// The host may have switched to one input since the routine was chosen: only a buffer that really
-// holds a second input channel is processed as stereo.
+// Only a buffer that really holds a second input channel is processed as stereo.
 bool VelmorantPreampAudioProcessor::canProcessStereo(const juce::AudioBuffer<float>& buffer) const
 {
     return buffer.getNumChannels() >= 2 && getTotalNumInputChannels() >= 2;
@@ -469,7 +469,14 @@ void VelmorantPreampAudioProcessor::applyOutputGain()
 
 void VelmorantPreampAudioProcessor::chooseRoutine(const PreampProgram& program)
 {
-    const bool stereo = static_cast<int>(program.values[paramMonoStereo]) != 0 && getTotalNumInputChannels() >= 2;
+    stereoSelected = static_cast<int>(program.values[paramMonoStereo]) != 0;
+    chooseRoutineForChannels();
+}
+
+void VelmorantPreampAudioProcessor::chooseRoutineForChannels()
+{
+    routineInputChannels = getTotalNumInputChannels();
+    const bool stereo = stereoSelected && routineInputChannels >= 2;
     if (oversamplingFactor == 1)
         processRoutine = stereo ? &VelmorantPreampAudioProcessor::processStereo : &VelmorantPreampAudioProcessor::processMono;
     else

@@ -89,7 +89,6 @@ protected:
 private:
     using ProcessRoutine = void (VelmorantPreampAudioProcessor::*)(juce::AudioBuffer<float>&, int);
 
-    void processNothing(juce::AudioBuffer<float>& buffer, int numSamples);
     void processMono(juce::AudioBuffer<float>& buffer, int numSamples);
     void processMonoOversampled(juce::AudioBuffer<float>& buffer, int numSamples);
     void processStereo(juce::AudioBuffer<float>& buffer, int numSamples);
@@ -102,7 +101,11 @@ private:
 
     void applyInputGain();
     void applyOutputGain();
+    // Records the program's Mono/Stereo choice and chooses the routine for it.
     void chooseRoutine(const PreampProgram& program);
+    // The routine for the Mono/Stereo choice and factor last applied and the host's current input
+    // channel count.
+    void chooseRoutineForChannels();
     juce::String currentModelFolder() const;
     void reloadStages(const PreampProgram& program, const juce::String& folder, bool inputStageOnly);
     void prepareChains();
@@ -123,8 +126,12 @@ private:
 
     int sampleRate = 44100;
     int oversamplingFactor = 1;
+    bool stereoSelected = false;
     std::atomic<bool> stateLoaded{false};
-    ProcessRoutine processRoutine = &VelmorantPreampAudioProcessor::processNothing;
+    // Chosen again whenever the input channel count differs from the one it was chosen for (-1: to
+    // be chosen).
+    ProcessRoutine processRoutine = &VelmorantPreampAudioProcessor::processMono;
+    int routineInputChannels = -1;
 
     const juce::String modelFolder; // empty: beside the module file, looked up at every reload
     juce::CriticalSection engineLock;

@@ -4,6 +4,7 @@
 
 #include "PluginTestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 
 using velmorant::host::PluginHost;
@@ -109,6 +110,47 @@ TEST_F(PluginProcessing, MonoArrangementProcessesOneChannel) {
         host.processReplacing(inputs, outputs, 256);  // a host with one channel passes one pointer
     }
     EXPECT_EQ(out, reference.left);
+}
+
+// Mono/Stereo on, and the host switches to one channel and back to two: each channel is processed
+// on its own again, whether the switch moved before or while the host ran one channel.
+TEST_F(PluginProcessing, StereoComesBackWithTheSecondChannel) {
+    if (!defaultModelDataPresent()) GTEST_SKIP() << "no default model data beside the plug-in";
+    const auto renderLeftOnly = [this](PluginHost& plugin) {
+        StereoBlock out(tone.size());
+        for (size_t position = 0; position < tone.size(); position += 256) {
+            StereoBlock in(256), block(256);
+            std::copy_n(tone.begin() + static_cast<long>(position), 256, in.left.begin());
+            plugin.processReplacing(in.pointers(), block.pointers(), 256);
+            std::copy_n(block.left.begin(), 256, out.left.begin() + static_cast<long>(position));
+            std::copy_n(block.right.begin(), 256, out.right.begin() + static_cast<long>(position));
+        }
+        return out;
+    };
+    host.suspend();
+    host.setParameter(9, 1.0f);
+    host.resume();
+    const StereoBlock reference = renderLeftOnly(host);
+    ASSERT_LT(peak(reference.right), 0.01f * peak(reference.left)) << "the right channel's input is silent";
+
+    VstSpeakerArrangement mono{}, stereo{};
+    mono.type = kSpeakerArrMono;
+    mono.numChannels = 1;
+    stereo.type = kSpeakerArrStereo;
+    stereo.numChannels = 2;
+    for (const bool switchFirst : {true, false}) {
+        PluginHost other;
+        loadAndStart(other, 256);
+        other.suspend();
+        if (switchFirst) other.setParameter(9, 1.0f);
+        ASSERT_EQ(other.dispatch(effSetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr>(&mono), &mono), 1);
+        if (!switchFirst) other.setParameter(9, 1.0f);
+        ASSERT_EQ(other.dispatch(effSetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr>(&stereo), &stereo), 1);
+        other.resume();
+        const StereoBlock out = renderLeftOnly(other);
+        EXPECT_EQ(out.left, reference.left) << "switch first: " << switchFirst;
+        EXPECT_EQ(out.right, reference.right) << "switch first: " << switchFirst;
+    }
 }
 
 // A host that sets the controls and then starts the plug-in at its own rate (the start prepares
