@@ -3,6 +3,8 @@
 
 #include "EngineSettings.h"
 
+#include "AudioThread.h"
+
 #include "DempwolfTriode2.h"
 #include "Velmorant_preamp_block1_high.h"
 #include "Velmorant_preamp_block1_low.h"
@@ -18,35 +20,42 @@ using ValveModel = DempwolfTriode2<0>;
 
 constexpr int chainCount = 2;
 
-// Suspends processing for its lifetime and then restores the suspension state it found, so an
-// engine change never resumes processing that someone else suspended.
-class ScopedSuspension
+// What an engine change does (EngineChangeScheduler's change bits). The low byte suspends processing.
+enum EngineChange : uint32_t
 {
-public:
-    explicit ScopedSuspension(juce::AudioProcessor& p) : processor(p)
-    {
-        const juce::ScopedLock lock(processor.getCallbackLock());
-        wasSuspended = processor.isSuspended();
-        processor.suspendProcessing(true);
-    }
-    ~ScopedSuspension() { processor.suspendProcessing(wasSuspended); }
-
-    ScopedSuspension(const ScopedSuspension&) = delete;
-    ScopedSuspension& operator=(const ScopedSuspension&) = delete;
-
-private:
-    juce::AudioProcessor& processor;
-    bool wasSuspended = false;
+    chooseFactor = 1u << 0,
+    chooseStereo = 1u << 1,
+    reloadAllStages = 1u << 2,
+    reloadInputStage = 1u << 3,
+    prepare = 1u << 4,
+    suspendingChanges = 0xffu,
+    // The pot step of stage k: bit 8 + k.
+    allStageSteps = 0xfu << 8,
 };
 
-bool isGainParameter(int index)
+constexpr uint32_t stageStepOf(int stage)
 {
-    return index == paramInput || index == paramOutput || index == paramShowSettings;
+    return 1u << (8 + stage);
 }
 
-bool isPotStepParameter(int index)
+constexpr uint32_t gainStageSteps = stageStepOf(0) | stageStepOf(1) | stageStepOf(2);
+
+// The engine change a stored parameter value makes; 0 for Input, Output and Show settings, which
+// touch no engine structure.
+uint32_t engineChangeFor(int index)
 {
-    return index == paramGain || index == paramTreble || index == paramBass || index == paramVoice;
+    switch (index)
+    {
+        case paramDualTriodes:  return reloadAllStages | prepare | allStageSteps;
+        case paramChannel:      return reloadInputStage | prepare | stageStepOf(0);
+        case paramGain:         return gainStageSteps;
+        case paramTreble:
+        case paramBass:
+        case paramVoice:        return stageStepOf(3);
+        case paramOversampling:
+        case paramMonoStereo:   return chooseFactor | chooseStereo | prepare;
+        default:                return 0;
+    }
 }
 
 juce::MemoryBlock builtInDefaultChunk()
@@ -61,11 +70,14 @@ juce::MemoryBlock builtInDefaultChunk()
 
 VelmorantPreampAudioProcessor::VelmorantPreampAudioProcessor() : VelmorantPreampAudioProcessor(juce::String()) {}
 
-VelmorantPreampAudioProcessor::VelmorantPreampAudioProcessor(const juce::String& folder) : modelFolder(folder)
+VelmorantPreampAudioProcessor::VelmorantPreampAudioProcessor(const juce::String& folder)
+    : modelFolder(folder),
+      engineChanges(*this, suspendingChanges,
+                    [this](uint32_t change, bool whileSuspended) { applyEngineChange(change, whileSuspended); })
 {
     const double hostRate = getSampleRate();
     sampleRate = hostRate >= 1.0 ? static_cast<int>(hostRate) : 44100;
-    const auto rate = static_cast<double>(sampleRate);
+    const auto rate = static_cast<double>(sampleRate.load());
     highInputStageBlock = std::make_unique<Velmorant_preamp_block1_high_Automation<ValveModel, 0>>(rate, 3.0);
     lowInputStageBlock = std::make_unique<Velmorant_preamp_block1_low_Automation<ValveModel, 0>>(rate, 3.0);
     secondStageBlock = std::make_unique<Velmorant_preamp_block2_Automation<ValveModel, 0>>(rate, 336.0);
@@ -73,12 +85,17 @@ VelmorantPreampAudioProcessor::VelmorantPreampAudioProcessor(const juce::String&
     toneStageBlock = std::make_unique<Velmorant_preamp_block4_Automation<ValveModel, 0>>(rate, 355.0);
     supplyVoltage = toneStageBlock->getParam(0);
 
+    // The processor is ready when construction ends, whichever thread constructs it.
     const juce::MemoryBlock defaults = builtInDefaultChunk();
     forceFlag = true;
-    setStateInformation(defaults.getData(), static_cast<int>(defaults.getSize()));
+    restoreState(defaults.getData(), static_cast<int>(defaults.getSize()), true);
 }
 
-VelmorantPreampAudioProcessor::~VelmorantPreampAudioProcessor() = default;
+VelmorantPreampAudioProcessor::~VelmorantPreampAudioProcessor()
+{
+    // Before the chains and blocks go: the worker may be loading into them.
+    engineChanges.stop();
+}
 
 const juce::String VelmorantPreampAudioProcessor::getName() const
 {
@@ -90,15 +107,13 @@ void VelmorantPreampAudioProcessor::prepareToPlay(double newSampleRate, int)
     // A rate the blocks cannot divide by, or absurdly high, keeps the rate in use.
     if (!(newSampleRate >= 1.0 && newSampleRate <= 10.0e6))
         return;
-    const juce::ScopedLock engine(engineLock);
     sampleRate = static_cast<int>(newSampleRate);
     // The circuit must run with coefficients for the host's rate from the first block on, and
     // start where its networks rest at the current settings (a preparation finds that rest; pot
     // steps since the last one moved it), so that playback starts silent even at an unchanged rate.
-    const PreampProgram program = copyProgram(getCurrentProgram());
-    const ScopedSuspension suspension(*this);
-    prepareChains();
-    setStageSteps(program, 0, EngineSettings::stageCount - 1);
+    // A host starts the plug-in outside its processing calls and processes right after: the
+    // preparation is done when this returns, on whichever thread.
+    engineChanges.request(prepare | allStageSteps, true);
 }
 
 void VelmorantPreampAudioProcessor::releaseResources() {}
@@ -108,7 +123,7 @@ void VelmorantPreampAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     const int numSamples = buffer.getNumSamples();
     // The host may have changed the channel counts (a speaker arrangement, a new preparation).
     if (getTotalNumInputChannels() != routineInputChannels)
-        chooseRoutineForChannels();
+        chooseRoutine();
     (this->*processRoutine)(buffer, numSamples);
     const int lastOutput = juce::jmin(getTotalNumOutputChannels(), buffer.getNumChannels());
     for (int channel = getTotalNumInputChannels(); channel < lastOutput; ++channel)
@@ -235,76 +250,21 @@ void VelmorantPreampAudioProcessor::setParameter(int index, float newValue)
 {
     if (index < 0 || index >= preampParameterCount)
         return;
-    if (isGainParameter(index))
-    {
-        // Gains touch no engine structure: no suspension, and no wait for a reload in progress.
-        bool changed = false;
-        {
-            const juce::SpinLock::ScopedLockType lock(programLock);
-            changed = programs[static_cast<size_t>(currentProgramIndex)].setParameter(index, newValue);
-        }
-        if (!changed)
-            return;
-        forceFlag = false;
-        if (index == paramInput)
-            applyInputGain();
-        else if (index == paramOutput)
-            applyOutputGain();
-        sendChangeMessage();
-        return;
-    }
-
-    const juce::ScopedLock engine(engineLock);
     bool changed = false;
-    PreampProgram program;
     {
         const juce::SpinLock::ScopedLockType lock(programLock);
-        auto& current = programs[static_cast<size_t>(currentProgramIndex)];
-        changed = current.setParameter(index, newValue);
-        program = current;
+        changed = programs[static_cast<size_t>(currentProgramIndex)].setParameter(index, newValue);
     }
     if (!changed)
         return;
     forceFlag = false;
-    applyParameter(index, program);
+    // Gains touch no engine structure: no suspension, and no wait for a reload in progress.
+    if (index == paramInput)
+        applyInputGain();
+    else if (index == paramOutput)
+        applyOutputGain();
+    engineChanges.request(engineChangeFor(index), mayWaitForEngine());
     sendChangeMessage();
-}
-
-void VelmorantPreampAudioProcessor::applyParameter(int index, const PreampProgram& program)
-{
-    const int lastStage = EngineSettings::stageCount - 1;
-    if (isPotStepParameter(index))
-    {
-        // A pot step takes over the matrices and networks of files already loaded, a short piece
-        // of work done between two blocks: a block processed while suspended would be silent.
-        const juce::ScopedLock lock(getCallbackLock());
-        if (index == paramGain)
-            setStageSteps(program, 0, lastStage - 1);
-        else
-            setStageSteps(program, lastStage, lastStage);
-        return;
-    }
-    const bool reloads = index == paramDualTriodes || index == paramChannel;
-    const juce::String folder = reloads ? currentModelFolder() : juce::String();
-    const ScopedSuspension suspension(*this);
-    switch (index)
-    {
-        case paramDualTriodes:
-            reloadStages(program, folder, false);
-            prepareChains();
-            setStageSteps(program, 0, lastStage);
-            break;
-        case paramChannel:
-            reloadStages(program, folder, true);
-            prepareChains();
-            setStageSteps(program, 0, 0);
-            break;
-        default: // Oversampling, Mono/Stereo
-            oversamplingFactor = EngineSettings::oversamplingFactor(program.values[paramOversampling]);
-            chooseRoutine(program);
-            prepareChains();
-            break;
-    }
 }
 
 int VelmorantPreampAudioProcessor::getNumPrograms()
@@ -322,12 +282,11 @@ void VelmorantPreampAudioProcessor::setCurrentProgram(int index)
 {
     if (index < 0 || index >= preampProgramCount)
         return;
-    const juce::ScopedLock engine(engineLock);
     if (stateLoaded)
-        selectProgram(index, forceFlag);
+        selectProgram(index, forceFlag, mayWaitForEngine());
 }
 
-void VelmorantPreampAudioProcessor::selectProgram(int index, bool applyEverything)
+void VelmorantPreampAudioProcessor::selectProgram(int index, bool applyEverything, bool mayWait)
 {
     PreampProgram previous, current;
     {
@@ -346,24 +305,23 @@ void VelmorantPreampAudioProcessor::selectProgram(int index, bool applyEverythin
     if (!anyDiffers)
         return;
 
-    const bool reloads = differs(paramDualTriodes) || differs(paramChannel);
-    const juce::String folder = reloads ? currentModelFolder() : juce::String();
-    {
-        const ScopedSuspension suspension(*this);
-        if (differs(paramInput))
-            applyInputGain();
-        if (differs(paramOutput))
-            applyOutputGain();
-        if (differs(paramOversampling))
-            oversamplingFactor = EngineSettings::oversamplingFactor(current.values[paramOversampling]);
-        if (differs(paramMonoStereo) || differs(paramOversampling))
-            chooseRoutine(current);
-        if (reloads)
-            reloadStages(current, folder, !differs(paramDualTriodes));
-        if (reloads || differs(paramOversampling) || differs(paramMonoStereo))
-            prepareChains();
-        setStageSteps(current, 0, EngineSettings::stageCount - 1);
-    }
+    if (differs(paramInput))
+        applyInputGain();
+    if (differs(paramOutput))
+        applyOutputGain();
+    // Every step is set again; the rest suspends processing only where it reloads or prepares.
+    uint32_t change = allStageSteps;
+    if (differs(paramOversampling))
+        change |= chooseFactor;
+    if (differs(paramMonoStereo) || differs(paramOversampling))
+        change |= chooseStereo;
+    if (differs(paramDualTriodes))
+        change |= reloadAllStages;
+    else if (differs(paramChannel))
+        change |= reloadInputStage;
+    if (differs(paramDualTriodes) || differs(paramChannel) || differs(paramOversampling) || differs(paramMonoStereo))
+        change |= prepare;
+    engineChanges.request(change, mayWait);
     sendChangeMessage();
 }
 
@@ -396,7 +354,11 @@ void VelmorantPreampAudioProcessor::getStateInformation(juce::MemoryBlock& destD
 
 void VelmorantPreampAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    const juce::ScopedLock engine(engineLock);
+    restoreState(data, sizeInBytes, mayWaitForEngine());
+}
+
+void VelmorantPreampAudioProcessor::restoreState(const void* data, int sizeInBytes, bool mayWait)
+{
     PreampProgramBank bank;
     {
         const juce::SpinLock::ScopedLockType lock(programLock);
@@ -421,7 +383,14 @@ void VelmorantPreampAudioProcessor::setStateInformation(const void* data, int si
         index = state->currentProgram;
     // The records were rewritten in place, so comparing with the previous record says nothing
     // about what the engine runs with: a restored state always reaches the engine in full.
-    selectProgram(index, true);
+    selectProgram(index, true, mayWait);
+}
+
+bool VelmorantPreampAudioProcessor::mayWaitForEngine() const
+{
+    // Hosts deliver automation on the audio thread right before processing; rendering offline has
+    // no deadline to miss.
+    return !velmorant::platform::isAudioThread() || isNonRealtime();
 }
 
 bool VelmorantPreampAudioProcessor::isParameterUnchanged(int index) const
@@ -467,13 +436,33 @@ void VelmorantPreampAudioProcessor::applyOutputGain()
         chain.outputGain = gain;
 }
 
-void VelmorantPreampAudioProcessor::chooseRoutine(const PreampProgram& program)
+void VelmorantPreampAudioProcessor::applyEngineChange(uint32_t change, bool whileSuspended)
 {
-    stereoSelected = static_cast<int>(program.values[paramMonoStereo]) != 0;
-    chooseRoutineForChannels();
+    const PreampProgram program = getCurrentProgramCopy();
+    if (!whileSuspended)
+    {
+        // Pot steps alone take over the matrices and networks of files already loaded, a short
+        // piece of work done between two blocks: a block processed while suspended would be silent.
+        const juce::ScopedLock lock(getCallbackLock());
+        setStageSteps(program, change);
+        return;
+    }
+    if ((change & chooseFactor) != 0)
+        oversamplingFactor = EngineSettings::oversamplingFactor(program.values[paramOversampling]);
+    if ((change & (chooseFactor | chooseStereo)) != 0)
+    {
+        stereoSelected = static_cast<int>(program.values[paramMonoStereo]) != 0;
+        routineInputChannels = -1;
+    }
+    if ((change & (reloadAllStages | reloadInputStage)) != 0
+        && !reloadStages(program, currentModelFolder(), (change & reloadAllStages) == 0))
+        return; // asked for again: the next change redoes all of it
+    if ((change & prepare) != 0)
+        prepareChains();
+    setStageSteps(program, change);
 }
 
-void VelmorantPreampAudioProcessor::chooseRoutineForChannels()
+void VelmorantPreampAudioProcessor::chooseRoutine()
 {
     routineInputChannels = getTotalNumInputChannels();
     const bool stereo = stereoSelected && routineInputChannels >= 2;
@@ -500,14 +489,16 @@ SSParamsVecAutomation* VelmorantPreampAudioProcessor::blockForStage(const Preamp
     }
 }
 
-void VelmorantPreampAudioProcessor::reloadStages(const PreampProgram& program, const juce::String& folder,
+bool VelmorantPreampAudioProcessor::reloadStages(const PreampProgram& program, const juce::String& folder,
                                                  bool inputStageOnly)
 {
     juce::StringArray failedFiles;
     juce::String firstReason;
+    bool superseded = false;
     const auto load = [&](int chain, int stage) {
         const juce::String name = EngineSettings::modelFileName(program, stage);
-        if (name.isEmpty())
+        superseded = superseded || engineChanges.isSuperseded();
+        if (name.isEmpty() || superseded)
             return;
         const juce::String path = folder + name;
         if (loadChainStage(chain, stage, blockForStage(program, stage), path, EngineSettings::isProjectedStage(stage)))
@@ -523,27 +514,30 @@ void VelmorantPreampAudioProcessor::reloadStages(const PreampProgram& program, c
         for (int stage = 1; stage < EngineSettings::stageCount; ++stage)
             load(chain, stage);
 
-    if (failedFiles.isEmpty())
-        return;
+    if (failedFiles.isEmpty() || superseded)
+        return !superseded;
     juce::String line = "Velmorant Preamp: ";
     line << (firstReason.contains(failedFiles[0]) ? firstReason : "cannot use model data file " + failedFiles[0] + ": " + firstReason);
     if (failedFiles.size() > 1)
         line << " (and " << (failedFiles.size() - 1) << " more model data files)";
     line << "; the channels without model data output silence";
     std::fprintf(stderr, "%s\n", line.toRawUTF8());
+    return true;
 }
 
 void VelmorantPreampAudioProcessor::prepareChains()
 {
+    const int rate = sampleRate;
     for (int chain = 0; chain < chainCount; ++chain)
-        prepareChain(chain, sampleRate, oversamplingFactor);
+        prepareChain(chain, rate, oversamplingFactor);
 }
 
-void VelmorantPreampAudioProcessor::setStageSteps(const PreampProgram& program, int firstStage, int lastStage)
+void VelmorantPreampAudioProcessor::setStageSteps(const PreampProgram& program, uint32_t change)
 {
     for (int chain = 0; chain < chainCount; ++chain)
-        for (int stage = firstStage; stage <= lastStage; ++stage)
-            setChainStageStep(chain, stage, EngineSettings::stageStep(program, stage));
+        for (int stage = 0; stage < EngineSettings::stageCount; ++stage)
+            if ((change & stageStepOf(stage)) != 0)
+                setChainStageStep(chain, stage, EngineSettings::stageStep(program, stage));
 }
 
 bool VelmorantPreampAudioProcessor::loadChainStage(int chain, int stage, SSParamsVecAutomation* block,

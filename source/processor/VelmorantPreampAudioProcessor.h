@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EngineChangeScheduler.h"
 #include "PreampProgram.h"
 #include "PresetDocument.h"
 
@@ -17,11 +18,15 @@ class SSParamsVecAutomation;
 //
 // Threads: the host's audio thread calls processBlock under the callback lock (held by the
 // plug-in adapter, which outputs silence while processing is suspended). Every change that reloads,
-// prepares or steps the chains runs under engineLock, so changes from the host and from the editor
-// never interleave; processing is suspended from the first engine change to the last, except for a
-// pot step (Gain, Treble, Bass, Voice), which steps the chains under the callback lock between two
-// blocks so that turning a knob never silences a block. The audio thread never takes engineLock. Program records are guarded by a short spin lock and the
-// gains are written under the callback lock, so queries and gain changes never wait for a reload.
+// prepares or steps the chains goes through the engine change scheduler, so changes from the host
+// and from the editor never interleave. A valve, channel, oversampling or mono/stereo change, a
+// program switch that makes one and a start suspend processing until the chains are ready again; a
+// pot step (Gain, Treble, Bass, Voice) steps the chains under the callback lock between two blocks,
+// so that turning a knob never silences a block. The audio thread never waits for a reload: what it
+// asks for that reads model files or prepares the chains runs on the scheduler's worker, and its pot
+// steps are left to a reload under way, which applies the latest values before processing resumes.
+// Program records are guarded by a short spin lock and the gains are written under the callback
+// lock, so queries and gain changes never wait for a reload.
 class VelmorantPreampAudioProcessor : public juce::AudioProcessor, public juce::ChangeBroadcaster
 {
 public:
@@ -29,6 +34,7 @@ public:
     VelmorantPreampAudioProcessor();
     // Model data from the given folder (its text ends in a separator).
     explicit VelmorantPreampAudioProcessor(const juce::String& modelFolder);
+    // Waits for a change under way on the worker, which stops at its next model file.
     ~VelmorantPreampAudioProcessor() override;
 
     const juce::String getName() const override;
@@ -80,7 +86,8 @@ public:
 
 protected:
     // Every engine change goes through these three, in the order the chains require
-    // (loads, then preparation, then steps); a subclass may observe them.
+    // (loads, then preparation, then steps); a subclass may observe them. They run on the thread
+    // that applies the change: the caller's, or the worker's for a change the audio thread asked for.
     virtual bool loadChainStage(int chain, int stage, SSParamsVecAutomation* block, const juce::String& path,
                                 bool projected);
     virtual void prepareChain(int chain, int baseRate, int factor);
@@ -96,20 +103,23 @@ private:
     void copyChannelZeroToOne(juce::AudioBuffer<float>& buffer, int numSamples);
     bool canProcessStereo(const juce::AudioBuffer<float>& buffer) const;
 
-    void applyParameter(int index, const PreampProgram& program);
-    void selectProgram(int index, bool applyEverything);
+    void selectProgram(int index, bool applyEverything, bool mayWait);
+    void restoreState(const void* data, int sizeInBytes, bool mayWait);
+    // False on the audio thread while it renders in real time: it must not wait for a reload.
+    bool mayWaitForEngine() const;
 
     void applyInputGain();
     void applyOutputGain();
-    // Records the program's Mono/Stereo choice and chooses the routine for it.
-    void chooseRoutine(const PreampProgram& program);
-    // The routine for the Mono/Stereo choice and factor last applied and the host's current input
-    // channel count.
-    void chooseRoutineForChannels();
+    // Applies an engine change (bits of the scheduler's change set) with the current program.
+    void applyEngineChange(uint32_t change, bool whileSuspended);
+    // The routine for the Mono/Stereo and Oversampling settings last applied and the host's
+    // current input channel count.
+    void chooseRoutine();
     juce::String currentModelFolder() const;
-    void reloadStages(const PreampProgram& program, const juce::String& folder, bool inputStageOnly);
+    // False when a newer change superseded the reload before it finished.
+    bool reloadStages(const PreampProgram& program, const juce::String& folder, bool inputStageOnly);
     void prepareChains();
-    void setStageSteps(const PreampProgram& program, int firstStage, int lastStage);
+    void setStageSteps(const PreampProgram& program, uint32_t change);
     SSParamsVecAutomation* blockForStage(const PreampProgram& program, int stage) const;
 
     PreampProgram copyProgram(int index) const;
@@ -124,18 +134,19 @@ private:
     double supplyVoltage = 0.0; // the tone stage's plate supply, the output gain's divisor
     PreampChannel chains[2];
 
-    int sampleRate = 44100;
+    std::atomic<int> sampleRate{44100}; // the host's, taken up by the next preparation
+    // Written by engine changes while processing is suspended, read by the audio thread.
     int oversamplingFactor = 1;
     bool stereoSelected = false;
     std::atomic<bool> stateLoaded{false};
-    // Chosen again whenever the input channel count differs from the one it was chosen for (-1: to
-    // be chosen).
+    // The audio thread's: chosen again whenever the input channel count differs from the one it was
+    // chosen for (-1: to be chosen).
     ProcessRoutine processRoutine = &VelmorantPreampAudioProcessor::processMono;
     int routineInputChannels = -1;
 
-    const juce::String modelFolder; // empty: beside the module file, looked up at every reload
-    juce::CriticalSection engineLock;
+    const juce::String modelFolder; // empty: beside the module file
     mutable juce::SpinLock programLock;
+    EngineChangeScheduler engineChanges;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(VelmorantPreampAudioProcessor)
 };

@@ -1,5 +1,6 @@
 #include "JuceVSTWrapper.h"
 
+#include "AudioThread.h"
 #include "HostText.h"
 
 #include <algorithm>
@@ -133,6 +134,7 @@ void JuceVSTWrapper::suspend() { processor->releaseResources(); }
 // ---- Audio ---------------------------------------------------------------------------------------
 
 void JuceVSTWrapper::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+    velmorant::platform::markAudioThread();
     if (sampleFrames <= 0 || outputs == nullptr) return;
     ++activeProcessCalls;
     if (isShutDown) {
