@@ -6,35 +6,95 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 BaseModelFileF::~BaseModelFileF()
 {
     closeStream();
 }
 
-static FILE* openStream(const char* path, const char* mode, std::string& error)
+namespace
+{
+const char* const notRegular = "not a regular file";
+
+#if defined(_WIN32)
+// Nothing in a folder of ordinary files opens as a pipe here: a device or folder is told apart
+// once it is open.
+FILE* openRegularFile(const char* path, const char*& reason)
+{
+    FILE* stream = std::fopen(path, "rb");
+    if (stream == nullptr)
+    {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    struct _stat64 status;
+    if (_fstat64(_fileno(stream), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)
+    {
+        std::fclose(stream);
+        reason = notRegular;
+        return nullptr;
+    }
+    return stream;
+}
+#else
+// Opening a named pipe for reading waits for a writer, and reading a device may never end: the file
+// is opened without waiting, refused unless it is a regular file, and only then made blocking.
+FILE* openRegularFile(const char* path, const char*& reason)
+{
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+    {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat status;
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    const int flags = regular ? ::fcntl(fd, F_GETFL) : -1;
+    FILE* stream = flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (stream == nullptr)
+    {
+        reason = regular ? std::strerror(errno) : notRegular;
+        ::close(fd);
+    }
+    return stream;
+}
+#endif
+
+FILE* openStream(const char* path, bool forReading, std::string& error)
 {
     if (path == nullptr)
     {
         error = "no path given";
         return nullptr;
     }
-    FILE* stream = std::fopen(path, mode);
-    error = stream == nullptr ? std::string("cannot open ") + path + ": " + std::strerror(errno) : std::string();
+    const char* reason = nullptr;
+    FILE* stream = nullptr;
+    if (forReading)
+        stream = openRegularFile(path, reason);
+    else if ((stream = std::fopen(path, "wb")) == nullptr)
+        reason = std::strerror(errno);
+    error = stream == nullptr ? std::string("cannot open ") + path + ": " + reason : std::string();
     return stream;
 }
+} // namespace
 
 FILE* BaseModelFileF::openForRead(const char* path)
 {
     closeStream();
-    stream = openStream(path, "rb", error);
+    stream = openStream(path, true, error);
     return stream;
 }
 
 FILE* BaseModelFileF::openForWrite(const char* path)
 {
     closeStream();
-    stream = openStream(path, "wb", error);
+    stream = openStream(path, false, error);
     return stream;
 }
 

@@ -12,8 +12,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <thread>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 using velmorant::host::PluginHost;
 using namespace velmorant::test;
@@ -167,6 +172,34 @@ TEST_F(PluginCopy, ModelDataIsFoundAfterTheHostChangesItsWorkingFolder) {
     EXPECT_GT(peak(out.left), 1e-3f);
     EXPECT_EQ(said.find("model data"), std::string::npos) << said;
 }
+
+#if !defined(_WIN32)
+// A named pipe among the model files made VSTPluginMain wait for a writer forever (and with it a
+// host's plug-in scan), and a device took as long as it gave bytes: only regular files are read.
+// The host runs under a time limit, so that a regression fails instead of hanging.
+TEST_F(PluginCopy, ModelFilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
+    if (!defaultModelDataPresent()) GTEST_SKIP() << "no model data beside the plug-in";
+    namespace fs = std::filesystem;
+    const fs::path data = plugin.string() + ".dat";
+    const fs::path stageFile = data / "velmorant_pre_eh_b2_pca.dat";
+    const std::function<void()> replacements[] = {
+        [&] { ASSERT_EQ(::mkfifo(stageFile.c_str(), 0600), 0); },
+        [&] { fs::create_symlink("/dev/zero", stageFile); },
+        [&] { fs::create_directory(stageFile); },
+    };
+    for (const auto& replace : replacements) {
+        fs::remove_all(data);
+        fs::copy(pluginPath() + ".dat", data);
+        fs::remove(stageFile);
+        replace();
+        const ProgramRun run =
+            runProgram("timeout", "120 '" + hostProgramPath() + "' info --plugin '" + plugin.string() + "'");
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_NE(run.output.find("Velmorant Preamp"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(stageFile.string() + ": not a regular file"), std::string::npos) << run.output;
+    }
+}
+#endif
 
 TEST(PluginThreads, SettingsChangeWhileAudioRuns) {
     PluginHost host;
