@@ -105,7 +105,7 @@ bool PreampProgram::setParameter(int index, float hostValue)
     if (!isValidIndex(index))
         return false;
     const float v = std::isnan(hostValue) ? defaultHostValues[index] : juce::jlimit(0.0f, 1.0f, hostValue);
-    const float stored = hostToStored(index, v);
+    const float stored = hostToStored(index, v) + 0.0f; // -0 is stored as 0, which getParameter reports
     if (stored == values[static_cast<size_t>(index)])
         return false;
     values[static_cast<size_t>(index)] = stored;

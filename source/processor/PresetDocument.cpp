@@ -83,10 +83,13 @@ long long parseLeadingInteger(const juce::String& text)
 }
 
 // A double from the document as a host value: NaN stays NaN (the program turns it into the
-// parameter's default); everything else is clamped so the narrowing to float is always defined.
+// parameter's default); everything else is clamped so the narrowing to float is always defined,
+// and "-0" reads as 0 (a host would otherwise get -0.0 back for the parameter).
 double clampedHostValue(double value)
 {
-    return std::isnan(value) ? value : juce::jlimit(0.0, 1.0, value);
+    if (std::isnan(value))
+        return value;
+    return value == 0.0 ? 0.0 : juce::jlimit(0.0, 1.0, value);
 }
 
 const juce::String* findAttribute(const juce::XmlElement& element, const char* name)
@@ -198,6 +201,10 @@ std::unique_ptr<juce::XmlElement> parseChunk(const void* data, int sizeInBytes, 
     const auto available = static_cast<juce::uint32>(sizeInBytes - chunkHeaderSize);
     std::string_view text(bytes + chunkHeaderSize, juce::jmin(length, available));
     text = text.substr(0, text.find('\0')); // the chunk's terminating zero ends the text
+    // Text editors and some hosts start a UTF-8 document with a byte-order mark; one there is skipped.
+    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, byteOrderMark.size()) == byteOrderMark)
+        text.remove_prefix(byteOrderMark.size());
     if (text.empty())
     {
         refusal = "an empty document";

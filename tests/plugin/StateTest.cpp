@@ -2,6 +2,7 @@
 
 #include "PluginTestSupport.h"
 
+#include <cmath>
 #include <cstring>
 
 using velmorant::host::PluginHost;
@@ -74,6 +75,34 @@ TEST_F(PluginState, DocumentsThatStoredTheSwitchesHalfAStepLowStillLoad) {
     EXPECT_EQ(host.getParameter(9), 1.0f);
     EXPECT_EQ(host.getParameter(6), 0.0f);
     EXPECT_EQ(host.getParameter(10), 1.0f);
+}
+
+// Editors and some hosts start a document with a UTF-8 byte-order mark; a value may be written "-0".
+// Both load, and no parameter reports -0.0 (from a document or a host).
+TEST_F(PluginState, ADocumentWithAByteOrderMarkAndNegativeZerosLoads) {
+    const std::string document =
+        R"(<vrk_velmorant cprog="0" version="1"><programs><program programname="Marked" model="-0" ch="-0")"
+        R"( gain="-0" ovrsmplng="-0" in="-0" out="-0.0" stro="-0" trbl="-0" mdl="-0" bas="-0" showset="-0"/>)"
+        R"(</programs></vrk_velmorant>)";
+    const std::string mark = "\xEF\xBB\xBF";
+    for (const std::string& text : {mark + document, mark + R"(<?xml version="1.0" encoding="UTF-8"?>)" + document}) {
+        host.setParameter(2, 0.75f);
+        host.setParameter(3, 0.75f);
+        host.setChunk(framedDocument(text), false);
+        ASSERT_EQ(host.programName(0), "Marked") << text;
+        for (int32_t i = 0; i < host.numParameters(); ++i) {
+            EXPECT_EQ(host.getParameter(i), 0.0f) << host.parameterName(i);
+            EXPECT_FALSE(std::signbit(host.getParameter(i))) << host.parameterName(i);
+        }
+    }
+    host.setParameter(3, 0.5f);
+    host.setParameter(3, -0.0f);
+    EXPECT_FALSE(std::signbit(host.getParameter(3)));
+
+    // Nothing else new: a second mark is text before the root, as before.
+    const std::vector<uint8_t> before = host.getChunk(false);
+    host.setChunk(framedDocument(mark + mark + document), false);
+    EXPECT_EQ(host.getChunk(false), before);
 }
 
 TEST_F(PluginState, HostChangesAreNotEchoedAsAutomation) {
