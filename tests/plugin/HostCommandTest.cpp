@@ -4,9 +4,12 @@
 #include "PluginTestSupport.h"
 #include "TestPlatform.h"
 #include "WavFile.h"
+#include "WavTestBytes.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -47,6 +50,12 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(folder); }
     std::string path(const std::string& name) const { return (folder / name).string(); }
+    std::vector<uint8_t> bytesOf(const std::string& name) {
+        std::vector<uint8_t> bytes;
+        std::string error;
+        EXPECT_TRUE(readFileBytes(path(name), bytes, error)) << error;
+        return bytes;
+    }
     WavAudio read(const std::string& name) {
         WavAudio audio;
         std::string error;
@@ -145,6 +154,76 @@ TEST_F(HostProgram, ABarePluginFileNameIsAFileInTheCurrentFolder) {
     EXPECT_NE(run.output.find("Velmorant Preamp"), std::string::npos) << run.output;
 }
 
+// The host streams the file through the plug-in block by block: its output is the whole signal
+// rendered in one go in the same blocks, written as a file.
+TEST_F(HostProgram, RenderEqualsTheSignalRenderedInProcess) {
+    WavAudio input;
+    input.sampleRate = 48000;
+    input.format = SampleFormat::Int24;
+    input.channels.assign(1, pluckedTone(4999, 48000.0, 0.9f));  // odd data size: a pad byte
+    std::string error;
+    ASSERT_TRUE(writeWav(path("odd.wav"), input, error)) << error;
+    const HostRun run = runHost("render " + path("odd.wav") + " " + path("out.wav") + plugin +
+                                " --block-size 700 --param Gain=0.9");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    PluginHost host;
+    host.processLevel = kVstProcessLevelOffline;
+    ASSERT_TRUE(host.load(pluginPath(), error)) << error;
+    host.open(48000.0, 700);
+    ASSERT_EQ(host.effect()->initialDelay, 0);
+    host.setParameter(host.findParameter("Gain"), 0.9f);
+    host.resume();
+    WavAudio expected = read("odd.wav");
+    expected.channels[0] = renderMono(host, expected.channels[0], 700).left;
+    ASSERT_TRUE(writeWav(path("expected.wav"), expected, error)) << error;
+    EXPECT_EQ(bytesOf("out.wav"), bytesOf("expected.wav"));
+}
+
+// Samples as 32-bit integers or 64-bit floats, which the host writes as 32-bit floats, and files
+// that writers streamed (data chunk size 0 or 0xFFFFFFFF) render like their plain forms.
+TEST_F(HostProgram, WideAndStreamedInputsRenderLikeTheirPlainForms) {
+    const WavAudio plain = read("in.wav");
+    std::vector<uint8_t> wideInteger, wideFloat;
+    for (size_t frame = 0; frame < plain.frameCount(); ++frame)
+        for (const auto& channel : plain.channels) {
+            const double sample = static_cast<double>(channel[frame]);  // a 16-bit step, exact in both
+            put32(wideInteger, static_cast<uint32_t>(static_cast<int32_t>(std::lround(sample * 2147483648.0))));
+            uint64_t bits;
+            std::memcpy(&bits, &sample, sizeof bits);
+            put64(wideFloat, bits);
+        }
+    std::string error;
+    const auto data = [](const std::vector<uint8_t>& samples) { return static_cast<uint32_t>(samples.size()); };
+    ASSERT_TRUE(writeOutputFile(path("int32.wav"), wavBytes(fmtBody(1, 2, 48000, 32), wideInteger,
+                                                             data(wideInteger)), error));
+    ASSERT_TRUE(writeOutputFile(path("float64.wav"), wavBytes(extensibleFmtBody(3, 2, 48000, 64), wideFloat,
+                                                               data(wideFloat)), error));
+    WavAudio asFloat = plain;
+    asFloat.format = SampleFormat::Float32;
+    ASSERT_TRUE(writeWav(path("float32.wav"), asFloat, error)) << error;
+    std::vector<uint8_t> streamed = bytesOf("in.wav");
+    ASSERT_EQ(std::string(streamed.begin() + 36, streamed.begin() + 40), "data");
+    for (const uint32_t size : {0u, 0xFFFFFFFFu}) {
+        for (int i = 0; i < 4; ++i) streamed[40 + static_cast<size_t>(i)] = static_cast<uint8_t>(size >> (8 * i));
+        ASSERT_TRUE(writeOutputFile(path("streamed-" + std::to_string(size) + ".wav"), streamed, error));
+    }
+
+    const auto render = [&](const std::string& in, const std::string& out, const std::string& options = "") {
+        const HostRun run = runHost("render " + path(in) + " " + path(out) + plugin + " --param Gain=0.8" + options);
+        EXPECT_EQ(run.exitCode, 0) << in << ": " << run.output;
+        return bytesOf(out);
+    };
+    const std::vector<uint8_t> fromFloat = render("float32.wav", "float32-out.wav");
+    EXPECT_EQ(render("int32.wav", "int32-out.wav"), fromFloat);
+    EXPECT_EQ(render("float64.wav", "float64-out.wav"), fromFloat);
+    const std::vector<uint8_t> fromPlain = render("in.wav", "plain-out.wav");
+    EXPECT_EQ(render("streamed-0.wav", "streamed-0-out.wav"), fromPlain);
+    EXPECT_EQ(render("streamed-4294967295.wav", "streamed-ff-out.wav"), fromPlain);
+    render("int32.wav", "int32-24.wav", " --format 24");
+    EXPECT_EQ(read("int32-24.wav").format, SampleFormat::Int24);
+}
+
 #if !defined(_WIN32)
 // What a writer puts into the named pipe open at `fd` until it closes it (waits half a minute at
 // most for one).
@@ -161,6 +240,48 @@ std::vector<uint8_t> readPipe(int fd) {
         else std::this_thread::sleep_for(std::chrono::milliseconds(10));  // no writer yet
     }
     return bytes;
+}
+
+// Writes `bytes` into the named pipe at `path` once a reader opens it (waits half a minute at most).
+void feedPipe(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int fd = -1;
+    while ((fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // no reader yet
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    for (size_t written = 0; written < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
+// A streamed file read from a pipe has no known length: a file output gets the length it turned out
+// to have, a pipe output the sizes 0xFFFFFFFF of a streamed file.
+TEST_F(HostProgram, AStreamedInputFromAPipeRendersToTheEnd) {
+    std::vector<uint8_t> streamed = bytesOf("in.wav");
+    for (size_t i = 40; i < 44; ++i) streamed[i] = 0xFF;
+    ASSERT_EQ(runHost("render " + path("in.wav") + " " + path("plain.wav") + plugin).exitCode, 0);
+    const std::vector<uint8_t> plain = bytesOf("plain.wav");
+    ASSERT_EQ(::mkfifo(path("in.fifo").c_str(), 0600), 0);
+
+    auto fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
+    HostRun run = runHost("render " + path("in.fifo") + " " + path("out.wav") + plugin);
+    fed.get();
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(bytesOf("out.wav"), plain);
+
+    fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
+    run = runHost("render " + path("in.fifo") + " /proc/self/fd/1" + plugin);
+    fed.get();
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    ASSERT_GE(run.output.size(), plain.size());
+    const std::vector<uint8_t> piped(run.output.end() - static_cast<long>(plain.size()), run.output.end());
+    std::vector<uint8_t> expected = plain;  // the RIFF and data sizes as a streamed file leaves them
+    for (size_t i = 0; i < 4; ++i) expected[4 + i] = expected[40 + i] = 0xFF;
+    EXPECT_EQ(piped, expected);
 }
 
 TEST_F(HostProgram, OutputsAreWrittenThroughSymbolicLinksAndPipes) {

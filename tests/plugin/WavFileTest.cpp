@@ -2,6 +2,7 @@
 
 #include "FileIo.h"
 #include "WavFile.h"
+#include "WavTestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,54 +12,13 @@
 #include <unistd.h>
 
 using namespace velmorant::host;
+using namespace velmorant::test;
 
 namespace {
 
 std::string temporaryPath(const std::string& name) {
     return (std::filesystem::temp_directory_path() / ("velmorant-wav-" + std::to_string(::getpid()) + "-" + name))
         .string();
-}
-
-void put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    put16(out, v);
-    put16(out, v >> 16);
-}
-void putTag(std::vector<uint8_t>& out, const char* tag) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(tag[i]));
-}
-
-// A WAV file with the given fmt chunk body and data bytes.
-std::vector<uint8_t> wavBytes(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data,
-                              uint32_t declaredDataSize) {
-    std::vector<uint8_t> out;
-    putTag(out, "RIFF");
-    put32(out, static_cast<uint32_t>(4 + 8 + fmt.size() + 8 + data.size()));
-    putTag(out, "WAVE");
-    putTag(out, "LIST");  // an unrelated chunk of odd size, padded, before fmt
-    put32(out, 3);
-    for (uint8_t byte : {'a', 'b', 'c', '\0'}) out.push_back(byte);
-    putTag(out, "fmt ");
-    put32(out, static_cast<uint32_t>(fmt.size()));
-    out.insert(out.end(), fmt.begin(), fmt.end());
-    putTag(out, "data");
-    put32(out, declaredDataSize);
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
-
-std::vector<uint8_t> fmtBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
-    std::vector<uint8_t> fmt;
-    put16(fmt, tag);
-    put16(fmt, channels);
-    put32(fmt, rate);
-    put32(fmt, rate * channels * bits / 8);
-    put16(fmt, static_cast<uint16_t>(channels * bits / 8));
-    put16(fmt, bits);
-    return fmt;
 }
 
 bool readBytes(const std::vector<uint8_t>& bytes, WavAudio& audio, std::string& error) {
@@ -83,12 +43,7 @@ TEST(WavFile, Decodes24BitStereoExactly) {
 }
 
 TEST(WavFile, DecodesExtensibleFloatAnd16BitMono) {
-    std::vector<uint8_t> fmt = fmtBody(0xFFFE, 1, 44100, 32);
-    put16(fmt, 22);
-    put16(fmt, 32);
-    put32(fmt, 4);
-    put16(fmt, 3);  // sub-format: IEEE float
-    fmt.resize(40, 0);
+    const std::vector<uint8_t> fmt = extensibleFmtBody(3, 1, 44100, 32);  // sub-format: IEEE float
     std::vector<uint8_t> data;
     const float values[] = {0.25f, -1.5f};
     for (float v : values) {
@@ -106,11 +61,57 @@ TEST(WavFile, DecodesExtensibleFloatAnd16BitMono) {
     EXPECT_EQ(audio.channels[0], (std::vector<float>{-1.0f, 32767.0f / 32768.0f}));
 }
 
+TEST(WavFile, Decodes32BitIntegerAnd64BitFloatAsFloat) {
+    std::vector<uint8_t> data;
+    for (uint32_t v : {0x7FFFFFFFu, 0x80000000u, 0x00000100u, 0xFFFFFF00u}) put32(data, v);
+    WavAudio audio;
+    std::string error;
+    ASSERT_TRUE(readBytes(wavBytes(fmtBody(1, 2, 48000, 32), data, 16), audio, error)) << error;
+    EXPECT_EQ(audio.format, SampleFormat::Int32);
+    EXPECT_EQ(writtenFormat(audio.format), SampleFormat::Float32);
+    ASSERT_EQ(audio.channels.size(), 2u);
+    EXPECT_EQ(audio.channels[0], (std::vector<float>{1.0f, 256.0f / 2147483648.0f}));  // 2^31 - 1 rounds to 1
+    EXPECT_EQ(audio.channels[1], (std::vector<float>{-1.0f, -256.0f / 2147483648.0f}));
+
+    data.clear();
+    for (double v : {0.1, -1.5, 1e300, -1e300}) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, 8);
+        put64(data, bits);
+    }
+    ASSERT_TRUE(readBytes(wavBytes(extensibleFmtBody(3, 1, 44100, 64), data, 32), audio, error)) << error;
+    EXPECT_EQ(audio.format, SampleFormat::Float64);
+    EXPECT_EQ(writtenFormat(audio.format), SampleFormat::Float32);
+    EXPECT_EQ(audio.channels[0], (std::vector<float>{0.1f, -1.5f, INFINITY, -INFINITY}));
+}
+
+// Writers that stream leave the data chunk's size at 0 or 0xFFFFFFFF: it runs to the end of the
+// file, whose last partial frame is dropped.
+TEST(WavFile, StreamedDataChunkRunsToTheEndOfTheFile) {
+    const std::vector<uint8_t> data = {0x00, 0x40, 0x00, 0xC0, 0x00, 0x20, 0x00, 0xE0, 0x7F};
+    for (uint32_t declared : {0u, 0xFFFFFFFFu}) {
+        WavAudio audio;
+        std::string error;
+        ASSERT_TRUE(readBytes(wavBytes(fmtBody(1, 2, 44100, 16), data, declared), audio, error)) << error;
+        EXPECT_EQ(audio.channels[0], (std::vector<float>{0.5f, 0.25f})) << declared;
+        EXPECT_EQ(audio.channels[1], (std::vector<float>{-0.5f, -0.25f})) << declared;
+    }
+    WavAudio audio;
+    std::string error;
+    ASSERT_TRUE(readBytes(wavBytes(fmtBody(1, 2, 44100, 16), {}, 0), audio, error)) << error;
+    EXPECT_EQ(audio.frameCount(), 0u);
+    EXPECT_EQ(audio.channels.size(), 2u);
+}
+
 TEST(WavFile, RejectsWhatItCannotRead) {
     WavAudio audio;
     std::string error;
     EXPECT_FALSE(readBytes(wavBytes(fmtBody(1, 1, 44100, 8), {1, 2}, 2), audio, error));
     EXPECT_NE(error.find("unsupported sample format"), std::string::npos) << error;
+    EXPECT_FALSE(readBytes(wavBytes(fmtBody(3, 1, 44100, 16), {1, 2}, 2), audio, error));  // 16-bit float
+    EXPECT_NE(error.find("unsupported sample format"), std::string::npos) << error;
+    EXPECT_FALSE(readBytes(wavBytes(fmtBody(1, 1, 44100, 16), {0, 0}, 0xFFFFFFFEu), audio, error));
+    EXPECT_NE(error.find("truncated"), std::string::npos) << error;
     EXPECT_FALSE(readBytes(wavBytes(fmtBody(1, 3, 44100, 16), {0, 0, 0, 0, 0, 0}, 6), audio, error));
     EXPECT_NE(error.find("channel count"), std::string::npos) << error;
     EXPECT_FALSE(readBytes(wavBytes(fmtBody(1, 1, 44100, 16), {0, 0}, 4000), audio, error));
@@ -166,6 +167,11 @@ TEST(WavFile, FailedWriteLeavesNoFile) {
     audio.channels.assign(3, std::vector<float>(10, 0.1f));
     EXPECT_FALSE(writeWav(temporaryPath("three.wav"), audio, error));
     EXPECT_FALSE(std::filesystem::exists(temporaryPath("three.wav")));
+
+    WavWriter writer;  // an hour of stereo float at 384 kHz is more than 4 GiB
+    EXPECT_FALSE(writer.open(temporaryPath("long.wav"), {384000, SampleFormat::Float32, 2}, 3600ull * 384000, error));
+    EXPECT_NE(error.find("too long for a WAV file"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(temporaryPath("long.wav")));
 }
 
 }  // namespace

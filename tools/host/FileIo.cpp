@@ -52,22 +52,6 @@ bool resolveOutput(const std::string& path, OutputTarget& target, std::string& e
 
 std::string temporaryBeside(const std::string& path) { return path + ".partial-" + std::to_string(::getpid()); }
 
-// fopen, fwrite and fclose of the whole file; on failure the reason is in `error`.
-bool writeWhole(const std::string& file, const std::string& shownPath, const std::vector<uint8_t>& bytes,
-                std::string& error) {
-    std::FILE* stream = std::fopen(file.c_str(), "wb");
-    if (stream == nullptr) {
-        error = describe(shownPath, "cannot create", errno);
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-    const int writeErrno = errno;
-    const bool closed = std::fclose(stream) == 0;
-    if (written && closed) return true;
-    error = describe(shownPath, "write failed", written ? errno : writeErrno);
-    return false;
-}
-
 }  // namespace
 
 bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
@@ -90,19 +74,65 @@ bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::st
     return true;
 }
 
-bool writeOutputFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::open(const std::string& path, std::string& error) {
+    discard();
     OutputTarget target;
     if (!resolveOutput(path, target, error)) return false;
-    if (target.direct) return writeWhole(target.path, path, bytes, error);
-    const std::string temporary = temporaryBeside(target.path);
-    if (!writeWhole(temporary, path, bytes, error)) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    if (platform::replaceFile(temporary, target.path)) return true;
-    error = describe(path, "cannot move the finished file into place", errno);
-    std::remove(temporary.c_str());
+    shownPath_ = path;
+    target_ = target.path;
+    direct_ = target.direct;
+    temporary_ = direct_ ? std::string() : temporaryBeside(target_);
+    stream_ = std::fopen((direct_ ? target_ : temporary_).c_str(), "wb");
+    if (stream_ != nullptr) return true;
+    const int openErrno = errno;
+    temporary_.clear();  // not created
+    return fail("cannot create", openErrno, error);
+}
+
+bool OutputFile::write(const uint8_t* bytes, size_t size, std::string& error) {
+    if (stream_ == nullptr) return fail("write failed", EBADF, error);
+    if (std::fwrite(bytes, 1, size, stream_) == size) return true;
+    return fail("write failed", errno, error);
+}
+
+bool OutputFile::rewrite(long offset, const uint8_t* bytes, size_t size, std::string& error) {
+    if (!isRewritable()) return fail("cannot rewrite", ESPIPE, error);
+    if (std::fseek(stream_, offset, SEEK_SET) != 0 || std::fwrite(bytes, 1, size, stream_) != size ||
+        std::fseek(stream_, 0, SEEK_END) != 0)
+        return fail("write failed", errno, error);
+    return true;
+}
+
+bool OutputFile::commit(std::string& error) {
+    if (stream_ == nullptr) return fail("write failed", EBADF, error);
+    const bool closed = std::fclose(stream_) == 0;
+    const int closeErrno = errno;
+    stream_ = nullptr;
+    if (!closed) return fail("write failed", closeErrno, error);
+    if (!direct_ && !platform::replaceFile(temporary_, target_))
+        return fail("cannot move the finished file into place", errno, error);
+    temporary_.clear();
+    return true;
+}
+
+void OutputFile::discard() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    stream_ = nullptr;
+    if (!temporary_.empty()) std::remove(temporary_.c_str());
+    temporary_.clear();
+}
+
+bool OutputFile::fail(const char* what, int errorNumber, std::string& error) {
+    error = describe(shownPath_, what, errorNumber);
+    discard();
     return false;
+}
+
+bool writeOutputFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+    OutputFile file;
+    return file.open(path, error) && file.write(bytes.data(), bytes.size(), error) && file.commit(error);
 }
 
 bool checkOutputFile(const std::string& path, std::string& error) {

@@ -10,61 +10,89 @@
 namespace velmorant::host {
 namespace {
 
-// Runs `input` through the plug-in block by block. The plug-in's inputs take the file's channels
-// (a mono file feeds every input); the output keeps the file's channel count. A latency the
-// plug-in reports is compensated by feeding that many extra samples and dropping as many.
-WavAudio renderThrough(PluginHost& host, const WavAudio& input, int32_t blockSize, bool showProgress,
-                       EditorWindow& editor) {
+// What a render did: the frames written, whether the input and output held sound, the non-finite
+// samples the plug-in gave, and why it stopped early ("" when it did not).
+struct RenderResult {
+    uint64_t frames = 0;
+    bool inputSounded = false;
+    bool outputSounded = false;
+    size_t nonFinite = 0;
+    std::string error;
+};
+
+// Buffers of `count` channels of `frames` floats, with the pointer table the plug-in takes.
+struct ChannelBuffers {
+    ChannelBuffers(size_t count, size_t frames) : samples(count, std::vector<float>(frames)) {
+        for (auto& channel : samples) pointers.push_back(channel.data());
+    }
+    std::vector<std::vector<float>> samples;
+    std::vector<float*> pointers;
+};
+
+bool holdsSound(const std::vector<float>& samples, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (samples[i] != 0.0f) return true;
+    return false;
+}
+
+// Streams the input through the plug-in into the output, block by block: the plug-in's inputs take
+// the file's channels (a mono file feeds every input); the output keeps the file's channel count.
+// A latency the plug-in reports is compensated by feeding that many extra samples and dropping as
+// many.
+RenderResult renderThrough(PluginHost& host, WavReader& reader, WavWriter& writer, int32_t blockSize,
+                           bool showProgress, EditorWindow& editor) {
     AEffect* effect = host.effect();
-    const auto inputCount = static_cast<size_t>(std::max(effect->numInputs, 0));
-    const auto outputCount = static_cast<size_t>(std::max(effect->numOutputs, 0));
-    const size_t frames = input.frameCount();
+    const size_t fileChannels = reader.shape().channelCount;
+    const auto block = static_cast<size_t>(blockSize);
     const auto latency = static_cast<size_t>(std::max(effect->initialDelay, 0));
+    ChannelBuffers file(fileChannels, block), in(static_cast<size_t>(std::max(effect->numInputs, 0)), block),
+        out(static_cast<size_t>(std::max(effect->numOutputs, 0)), block), written(fileChannels, block);
 
-    std::vector<std::vector<float>> inBuffers(inputCount, std::vector<float>(static_cast<size_t>(blockSize)));
-    std::vector<std::vector<float>> outBuffers(outputCount, std::vector<float>(static_cast<size_t>(blockSize)));
-    std::vector<float*> inPointers, outPointers;
-    for (auto& b : inBuffers) inPointers.push_back(b.data());
-    for (auto& b : outBuffers) outPointers.push_back(b.data());
-
-    WavAudio output;
-    output.sampleRate = input.sampleRate;
-    output.format = input.format;
-    output.channels.assign(input.channels.size(), {});
-    for (auto& channel : output.channels) channel.reserve(frames);
-
-    ProgressBar progress(frames + latency, showProgress);
-    for (size_t position = 0; position < frames + latency;) {
-        const size_t count = std::min(static_cast<size_t>(blockSize), frames + latency - position);
-        for (size_t c = 0; c < inputCount; ++c) {
-            const auto& source = input.channels[std::min(c, input.channels.size() - 1)];
-            for (size_t i = 0; i < count; ++i) inBuffers[c][i] = position + i < frames ? source[position + i] : 0.0f;
+    RenderResult result;
+    const auto total = reader.frameCount();
+    ProgressBar progress(total ? *total + latency : 0, showProgress);
+    size_t padding = latency, skipped = 0;
+    for (uint64_t position = 0;;) {
+        const size_t read = reader.read(file.pointers.data(), block);
+        if (!reader.error().empty()) {
+            result.error = reader.error();
+            break;
         }
-        host.processReplacing(inPointers.data(), outPointers.data(), static_cast<int32_t>(count));
-        for (size_t c = 0; c < output.channels.size(); ++c) {
-            const size_t first = position < latency ? latency - position : 0;
-            const std::vector<float>* source = c < outputCount ? &outBuffers[c] : nullptr;
-            for (size_t i = first; i < count; ++i) output.channels[c].push_back(source ? (*source)[i] : 0.0f);
+        const size_t zeros = std::min(block - read, padding);
+        padding -= zeros;
+        const size_t count = read + zeros;
+        if (count == 0) break;
+        for (size_t c = 0; c < in.samples.size(); ++c) {
+            const auto& source = file.samples[std::min(c, fileChannels - 1)];
+            std::copy(source.begin(), source.begin() + static_cast<long>(read), in.samples[c].begin());
+            std::fill(in.samples[c].begin() + static_cast<long>(read), in.samples[c].begin() + static_cast<long>(count), 0.0f);
         }
+        for (const auto& channel : file.samples) result.inputSounded = result.inputSounded || holdsSound(channel, read);
+        host.processReplacing(in.pointers.data(), out.pointers.data(), static_cast<int32_t>(count));
+
+        const size_t first = std::min(latency - skipped, count);
+        skipped += first;
+        for (size_t c = 0; c < fileChannels; ++c) {
+            auto& target = written.samples[c];
+            for (size_t i = first; i < count; ++i) {
+                const float sample = c < out.samples.size() ? out.samples[c][i] : 0.0f;
+                target[i - first] = sample;
+                result.nonFinite += std::isfinite(sample) ? 0 : 1;
+            }
+            result.outputSounded = result.outputSounded || holdsSound(target, count - first);
+        }
+        if (!writer.write(written.pointers.data(), count - first, result.error)) break;
+        result.frames += count - first;
         position += count;
-        progress.update(position);
+        progress.update(static_cast<size_t>(position));
         editor.idle();  // does nothing unless the editor is open
     }
-    return output;
+    return result;
 }
 
-bool isSilent(const WavAudio& audio) {
-    for (const auto& channel : audio.channels)
-        for (float sample : channel)
-            if (sample != 0.0f) return false;
-    return true;
-}
-
-size_t countNonFinite(const WavAudio& audio) {
-    size_t count = 0;
-    for (const auto& channel : audio.channels)
-        for (float sample : channel) count += std::isfinite(sample) ? 0 : 1;
-    return count;
+int fail(const std::string& error) {
+    std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
+    return 1;
 }
 
 }  // namespace
@@ -77,56 +105,50 @@ int runRender(const HostOptions& options) {
     const std::string& inputPath = options.files[0];
     const std::string& outputPath = options.files[1];
     std::string error;
-    WavAudio input;
-    if (!readWav(inputPath, input, error)) {
-        std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
-        return 1;
-    }
-    if (options.sampleRate > 0.0) input.sampleRate = static_cast<uint32_t>(options.sampleRate);
-    if (!checkOutputFile(outputPath, error)) {  // before a render that may take minutes
-        std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
-        return 1;
-    }
+    WavReader reader;
+    if (!reader.open(inputPath, error)) return fail(error);
+    WavShape shape = reader.shape();
+    if (options.sampleRate > 0.0) shape.sampleRate = static_cast<uint32_t>(options.sampleRate);
+    if (options.format) shape.format = *options.format;
+    if (!checkOutputFile(outputPath, error)) return fail(error);  // before a render that may take minutes
 
     PluginHost host;
-    if (!openConfiguredPlugin(host, options, input.sampleRate, error)) {
-        std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
-        return 1;
-    }
-    if (host.effect()->numOutputs < 1 || host.effect()->numInputs < 1) {
-        std::fprintf(stderr, "velmorant-host: the plug-in has no audio inputs or outputs\n");
-        return 1;
-    }
+    if (!openConfiguredPlugin(host, options, shape.sampleRate, error)) return fail(error);
+    if (host.effect()->numOutputs < 1 || host.effect()->numInputs < 1)
+        return fail("the plug-in has no audio inputs or outputs");
 
     EditorWindow editor(host);
-    if (options.showEditor && !editor.open(error)) {
-        std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
-        return 1;
-    }
+    if (options.showEditor && !editor.open(error)) return fail(error);
+    WavWriter writer;
+    if (!writer.open(outputPath, shape, reader.frameCount(), error)) return fail(error);
     host.resume();
     const auto started = std::chrono::steady_clock::now();
-    WavAudio output = renderThrough(host, input, options.blockSize, !options.quiet, editor);
+    const RenderResult result = renderThrough(host, reader, writer, options.blockSize, !options.quiet, editor);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     host.suspend();
     editor.close();
+    reader.close();  // before the output may replace it
 
-    if (options.format) output.format = *options.format;
-    if (!saveChunkIfAsked(host, options, error) || !writeWav(outputPath, output, error)) {
-        std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
-        return 1;
+    if (!result.error.empty()) {
+        writer.discard();
+        return fail(result.error);
     }
-    const size_t nonFinite = countNonFinite(output);
-    if (nonFinite > 0)
-        std::fprintf(stderr, "velmorant-host: warning: the plug-in produced %zu non-finite samples\n", nonFinite);
-    if (isSilent(output) && !isSilent(input))
+    if (!saveChunkIfAsked(host, options, error) || !writer.commit(error)) {
+        writer.discard();
+        return fail(error);
+    }
+    if (result.nonFinite > 0)
+        std::fprintf(stderr, "velmorant-host: warning: the plug-in produced %zu non-finite samples\n", result.nonFinite);
+    if (!result.outputSounded && result.inputSounded)
         std::fprintf(stderr, "velmorant-host: warning: the output is silent (see the plug-in's messages above)\n");
 
-    const double duration = static_cast<double>(input.frameCount()) / input.sampleRate;
+    const double duration = static_cast<double>(result.frames) / shape.sampleRate;
     if (!options.quiet) {
-        std::printf("rendered %.2f s of audio (%zu frames, %zu channel%s, %u Hz) in %.3f s: %.1fx real time\n",
-                    duration, input.frameCount(), input.channels.size(), input.channels.size() == 1 ? "" : "s",
-                    input.sampleRate, seconds, seconds > 0.0 ? duration / seconds : 0.0);
-        std::printf("wrote %s (%s)\n", outputPath.c_str(), formatName(output.format));
+        std::printf("rendered %.2f s of audio (%llu frames, %zu channel%s, %u Hz) in %.3f s: %.1fx real time\n",
+                    duration, static_cast<unsigned long long>(result.frames), shape.channelCount,
+                    shape.channelCount == 1 ? "" : "s", shape.sampleRate, seconds,
+                    seconds > 0.0 ? duration / seconds : 0.0);
+        std::printf("wrote %s (%s)\n", outputPath.c_str(), formatName(writer.format()));
     }
     return 0;
 }
