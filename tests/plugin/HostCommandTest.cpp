@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,8 +19,12 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 #endif
 
 using namespace velmorant::host;
@@ -282,6 +287,73 @@ TEST_F(HostProgram, AStreamedInputFromAPipeRendersToTheEnd) {
     std::vector<uint8_t> expected = plain;  // the RIFF and data sizes as a streamed file leaves them
     for (size_t i = 0; i < 4; ++i) expected[4 + i] = expected[40 + i] = 0xFF;
     EXPECT_EQ(piped, expected);
+}
+
+// Starts the host with `arguments` (no shell between), its messages into `log`.
+pid_t startHost(const std::vector<std::string>& arguments, const std::string& log) {
+    std::vector<std::string> words = {hostProgramPath()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The process's wait status, or -1 when it has not ended within a minute (it is then killed).
+int waitAMinuteFor(pid_t pid) {
+    int status = 0;
+    for (int tries = 0; tries < 6000; ++tries) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+}
+
+// Interrupted in the middle of a render, the host removes its temporary file, leaves the named
+// output untouched and exits as a shell expects of an interrupted program.
+TEST_F(HostProgram, AnInterruptedRenderLeavesNothingBehind) {
+    namespace fs = std::filesystem;
+    WavAudio input;  // at x16 oversampling this takes seconds
+    input.sampleRate = 48000;
+    input.format = SampleFormat::Int16;
+    input.channels.assign(2, pluckedTone(48000 * 30, 48000.0));
+    std::string error;
+    ASSERT_TRUE(writeWav(path("long.wav"), input, error)) << error;
+    std::ofstream(path("out.wav")) << "old contents";
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const pid_t host = startHost({"render", path("long.wav"), path("out.wav"), "--plugin", pluginPath(), "-q",
+                                      "--param", "Oversampling=1"},
+                                     path("host.log"));
+        ASSERT_GT(host, 0);
+        // Once the temporary file holds more than its header, the render is under way.
+        const std::string partial = path("out.wav") + ".partial-" + std::to_string(host);
+        const auto partialBytes = [&partial] {
+            std::error_code failure;
+            const uintmax_t bytes = fs::file_size(partial, failure);
+            return failure ? 0 : bytes;
+        };
+        for (int tries = 0; tries < 6000 && partialBytes() < 8192; ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_GE(partialBytes(), 8192u) << "the render never got under way";
+        ::kill(host, signal);
+        const int status = waitAMinuteFor(host);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << signal << ": wait status " << status;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_FALSE(fs::exists(partial)) << "signal " << signal;
+        const std::vector<uint8_t> log = bytesOf("host.log");
+        EXPECT_NE(std::string(log.begin(), log.end()).find("interrupted"), std::string::npos);
+        const std::vector<uint8_t> out = bytesOf("out.wav");
+        EXPECT_EQ(std::string(out.begin(), out.end()), "old contents");
+    }
 }
 
 TEST_F(HostProgram, OutputsAreWrittenThroughSymbolicLinksAndPipes) {

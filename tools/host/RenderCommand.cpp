@@ -1,6 +1,7 @@
 #include "Commands.h"
 #include "EditorWindow.h"
 #include "FileIo.h"
+#include "Interruption.h"
 #include "ProgressBar.h"
 
 #include <chrono>
@@ -38,7 +39,7 @@ bool holdsSound(const std::vector<float>& samples, size_t count) {
 // Streams the input through the plug-in into the output, block by block: the plug-in's inputs take
 // the file's channels (a mono file feeds every input); the output keeps the file's channel count.
 // A latency the plug-in reports is compensated by feeding that many extra samples and dropping as
-// many.
+// many. Stops between two blocks when the process is interrupted.
 RenderResult renderThrough(PluginHost& host, WavReader& reader, WavWriter& writer, int32_t blockSize,
                            bool showProgress, EditorWindow& editor) {
     AEffect* effect = host.effect();
@@ -52,7 +53,7 @@ RenderResult renderThrough(PluginHost& host, WavReader& reader, WavWriter& write
     const auto total = reader.frameCount();
     ProgressBar progress(total ? *total + latency : 0, showProgress);
     size_t padding = latency, skipped = 0;
-    for (uint64_t position = 0;;) {
+    for (uint64_t position = 0; InterruptionGuard::signalNumber() == 0;) {
         const size_t read = reader.read(file.pointers.data(), block);
         if (!reader.error().empty()) {
             result.error = reader.error();
@@ -91,6 +92,10 @@ RenderResult renderThrough(PluginHost& host, WavReader& reader, WavWriter& write
 }
 
 int fail(const std::string& error) {
+    if (const int signal = InterruptionGuard::signalNumber()) {
+        std::fprintf(stderr, "velmorant-host: interrupted\n");
+        return interruptedExitCode(signal);
+    }
     std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
     return 1;
 }
@@ -104,6 +109,7 @@ int runRender(const HostOptions& options) {
     }
     const std::string& inputPath = options.files[0];
     const std::string& outputPath = options.files[1];
+    InterruptionGuard interruption;
     std::string error;
     WavReader reader;
     if (!reader.open(inputPath, error)) return fail(error);
@@ -120,7 +126,8 @@ int runRender(const HostOptions& options) {
     EditorWindow editor(host);
     if (options.showEditor && !editor.open(error)) return fail(error);
     WavWriter writer;
-    if (!writer.open(outputPath, shape, reader.frameCount(), error)) return fail(error);
+    if (InterruptionGuard::signalNumber() != 0 || !writer.open(outputPath, shape, reader.frameCount(), error))
+        return fail(error);
     host.resume();
     const auto started = std::chrono::steady_clock::now();
     const RenderResult result = renderThrough(host, reader, writer, options.blockSize, !options.quiet, editor);
@@ -129,11 +136,11 @@ int runRender(const HostOptions& options) {
     editor.close();
     reader.close();  // before the output may replace it
 
-    if (!result.error.empty()) {
+    if (!result.error.empty() || InterruptionGuard::signalNumber() != 0) {
         writer.discard();
         return fail(result.error);
     }
-    if (!saveChunkIfAsked(host, options, error) || !writer.commit(error)) {
+    if (!saveChunkIfAsked(host, options, error) || InterruptionGuard::signalNumber() != 0 || !writer.commit(error)) {
         writer.discard();
         return fail(error);
     }
