@@ -229,6 +229,41 @@ TEST_F(HostProgram, WideAndStreamedInputsRenderLikeTheirPlainForms) {
     EXPECT_EQ(read("int32-24.wav").format, SampleFormat::Int24);
 }
 
+// A chunk saved over the render's input or output would destroy one of them: it is refused before
+// anything is written, whatever path leads to the same file.
+TEST_F(HostProgram, ASaveChunkNamingTheRendersInputOrOutputIsMisuse) {
+    namespace fs = std::filesystem;
+    std::ofstream(path("out.wav")) << "old contents";
+    fs::create_directory(path("sub"));
+    const std::vector<uint8_t> input = bytesOf("in.wav"), output = bytesOf("out.wav");
+    struct Clash {
+        std::string output, chunk;
+    };
+    std::vector<Clash> clashes = {
+        {path("out.wav"), path("out.wav")},
+        {path("out.wav"), (folder / "." / "out.wav").string()},
+        {path("new.wav"), (folder / "sub" / ".." / "new.wav").string()},
+        {path("out.wav"), path("in.wav")},
+    };
+#if !defined(_WIN32)
+    fs::create_symlink("out.wav", path("link.wav"));
+    fs::create_hard_link(path("in.wav"), path("hard.wav"));
+    fs::create_symlink("new.wav", path("new-link.wav"));
+    clashes.push_back({path("out.wav"), path("link.wav")});
+    clashes.push_back({path("out.wav"), path("hard.wav")});
+    clashes.push_back({path("new-link.wav"), path("new.wav")});
+#endif
+    for (const Clash& clash : clashes) {
+        const HostRun run =
+            runHost("render " + path("in.wav") + " " + clash.output + plugin + " --save-chunk " + clash.chunk);
+        EXPECT_EQ(run.exitCode, 2) << clash.chunk << ": " << run.output;
+        EXPECT_NE(run.output.find("names the render's"), std::string::npos) << run.output;
+        EXPECT_EQ(bytesOf("in.wav"), input);
+        EXPECT_EQ(bytesOf("out.wav"), output);
+        EXPECT_FALSE(fs::exists(path("new.wav")));
+    }
+}
+
 #if !defined(_WIN32)
 // What a writer puts into the named pipe open at `fd` until it closes it (waits half a minute at
 // most for one).

@@ -52,6 +52,15 @@ bool resolveOutput(const std::string& path, OutputTarget& target, std::string& e
 
 std::string temporaryBeside(const std::string& path) { return path + ".partial-" + std::to_string(::getpid()); }
 
+// A path to compare with another: absolute, without "." and "..", with the links of its existing
+// part followed.
+fs::path comparable(const std::string& path) {
+    std::error_code failure;
+    fs::path resolved = fs::weakly_canonical(path, failure);
+    if (failure) resolved = fs::absolute(path, failure).lexically_normal();
+    return resolved;
+}
+
 }  // namespace
 
 bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
@@ -148,6 +157,15 @@ bool checkOutputFile(const std::string& path, std::string& error) {
     std::fclose(stream);
     std::remove(probe.c_str());
     return true;
+}
+
+bool namesSameFile(const std::string& a, const std::string& b) {
+    std::error_code failure;
+    if (fs::exists(a, failure) && fs::exists(b, failure)) return fs::equivalent(a, b, failure);
+    OutputTarget first, second;
+    std::string unused;
+    return resolveOutput(a, first, unused) && resolveOutput(b, second, unused) &&
+           comparable(first.path) == comparable(second.path);
 }
 
 }  // namespace velmorant::host

@@ -49,4 +49,8 @@ bool writeOutputFile(const std::string& path, const std::vector<uint8_t>& bytes,
 // new file. Devices and pipes pass unchecked. On failure returns false with the reason in `error`.
 bool checkOutputFile(const std::string& path, std::string& error);
 
+// Whether two paths lead to the same file: the same existing file (hard and symbolic links
+// included), or the same new file once the links on the way are followed.
+bool namesSameFile(const std::string& a, const std::string& b);
+
 }  // namespace velmorant::host

@@ -100,6 +100,18 @@ int fail(const std::string& error) {
     return 1;
 }
 
+// The chunk file must not be the render's input or output: one would overwrite the other.
+bool chunkFileClashes(const HostOptions& options) {
+    if (options.saveChunk.empty()) return false;
+    for (const std::string& file : options.files)
+        if (namesSameFile(options.saveChunk, file)) {
+            std::fprintf(stderr, "velmorant-host: --save-chunk %s names the render's %s file\n",
+                         options.saveChunk.c_str(), &file == &options.files[0] ? "input" : "output");
+            return true;
+        }
+    return false;
+}
+
 }  // namespace
 
 int runRender(const HostOptions& options) {
@@ -107,6 +119,7 @@ int runRender(const HostOptions& options) {
         std::fprintf(stderr, "velmorant-host: render wants an input and an output file\n");
         return 2;
     }
+    if (chunkFileClashes(options)) return 2;
     const std::string& inputPath = options.files[0];
     const std::string& outputPath = options.files[1];
     InterruptionGuard interruption;
