@@ -4,6 +4,7 @@
 #include "Interruption.h"
 #include "ProgressBar.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -36,10 +37,34 @@ bool holdsSound(const std::vector<float>& samples, size_t count) {
     return false;
 }
 
-// Streams the input through the plug-in into the output, block by block: the plug-in's inputs take
-// the file's channels (a mono file feeds every input); the output keeps the file's channel count.
-// A latency the plug-in reports is compensated by feeding that many extra samples and dropping as
-// many. Stops between two blocks when the process is interrupted.
+// The plug-in's inputs for a block: the `read` frames from the file (a mono file feeds every input),
+// then silence up to `count`.
+void fillInputs(const ChannelBuffers& file, size_t read, size_t count, ChannelBuffers& in) {
+    for (size_t c = 0; c < in.samples.size(); ++c) {
+        const auto& source = file.samples[std::min(c, file.samples.size() - 1)];
+        const auto end = std::copy_n(source.begin(), read, in.samples[c].begin());
+        std::fill_n(end, count - read, 0.0f);
+    }
+}
+
+// The file's channels of a block's output from frame `first` on (a channel the plug-in lacks is
+// silent), noting what they hold.
+void takeOutputs(const ChannelBuffers& out, size_t first, size_t count, ChannelBuffers& written,
+                 RenderResult& result) {
+    for (size_t c = 0; c < written.samples.size(); ++c) {
+        auto& target = written.samples[c];
+        for (size_t i = first; i < count; ++i) {
+            const float sample = c < out.samples.size() ? out.samples[c][i] : 0.0f;
+            target[i - first] = sample;
+            result.nonFinite += std::isfinite(sample) ? 0 : 1;
+        }
+        result.outputSounded = result.outputSounded || holdsSound(target, count - first);
+    }
+}
+
+// Streams the input through the plug-in into the output, block by block; the output keeps the
+// file's channel count. A latency the plug-in reports is compensated by feeding that many extra
+// samples and dropping as many. Stops between two blocks when the process is interrupted.
 RenderResult renderThrough(PluginHost& host, WavReader& reader, WavWriter& writer, int32_t blockSize,
                            bool showProgress, EditorWindow& editor) {
     AEffect* effect = host.effect();
@@ -52,7 +77,7 @@ RenderResult renderThrough(PluginHost& host, WavReader& reader, WavWriter& write
     RenderResult result;
     const auto total = reader.frameCount();
     ProgressBar progress(total ? *total + latency : 0, showProgress);
-    size_t padding = latency, skipped = 0;
+    size_t padding = latency, dropped = 0;
     for (uint64_t position = 0; InterruptionGuard::signalNumber() == 0;) {
         const size_t read = reader.read(file.pointers.data(), block);
         if (!reader.error().empty()) {
@@ -63,25 +88,13 @@ RenderResult renderThrough(PluginHost& host, WavReader& reader, WavWriter& write
         padding -= zeros;
         const size_t count = read + zeros;
         if (count == 0) break;
-        for (size_t c = 0; c < in.samples.size(); ++c) {
-            const auto& source = file.samples[std::min(c, fileChannels - 1)];
-            std::copy(source.begin(), source.begin() + static_cast<long>(read), in.samples[c].begin());
-            std::fill(in.samples[c].begin() + static_cast<long>(read), in.samples[c].begin() + static_cast<long>(count), 0.0f);
-        }
+        fillInputs(file, read, count, in);
         for (const auto& channel : file.samples) result.inputSounded = result.inputSounded || holdsSound(channel, read);
         host.processReplacing(in.pointers.data(), out.pointers.data(), static_cast<int32_t>(count));
 
-        const size_t first = std::min(latency - skipped, count);
-        skipped += first;
-        for (size_t c = 0; c < fileChannels; ++c) {
-            auto& target = written.samples[c];
-            for (size_t i = first; i < count; ++i) {
-                const float sample = c < out.samples.size() ? out.samples[c][i] : 0.0f;
-                target[i - first] = sample;
-                result.nonFinite += std::isfinite(sample) ? 0 : 1;
-            }
-            result.outputSounded = result.outputSounded || holdsSound(target, count - first);
-        }
+        const size_t first = std::min(latency - dropped, count);
+        dropped += first;
+        takeOutputs(out, first, count, written, result);
         if (!writer.write(written.pointers.data(), count - first, result.error)) break;
         result.frames += count - first;
         position += count;

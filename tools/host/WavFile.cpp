@@ -8,7 +8,19 @@
 #include <limits>
 
 namespace velmorant::host {
+
+// The fields of a fmt chunk that the reader uses.
+struct WavReader::FormatChunk {
+    uint16_t tag = 0;
+    uint16_t channels = 0;
+    uint32_t sampleRate = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+};
+
 namespace {
+
+using FormatChunk = WavReader::FormatChunk;
 
 constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatFloat = 3;
@@ -36,14 +48,6 @@ size_t sampleWidth(SampleFormat format) {
     }
     return 0;
 }
-
-struct FormatChunk {
-    uint16_t tag = 0;
-    uint16_t channels = 0;
-    uint32_t sampleRate = 0;
-    uint16_t blockAlign = 0;
-    uint16_t bitsPerSample = 0;
-};
 
 bool parseFormat(const uint8_t* p, uint32_t size, FormatChunk& fmt, std::string& error) {
     if (size < 16) {
@@ -239,54 +243,64 @@ bool WavReader::open(const std::string& path, std::string& error) {
     position_ = framesRead_ = 0;
     frameCount_.reset();
     fileSize_.reset();
-    const auto refuse = [&](const std::string& reason) {
-        if (error_.empty()) fail(reason);  // a read error is the reason where there was one
-        close();
-        error = error_;
-        return false;
-    };
     stream_ = std::fopen(path.c_str(), "rb");
-    if (stream_ == nullptr) return refuse(systemReason("cannot open", errno));
+    std::string refusal = stream_ == nullptr ? systemReason("cannot open", errno) : std::string();
     std::error_code failure;
-    if (std::filesystem::is_regular_file(path, failure)) {
+    if (stream_ != nullptr && std::filesystem::is_regular_file(path, failure)) {
         const uintmax_t size = std::filesystem::file_size(path, failure);
         if (!failure) fileSize_ = size;
     }
+    if (stream_ != nullptr) refusal = readUpToSamples();
+    if (refusal.empty()) return true;
+    if (error_.empty()) fail(refusal);  // a read error is the reason where there was one
+    close();
+    error = error_;
+    return false;
+}
 
+std::string WavReader::readUpToSamples() {
     uint8_t riff[12];
     if (!readBytes(riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
-        return refuse("not a RIFF/WAVE file");
+        return "not a RIFF/WAVE file";
     FormatChunk fmt;
     bool haveFormat = false;
     for (;;) {
         uint8_t header[8];
-        if (!readBytes(header, sizeof header)) return refuse(haveFormat ? "no data chunk" : "no fmt chunk");
+        if (!readBytes(header, sizeof header)) return haveFormat ? "no data chunk" : "no fmt chunk";
         const uint32_t size = readU32(header + 4);
         const std::optional<uint64_t> remaining =
             fileSize_ ? std::optional<uint64_t>(*fileSize_ - std::min(*fileSize_, position_)) : std::nullopt;
         if (std::memcmp(header, "fmt ", 4) == 0) {
-            if (remaining && size > *remaining) return refuse("the fmt chunk is truncated");
-            uint8_t body[kFmtBytesRead] = {};
-            const size_t bodyBytes = std::min<size_t>(size, sizeof body);
-            if (!readBytes(body, bodyBytes)) return refuse("the fmt chunk is truncated");
-            std::string reason;
-            if (!parseFormat(body, size, fmt, reason) || !chooseFormat(fmt, shape_.format, reason)) return refuse(reason);
+            const std::string refusal = readFormat(size, remaining, fmt);
+            if (!refusal.empty()) return refusal;
             haveFormat = true;
-            if (!skipBytes(size - bodyBytes + (size & 1))) return refuse("no data chunk");
         } else if (std::memcmp(header, "data", 4) == 0) {
-            if (!haveFormat) return refuse("the data chunk comes before the fmt chunk");
-            const bool streamed = size == 0 || size == kStreamedSize;
-            if (!streamed && remaining && size > *remaining) return refuse("the data chunk is truncated");
-            shape_.sampleRate = fmt.sampleRate;
-            shape_.channelCount = fmt.channels;
-            frameBytes_ = fmt.blockAlign;
-            if (!streamed) frameCount_ = size / frameBytes_;
-            else if (remaining) frameCount_ = *remaining / frameBytes_;
-            return true;
+            return haveFormat ? startSamples(fmt, size, remaining) : "the data chunk comes before the fmt chunk";
         } else if (!skipBytes(static_cast<uint64_t>(size) + (size & 1))) {
-            return refuse(haveFormat ? "no data chunk" : "no fmt chunk");
+            return haveFormat ? "no data chunk" : "no fmt chunk";
         }
     }
+}
+
+std::string WavReader::readFormat(uint32_t size, std::optional<uint64_t> remaining, FormatChunk& fmt) {
+    if (remaining && size > *remaining) return "the fmt chunk is truncated";
+    uint8_t body[kFmtBytesRead] = {};
+    const size_t bodyBytes = std::min<size_t>(size, sizeof body);
+    if (!readBytes(body, bodyBytes)) return "the fmt chunk is truncated";
+    std::string refusal;
+    if (!parseFormat(body, size, fmt, refusal) || !chooseFormat(fmt, shape_.format, refusal)) return refusal;
+    return skipBytes(size - bodyBytes + (size & 1)) ? std::string() : "no data chunk";
+}
+
+std::string WavReader::startSamples(const FormatChunk& fmt, uint32_t size, std::optional<uint64_t> remaining) {
+    const bool streamed = size == 0 || size == kStreamedSize;
+    if (!streamed && remaining && size > *remaining) return "the data chunk is truncated";
+    shape_.sampleRate = fmt.sampleRate;
+    shape_.channelCount = fmt.channels;
+    frameBytes_ = fmt.blockAlign;
+    if (!streamed) frameCount_ = size / frameBytes_;
+    else if (remaining) frameCount_ = *remaining / frameBytes_;
+    return {};
 }
 
 size_t WavReader::read(float* const* channels, size_t frames) {

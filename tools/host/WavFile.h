@@ -49,7 +49,13 @@ public:
     const std::string& error() const { return error_; }
     void close();
 
+    struct FormatChunk;  // the fmt chunk's fields, for the reader's own parsing
+
 private:
+    // Each returns "" on success, else why the file cannot be read.
+    std::string readUpToSamples();
+    std::string readFormat(uint32_t size, std::optional<uint64_t> remaining, FormatChunk& fmt);
+    std::string startSamples(const FormatChunk& fmt, uint32_t size, std::optional<uint64_t> remaining);
     bool readBytes(uint8_t* bytes, size_t size);
     bool skipBytes(uint64_t size);
     bool fail(const std::string& reason);
