@@ -38,7 +38,8 @@ void printUsage() {
                  "  --block-size N        samples per process call (default 512)\n"
                  "  --sample-rate HZ      rate told to the plug-in and written to the output\n"
                  "                        (default: the input file's rate; no resampling)\n"
-                 "  --format 16|24|float  output sample format (default: the input's)\n"
+                 "  --format 16|24|float  output sample format (default: the input's; float for\n"
+                 "                        32-bit integer and 64-bit float inputs)\n"
                  "  --quiet, -q           no progress bar and no summary\n"
                  "  --editor              render with the plug-in's editor open in a window\n",
                  velmorant::host::defaultPluginPath().c_str());
