@@ -122,38 +122,69 @@ double cost(NetworkFunction& f, const std::vector<double>& w, const FitData& dat
     return sum;
 }
 
-// Normal equations of the linearised problem: JtJ (lower triangle filled) and Jt r.
+// Normal equations of the linearised problem: the lower triangle of JtJ, and Jt r.
+//
+// The gradient of output k has the hidden weights' part and that output's own part; the other
+// outputs' weights do not move it. The hidden part of output k is back(k, j) x(d) for hidden neuron
+// j and input d (the bias as an input of 1), so the hidden block of JtJ gathers, per point, the
+// outputs' weighted products of back() into C(j, j') first and then adds C(j, j') x(d) x(d') once
+// instead of once per output. Every update runs along a contiguous row, which the compiler
+// vectorises.
 void normalEquations(NetworkFunction& f, const std::vector<double>& w, const FitData& data, std::vector<double>& JtJ,
                      std::vector<double>& Jtr, uint32_t hidden)
 {
-    const size_t M = f.weightCount(), Hw = f.hiddenWeights();
+    const size_t M = f.weightCount(), Hw = f.hiddenWeights(), P1 = data.P + 1, H = hidden, O = data.O;
+    const size_t gradientSize = Hw + H + 1;
     std::fill(JtJ.begin(), JtJ.end(), 0.0);
     std::fill(Jtr.begin(), Jtr.end(), 0.0);
-    std::vector<double> g(Hw + hidden + 1);
-    std::vector<size_t> index(g.size());
+    std::vector<double> gradients(O * gradientSize), weights(O), residuals(O), xt(P1, 1.0), back(O * H),
+        outer(Hw);
     for (size_t s = 0; s < data.count; ++s) {
         const double* x = &data.x[s * data.P];
+        std::copy(x, x + data.P, xt.begin());
         f.runHidden(w, x);
-        for (uint32_t k = 0; k < data.O; ++k) {
-            f.gradient(w, x, k, g.data(), g.data() + Hw);
-            const double ws = 1.0 / (data.units[k] * data.units[k]);
-            const double r = f.output(w, k) - data.t[s * data.O + k] * data.units[k];
+        for (size_t k = 0; k < O; ++k) {
+            double* g = &gradients[k * gradientSize];
+            f.gradient(w, x, uint32_t(k), g, g + Hw);
+            weights[k] = 1.0 / (data.units[k] * data.units[k]);
+            residuals[k] = f.output(w, uint32_t(k)) - data.t[s * O + k] * data.units[k];
+            for (size_t j = 0; j < H; ++j)
+                back[k * H + j] = g[j * P1 + data.P];
             for (size_t a = 0; a < Hw; ++a)
-                index[a] = a;
-            for (size_t a = Hw; a < g.size(); ++a)
-                index[a] = f.outputBase(k) + (a - Hw);
-            for (size_t a = 0; a < g.size(); ++a) {
-                const double ga = ws * g[a];
-                Jtr[index[a]] += ga * r;
-                double* rowA = &JtJ[index[a] * M];
+                Jtr[a] += weights[k] * g[a] * residuals[k];
+        }
+        for (size_t j = 0; j < H; ++j) {
+            // outer((j', d')) = C(j, j') x(d') for j' up to j.
+            for (size_t jj = 0; jj <= j; ++jj) {
+                double c = 0.0;
+                for (size_t k = 0; k < O; ++k)
+                    c += weights[k] * back[k * H + j] * back[k * H + jj];
+                for (size_t d = 0; d < P1; ++d)
+                    outer[jj * P1 + d] = c * xt[d];
+            }
+            for (size_t d = 0; d < P1; ++d) {
+                const size_t a = j * P1 + d;
+                double* row = &JtJ[a * M];
+                const double xd = xt[d];
                 for (size_t b = 0; b <= a; ++b)
-                    rowA[index[b]] += ga * g[b];
+                    row[b] += xd * outer[b];
+            }
+        }
+        for (size_t k = 0; k < O; ++k) {
+            const double* hiddenPart = &gradients[k * gradientSize];
+            const double* outputPart = hiddenPart + Hw;
+            const size_t base = f.outputBase(uint32_t(k));
+            for (size_t a = 0; a <= H; ++a) {
+                const double ga = weights[k] * outputPart[a];
+                Jtr[base + a] += ga * residuals[k];
+                double* row = &JtJ[(base + a) * M];
+                for (size_t b = 0; b < Hw; ++b)
+                    row[b] += ga * hiddenPart[b];
+                for (size_t b = 0; b <= a; ++b)
+                    row[base + b] += ga * outputPart[b];
             }
         }
     }
-    for (size_t a = 0; a < M; ++a)
-        for (size_t b = a + 1; b < M; ++b)
-            JtJ[a * M + b] = JtJ[b * M + a];
 }
 
 // Output weights by least squares on the hidden activations (the outputs are linear
@@ -190,11 +221,50 @@ void fitOutputLayer(NetworkFunction& f, std::vector<double>& w, const FitData& d
     }
 }
 
+// Solves A z = b in place (b becomes z) for a symmetric positive definite A, of which the lower
+// triangle is read and overwritten, by Cholesky's factorisation. Each column's multipliers are
+// copied out first, so that the update of every later row runs along contiguous memory. Returns
+// false when A is not positive definite.
+bool solveSymmetricInPlace(std::vector<double>& A, std::vector<double>& b, size_t n, std::vector<double>& column)
+{
+    column.resize(n);
+    for (size_t j = 0; j < n; ++j) {
+        const double d = A[j * n + j];
+        if (!(d > 0.0) || !std::isfinite(d))
+            return false;
+        const double l = std::sqrt(d);
+        A[j * n + j] = l;
+        for (size_t i = j + 1; i < n; ++i) {
+            A[i * n + j] /= l;
+            column[i] = A[i * n + j];
+        }
+        for (size_t i = j + 1; i < n; ++i) {
+            const double f = column[i];
+            double* row = &A[i * n];
+            for (size_t k = j + 1; k <= i; ++k)
+                row[k] -= f * column[k];
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        double sum = b[i];
+        for (size_t k = 0; k < i; ++k)
+            sum -= A[i * n + k] * b[k];
+        b[i] = sum / A[i * n + i];
+    }
+    for (size_t i = n; i-- > 0;) {
+        double sum = b[i];
+        for (size_t k = i + 1; k < n; ++k)
+            sum -= A[k * n + i] * b[k];
+        b[i] = sum / A[i * n + i];
+    }
+    return true;
+}
+
 void levenbergMarquardt(NetworkFunction& f, std::vector<double>& w, const FitData& data, uint32_t hidden,
                         uint32_t iterations)
 {
     const size_t M = f.weightCount();
-    std::vector<double> JtJ(M * M), Jtr(M), system(M * M), step(M), trial(M);
+    std::vector<double> JtJ(M * M), Jtr(M), system(M * M), step(M), trial(M), column(M);
     double current = cost(f, w, data), lambda = 1e-3;
     bool fresh = false;
     for (uint32_t it = 0; it < iterations && lambda < 1e12; ++it) {
@@ -214,7 +284,7 @@ void levenbergMarquardt(NetworkFunction& f, std::vector<double>& w, const FitDat
             system[a * M + a] += lambda * (JtJ[a * M + a] + 1e-9 * largestDiagonal);
         for (size_t a = 0; a < M; ++a)
             step[a] = -Jtr[a];
-        if (!velmorant::solveInPlace(system, step, M)) {
+        if (!solveSymmetricInPlace(system, step, M, column)) {
             lambda *= 10.0;
             continue;
         }
