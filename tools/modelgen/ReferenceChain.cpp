@@ -30,19 +30,28 @@ ReferenceChain::ReferenceChain(Valve valve, const ChainSettings& chainSettings)
         interpolator = std::make_unique<PolyphaseFilter>(taps, static_cast<uint16_t>(factor), table);
         decimator = std::make_unique<PolyphaseFilter>(taps, uint16_t(1), table);
     }
-    const auto points = chainOperatingPoints(blocks, settings.channel, double(internalRate()), settings.gainStep,
-                                             settings.toneStep);
-    for (int s = 0; s < 4; ++s) {
-        stages.push_back(std::make_unique<ReferenceStage>(blocks.stage(s, settings.channel)));
-        stages.back()->start(points[size_t(s)]);
+    restPoints = chainOperatingPoints(blocks, settings.channel, double(internalRate()), settings.gainStep,
+                                      settings.toneStep);
+    for (size_t s = 0; s < stages.size(); ++s) {
+        referenceStages[s] = std::make_unique<ReferenceStage>(blocks.stage(int(s), settings.channel));
+        referenceStages[s]->start(restPoints[s]);
+        stages[s] = referenceStages[s].get();
     }
+}
+
+void ReferenceChain::useNetworks(int stage, const StepModel& model, bool projected)
+{
+    const auto s = size_t(stage);
+    networkStages[s] = std::make_unique<NetworkStage>(blocks.stage(stage, settings.channel), model, projected);
+    networkStages[s]->start(networkStages[s]->restPoint(s == 0 ? 0.0 : restPoints[s - 1].output));
+    stages[s] = networkStages[s].get();
 }
 
 double ReferenceChain::runStages(double input)
 {
     double signal = input;
     for (int s = 0; s < settings.stagesRun; ++s) {
-        ReferenceStage& stage = *stages[size_t(s)];
+        ChainStage& stage = *stages[size_t(s)];
         signal = stage.step(signal);
         if (observer != nullptr)
             observer->observe(s, stage.predictedPortVoltages(), stage.portCurrents());
@@ -73,7 +82,7 @@ void ReferenceChain::process(float* samples, uint32_t count)
 unsigned long ReferenceChain::failures() const
 {
     unsigned long total = 0;
-    for (const auto& stage : stages)
+    for (const auto& stage : referenceStages)
         total += stage->failures();
     return total;
 }
@@ -81,7 +90,7 @@ unsigned long ReferenceChain::failures() const
 unsigned long ReferenceChain::iterations() const
 {
     unsigned long total = 0;
-    for (const auto& stage : stages)
+    for (const auto& stage : referenceStages)
         total += stage->iterations();
     return total;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "PolyphaseFilter.h"
+#include "NetworkStage.h"
 #include "ReferenceStage.h"
 #include "ValveBlocks.h"
 
@@ -34,6 +35,7 @@ public:
 
 // The four stages solved with Newton's method, with the same input gain, oversampling filters,
 // stage order and output gain as the plug-in's chain: the oracle the networks are measured by.
+// Stages may run on networks instead, to see what a step's networks alone do in the circuit.
 class ReferenceChain
 {
 public:
@@ -47,6 +49,10 @@ public:
 
     void setObserver(StageObserver* stageObserver) { observer = stageObserver; }
 
+    // Runs the stage on the networks of the model (which must outlive the chain) from here on,
+    // started where they rest, instead of solving it exactly.
+    void useNetworks(int stage, const StepModel& model, bool projected);
+
     float inputGain = 1.0f;
     float outputGain = 1.0f;
 
@@ -58,7 +64,10 @@ private:
     ValveBlocks blocks;
     ChainSettings settings;
     uint32_t factor;
-    std::vector<std::unique_ptr<ReferenceStage>> stages;
+    std::array<OperatingPoint, 4> restPoints;
+    std::array<std::unique_ptr<ReferenceStage>, 4> referenceStages;
+    std::array<std::unique_ptr<NetworkStage>, 4> networkStages;
+    std::array<ChainStage*, 4> stages{};
     std::unique_ptr<PolyphaseFilter> interpolator, decimator;
     StageObserver* observer = nullptr;
 };

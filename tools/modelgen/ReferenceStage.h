@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "OperatingPoint.h"
+#include "ChainStage.h"
 #include "PortCurrentSolver.h"
 #include "SSParamsVecAutomation.h"
 
@@ -12,21 +12,16 @@ namespace modelgen
 // One stage solved exactly: per sample the port currents come from Newton's method on the
 // block's triode model instead of networks; prediction, state update and output are the
 // chain's (p = D x + E u, then updateState and computeOutput with the new state).
-class ReferenceStage
+class ReferenceStage : public ChainStage
 {
 public:
-    using Vector = std::vector<double>;
-
     explicit ReferenceStage(SSParamsVecAutomation& block);
 
-    // Takes over the block's constant inputs and starts from the operating point.
-    void start(const OperatingPoint& op);
+    void start(const OperatingPoint& op) override;
+    double step(double input) override;
 
-    // Runs one sample; returns the stage output.
-    double step(double input);
-
-    const Vector& predictedPortVoltages() const { return p; }
-    const Vector& portCurrents() const { return i; }
+    const Vector& predictedPortVoltages() const override { return p; }
+    const Vector& portCurrents() const override { return i; }
     // Samples whose Newton iteration did not converge since construction.
     unsigned long failures() const { return failureCount; }
     unsigned long iterations() const { return iterationCount; }
