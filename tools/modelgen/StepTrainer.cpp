@@ -120,10 +120,34 @@ struct InputMap
     }
 };
 
+// The port currents that reach the stage's state or its output (some entry of C or K is not zero).
+// The others only take part in the port equation within the block, a second triode's plate
+// current for instance: what the networks give for them is never read, so they are not fitted and
+// their outputs give a constant 0, and the networks' whole capacity goes to the currents that
+// matter.
+std::vector<size_t> usedCurrents(const SSParamsVecAutomation& block)
+{
+    std::vector<size_t> used;
+    for (size_t k = 0; k < block.nI; ++k) {
+        bool reaches = false;
+        for (size_t r = 0; r < block.N && !reaches; ++r)
+            reaches = block.C(r, k) != 0.0;
+        for (size_t r = 0; r < block.nOut && !reaches; ++r)
+            reaches = block.K(r, k) != 0.0;
+        if (reaches)
+            used.push_back(k);
+    }
+    return used;
+}
+
 // How strongly the port currents answer each enabled port voltage (A/V, averaged over visited
 // points). A grid voltage swinging a few volts can matter more than a plate voltage swinging
 // hundreds; weighing the voltages by it makes the projection keep, and the boxes split, the
 // directions in which the currents change rather than those in which the voltages merely move.
+// Every current counts here, the ones left unfitted too: a second triode's plate current answers
+// its grid voltage far more strongly than its grid current does, and the fit of the grid current
+// needs that direction resolved all the same (without it the input stage at high gain followed the
+// circuit 10 to 25 dB worse).
 std::vector<double> portSensitivities(const RegionSamples& samples, const std::vector<uint32_t>& enabled,
                                       SSParamsVecAutomation& block)
 {
@@ -213,7 +237,7 @@ InputMap makeInputMap(const RegionSamples& samples, bool projected, SSParamsVecA
 // crosses them elsewhere: the spread points fill them in.
 struct TrainingSet
 {
-    std::vector<double> z, i;
+    std::vector<double> z, i;  // network inputs, and the used currents of each point
     size_t size(size_t P) const { return z.size() / P; }
 };
 
@@ -263,7 +287,7 @@ bool exactCurrents(PortCurrentSolver& solver, const std::vector<double>& pFrom, 
 
 TrainingSet makeTrainingSet(const RegionSamples& samples, const InputMap& map, SSParamsVecAutomation& block,
                             const StepTrainingOptions& options, const std::vector<double>& restVoltages,
-                            Random& random)
+                            const std::vector<size_t>& used, Random& random)
 {
     const size_t nV = samples.nV, nI = samples.nI, P = map.P, count = samples.size();
     const size_t target = options.trainingPoints;
@@ -312,7 +336,8 @@ TrainingSet makeTrainingSet(const RegionSamples& samples, const InputMap& map, S
         std::vector<double> zp(P);
         map.project(p, zp.data());
         set.z.insert(set.z.end(), zp.begin(), zp.end());
-        set.i.insert(set.i.end(), i, i + nI);
+        for (size_t k : used)
+            set.i.push_back(i[k]);
     };
     for (size_t s : picked)
         addPoint(&samples.p[s * nV], &samples.i[s * nI]);
@@ -570,9 +595,8 @@ size_t pointsInside(const Box& box, const TrainingSet& set, size_t P)
 }
 
 // Cuts a small box around the rests out of the box holding them: their span widened by margin on
-// every side, within the box. The slabs around it keep the box's network, which was fitted over
-// them; the rest box is appended last and left for its own network, or none when it holds too few
-// points to fit one. The output layer of a network rounds in single precision at a share of its
+// every side, within the box. The slabs around it come first, the rest box last; all are left for
+// networks of their own, or none when the rest box holds too few points to fit one. The output layer of a network rounds in single precision at a share of its
 // output span: in a box a few hundredths of the visited range wide the currents span little, and a
 // stage at rest trembles that much less.
 std::vector<Box> carveRestBox(const Box& box, const TrainingSet& set, size_t P, const std::vector<double>& restZ,
@@ -623,13 +647,38 @@ void carveRestBoxes(std::vector<Box>& boxes, const TrainingSet& set, size_t P, s
         std::vector<Box> pieces = carveRestBox(boxes[b], set, P, restZ, margin);
         if (pieces.empty())
             continue;
-        trainBox(pieces.back(), set, P, nI, options, restZ, Random::seedOf(seed, ++trained), &boxes[b].net);
+        // Every piece gets a network of its own: the rest box with the rests' weight decay, the
+        // slabs around it, which hold no rest, without it (the decay held the input stage at full
+        // gain to 36 dB with loud held notes).
+        for (Box& piece : pieces)
+            trainBox(piece, set, P, nI, options, restZ, Random::seedOf(seed, ++trained), &boxes[b].net);
         const size_t added = pieces.size() - 1;
         boxes[b] = std::move(pieces.front());
         boxes.insert(boxes.begin() + long(b) + 1, std::make_move_iterator(pieces.begin() + 1),
                      std::make_move_iterator(pieces.end()));
         b += added;
     }
+}
+// A network fitted to the used currents, with an output for every port current: the used ones'
+// rows in place, the others' rows all zero, so that they give their output offset, 0.
+TrainedNetwork widenedToEveryCurrent(TrainedNetwork net, const std::vector<size_t>& used, size_t currents)
+{
+    if (used.size() == currents)
+        return net;
+    const size_t hidden = net.hiddenLayers.front(), inputs = net.boxMin.size();
+    const size_t hiddenWeights = hidden * (inputs + 1), row = hidden + 1;
+    std::vector<float> weights(net.weights.begin(), net.weights.begin() + long(hiddenWeights));
+    std::vector<float> outputMin(currents, 0.0f), outputMax(currents, 2e-8f);
+    weights.resize(hiddenWeights + currents * row, 0.0f);
+    for (size_t u = 0; u < used.size(); ++u) {
+        std::copy_n(&net.weights[hiddenWeights + u * row], row, &weights[hiddenWeights + used[u] * row]);
+        outputMin[used[u]] = net.outputMin[u];
+        outputMax[used[u]] = net.outputMax[u];
+    }
+    net.weights = std::move(weights);
+    net.outputMin = std::move(outputMin);
+    net.outputMax = std::move(outputMax);
+    return net;
 }
 } // namespace
 
@@ -638,13 +687,14 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
 {
     StepModel model;
     Random random(seed);
+    const std::vector<size_t> used = usedCurrents(block);
     const InputMap map = makeInputMap(samples, options.projected, block, model);
-    const size_t P = map.P, nI = samples.nI;
+    const size_t P = map.P, nI = used.size();
     std::vector<double> restZ(restVoltages.size() / std::max<size_t>(samples.nV, 1) * P);
     for (size_t r = 0; r * P < restZ.size(); ++r)
         map.project(&restVoltages[r * samples.nV], &restZ[r * P]);
-    model.outputFlags.assign(nI, 1);
-    const TrainingSet set = makeTrainingSet(samples, map, block, options, restVoltages, random);
+    model.outputFlags.assign(samples.nI, 1);
+    const TrainingSet set = makeTrainingSet(samples, map, block, options, restVoltages, used, random);
 
     // Start with one box over everything and split the worst one until every box fits within
     // the tolerance or the step has its most boxes; the boxes tile the whole input space.
@@ -685,7 +735,7 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
             if (box.hi[d] >= double(unbounded))
                 box.net.boxMax[d] = unbounded;
         }
-        model.networks.push_back(std::move(box.net));
+        model.networks.push_back(widenedToEveryCurrent(std::move(box.net), used, samples.nI));
     }
     return model;
 }
