@@ -14,6 +14,8 @@
 #include "Progress.h"
 #include "Random.h"
 #include "RestAlignment.h"
+#include "GainStepTrainer.h"
+#include "ToneStepTrainer.h"
 #include "ReferenceChain.h"
 #include "StepNetworks.h"
 #include "TestSignals.h"
@@ -25,8 +27,11 @@ namespace modelgen
 GeneratorOptions::GeneratorOptions()
 {
     gainStages.projected = true;
-    gainStages.boxes = 24;
-    gainStages.trainingPoints = 6000;
+    // Held notes, swells, held levels and steps take the stages over a far wider region than
+    // sweeps and plucks: forty boxes and twelve thousand points against twenty-four and six thousand
+    // keep a loud held note on the third stage at 45 dB instead of 41.
+    gainStages.boxes = 40;
+    gainStages.trainingPoints = 12000;
     gainStages.pointsPerBox = 800;
     // A signal crosses the knees of a stage's map in a few samples and a test signal crosses them
     // elsewhere than the training signals: points spread over the visited cells and their
@@ -43,32 +48,32 @@ GeneratorOptions::GeneratorOptions()
     gainStages.network.weightDecay = 1e-11;
     // Near full gain the second triode of this block swings from cut-off to full current within a
     // volt of the first one's input: it takes more and larger networks than the other stages.
-    // Its networks limit the chain at full gain: forty boxes against twenty-four lift the worst case
-    // there by about 4 dB.
     secondStage = gainStages;
-    secondStage.boxes = 40;
+    secondStage.boxes = 64;
     // Its errors pass through two more clipping stages: 24 hidden neurons against 16 take about 4 dB
     // off the chain's worst error at full gain for about 6 % more cost per sample.
     secondStage.network.hiddenNeurons = 24;
     // The tone stage's settings with bass and treble at 0 need larger networks than the input stage
-    // at high gain; more boxes bought nothing more there.
+    // at high gain. The loud held notes that reach it at high gain took its twelve boxes from the
+    // quiet signals of the low gains (a 1.3 kHz note at gain 0 followed the circuit at 33 dB):
+    // twenty-four keep both.
     toneStage = gainStages;
-    toneStage.boxes = 12;
+    toneStage.boxes = 24;
     toneStage.projected = false;
     toneStage.network.hiddenNeurons = 16;
-    // Twice the points: the chain's mean error falls.
     toneStage.trainingPoints = 12000;
     toneStage.pointsPerBox = 1600;
-    // At full gain the second stage's networks limit the chain: a plucked note or a loud sweep
-    // crossed its knees where few training points lay and followed the reference at 30 dB. Full
-    // gain gets more boxes and points, and the second stage's points spread two cells around the
-    // visited ones.
+    // At full gain every stage's errors pass the most gain: a plucked note or a loud sweep crossed
+    // the second stage's knees where few training points lay and followed the reference at 30 dB,
+    // and with treble at its top and bass at 0 a plucked note followed it at 37 dB until the third
+    // stage had twice the boxes and points. Full gain gets more boxes and points, and the second
+    // stage's points spread two cells around the visited ones.
     fullGainStages = gainStages;
-    fullGainStages.boxes = 32;
-    fullGainStages.trainingPoints = 15000;
+    fullGainStages.boxes = 106;
+    fullGainStages.trainingPoints = 60000;
     fullGainSecondStage = secondStage;
-    fullGainSecondStage.boxes = 96;
-    fullGainSecondStage.trainingPoints = 20000;
+    fullGainSecondStage.boxes = 160;
+    fullGainSecondStage.trainingPoints = 40000;
     fullGainSecondStage.pointsPerBox = 1000;
     fullGainSecondStage.spreadReach = 2;
     // A network's output layer rounds in single precision at about the size of its largest terms:
@@ -82,15 +87,28 @@ GeneratorOptions::GeneratorOptions()
         stage->restWeightDecay = 1e-10;
         stage->restBoxShare = 0.01;
     }
-    // The input stage's tremble passes every gain stage: its rest boxes keep them smallest.
-    fullGainInputStage = fullGainStages;
-    fullGainInputStage.restWeightDecay = 1e-9;
+    // The input stage's tremble passes every later stage, and a held input leaves it resting
+    // anywhere along its transfer curve, in any of its boxes: at the high gains all its networks
+    // keep their output weights small (a held -2 V trembled at -62 dBFS at full gain with weights
+    // near 140, at -89 dBFS with weights below 10), and more and smaller boxes, each fitted to the
+    // end, win back the accuracy the decay costs.
+    highGainInputStage = fullGainStages;
+    highGainInputStage.boxes = 64;
+    highGainInputStage.trainingPoints = 40000;
+    highGainInputStage.tolerance = 1e-9;
+    highGainInputStage.network.weightDecay = 1e-8;
+    highGainInputStage.restWeightDecay = 1e-8;
+    fullGainInputStage = highGainInputStage;
+    fullGainInputStage.boxes = 120;
+    fullGainInputStage.trainingPoints = 90000;
 }
 
 const StepTrainingOptions& GeneratorOptions::gainStageOptions(int stage, uint32_t gain) const
 {
     if (gain == fullGainStep)
         return stage == 0 ? fullGainInputStage : stage == 1 ? fullGainSecondStage : fullGainStages;
+    if (stage == 0 && gain >= highGainFrom)
+        return highGainInputStage;
     return stage == 1 ? secondStage : gainStages;
 }
 
@@ -101,9 +119,14 @@ GeneratorOptions GeneratorOptions::quick()
     quickOptions.trainingRates = {24000};
     quickOptions.signalSeconds = 0.005;
     quickOptions.keepEvery = 1;
+    quickOptions.sustainedSeconds = 0.0;
+    quickOptions.checkRounds = 0;
+    quickOptions.checkCases = 5;
+    quickOptions.checkSeconds = 0.004;
+    quickOptions.toneCheckInputs = 2;
     for (StepTrainingOptions* stage : {&quickOptions.gainStages, &quickOptions.secondStage, &quickOptions.toneStage,
-                                       &quickOptions.fullGainInputStage, &quickOptions.fullGainStages,
-                                       &quickOptions.fullGainSecondStage}) {
+                                       &quickOptions.highGainInputStage, &quickOptions.fullGainInputStage,
+                                       &quickOptions.fullGainStages, &quickOptions.fullGainSecondStage}) {
         stage->boxes = 2;
         stage->trainingPoints = 200;
         stage->pointsPerBox = 100;
@@ -127,88 +150,6 @@ constexpr uint32_t gainSteps = GeneratorOptions::fullGainStep + 1;
 constexpr uint32_t toneOperatingGain = 0;
 constexpr uint32_t defaultToneStep = 224;   // treble 7, bass 7, voice 0
 const std::array<uint32_t, 2> toneTrainingGains{0, 16};
-
-// Rates at which the chain's rest points are kept off box edges: from the lowest host rate to the
-// highest internal one (384 kHz at 16 times).
-const std::array<double, 16> restRates{8000,   11025,  16000,  22050,  32000,   44100,   48000,   64000,
-                                       96000,  128000, 192000, 384000, 768000, 1536000, 3072000, 6144000};
-
-// The training input: sweeps at four levels and two plucked notes, separated by short silences.
-std::vector<float> trainingSignal(double rate, double seconds)
-{
-    std::vector<float> signal;
-    const std::vector<float> gap(size_t(std::min(0.02, seconds / 4.0) * rate), 0.0f);
-    auto append = [&](const std::vector<float>& part) {
-        signal.insert(signal.end(), part.begin(), part.end());
-        signal.insert(signal.end(), gap.begin(), gap.end());
-    };
-    for (double level : {0.03, 0.2, 0.8, 3.0})
-        append(sineSweep(rate, seconds, 30.0, 15000.0, level));
-    append(pluck(rate, seconds, 82.4, 0.5));
-    append(pluck(rate, seconds, 196.0, 2.5));
-    return signal;
-}
-
-// Loud starts from rest, each run on a chain of its own: the coupling capacitors take far longer
-// than the training signal's gaps to settle, so it visits the first loud swing from rest only once.
-std::vector<std::vector<float>> onsetSignals(double rate, double seconds)
-{
-    return {sineSweep(rate, seconds, 30.0, 15000.0, 0.8), sineSweep(rate, seconds, 30.0, 15000.0, 3.0),
-            pluck(rate, seconds, 110.0, 1.0)};
-}
-
-// The runs of the reference chain at one rate: the training signal, then the loud starts.
-std::vector<std::vector<float>> trainingRuns(double rate, double seconds)
-{
-    std::vector<std::vector<float>> runs{trainingSignal(rate, seconds)};
-    for (std::vector<float>& onset : onsetSignals(rate, 0.66 * seconds))
-        runs.push_back(std::move(onset));
-    return runs;
-}
-
-using Matrix = SSParamsVecAutomation::Matrix;
-
-// The predicted port voltages where each stage of a channel rests at the restRates, for a gain step
-// and a tone step, appended per stage (nV per point).
-void addRestVoltages(Valve valve, Channel channel, uint32_t gain, uint32_t tone, std::array<std::vector<double>, 4>& out)
-{
-    ValveBlocks blocks(valve, 48000.0);
-    for (double rate : restRates) {
-        const auto points = chainOperatingPoints(blocks, channel, rate, gain, tone);
-        for (size_t s = 0; s < out.size(); ++s)
-            out[s].insert(out[s].end(), points[s].p.begin(), points[s].p.end());
-    }
-}
-
-// Collects one in `keep` visited samples of the chosen stages, in the training rate's frame.
-class RegionCollector : public StageObserver
-{
-public:
-    RegionCollector(std::array<RegionSamples*, 4> targets, std::array<Matrix, 4> frameShifts, uint32_t keepEvery)
-        : regions(targets), shifts(std::move(frameShifts)), keep(keepEvery)
-    {
-    }
-
-    void observe(int stage, const std::vector<double>& p, const std::vector<double>& i) override
-    {
-        if (stage == 0)
-            ++sample;
-        RegionSamples* region = regions[size_t(stage)];
-        if (region != nullptr && sample % keep == 0)
-            addInTrainingFrame(*region, p, i, shifts[size_t(stage)]);
-    }
-
-private:
-    std::array<RegionSamples*, 4> regions;
-    std::array<Matrix, 4> shifts;
-    uint32_t keep;
-    uint64_t sample = 0;
-};
-
-uint64_t stepSeed(uint64_t seed, Valve valve, size_t file, uint32_t step)
-{
-    return Random::seedOf(seed, uint64_t(valve) + 1, file + 1, step + 1);
-}
 
 // Rough cost of the jobs against a gain-stage job (one valve and gain step: eight reference runs
 // and four steps trained), for the progress's estimate of the time left.
@@ -320,6 +261,77 @@ std::vector<double> rateRecords(const std::vector<std::pair<uint32_t, OperatingP
 }
 } // namespace
 
+namespace
+{
+// The gain steps' training: what it cost, and what their checks found.
+template <class Job>
+std::string gainStepSummary(const std::vector<Job>& jobs, const std::vector<GainStepReport>& reports)
+{
+    double reference = 0.0, training = 0.0, checking = 0.0;
+    uint32_t refits = 0, failing = 0;
+    std::string lines;
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        const GainStepReport& r = reports[k];
+        reference += r.referenceSeconds;
+        training += r.trainingSeconds;
+        checking += r.checkSeconds;
+        refits += r.refits;
+        failing += r.failedChecks > 0 ? 1 : 0;
+        char line[240];
+        std::snprintf(line, sizeof line, "%-4s gain %2u: %u refits, %u checks failing, worst %s (%+.1f dB from its limit)\n",
+                      valveFileTag(jobs[k].valve), jobs[k].gain, r.refits, r.failedChecks, r.worstCheck.c_str(),
+                      -r.worstShortfallDb);
+        lines += line;
+    }
+    char total[240];
+    std::snprintf(total, sizeof total,
+                  "gain steps: processor time %.0f s reference runs, %.0f s training, %.0f s checks; %u refits, %u steps failing a check\n",
+                  reference, training, checking, refits, failing);
+    return total + lines;
+}
+} // namespace
+
+namespace
+{
+// The tone steps' training: what it cost, and what their checks found.
+template <class Job>
+std::string toneStepSummary(const std::vector<Job>& jobs, const std::vector<ToneStepReport>& reports)
+{
+    double training = 0.0, checking = 0.0;
+    uint32_t refits = 0, failing = 0;
+    const ToneStepReport* worst = nullptr;
+    const Job* worstJob = nullptr;
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        const ToneStepReport& r = reports[k];
+        training += r.trainingSeconds;
+        checking += r.checkSeconds;
+        refits += r.refits;
+        failing += r.failedChecks > 0 ? 1 : 0;
+        if (worst == nullptr || r.worstShortfallDb > worst->worstShortfallDb) {
+            worst = &r;
+            worstJob = &jobs[k];
+        }
+    }
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "tone steps: processor time %.0f s training, %.0f s checks; %u refits, %u steps failing a check\n",
+                  training, checking, refits, failing);
+    std::string text = line;
+    if (worst != nullptr) {
+        std::snprintf(line, sizeof line, "tone steps' worst check: %s bass %u voice %u, %s (%+.1f dB from its limit)\n",
+                      valveFileTag(worstJob->valve), worstJob->bass, worstJob->voice, worst->worstCheck.c_str(),
+                      -worst->worstShortfallDb);
+        text += line;
+    }
+    return text;
+}
+} // namespace
+
+uint64_t stepSeed(uint64_t seed, Valve valve, size_t file, uint32_t step)
+{
+    return Random::seedOf(seed, uint64_t(valve) + 1, file + 1, step + 1);
+}
+
 Generator::Generator(const GeneratorOptions& generatorOptions) : options(generatorOptions) {}
 
 bool Generator::generate(const std::string& folder, const std::vector<Valve>& valves,
@@ -331,9 +343,7 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     };
     const auto wanted = [&](size_t file) { return std::find(files.begin(), files.end(), file) != files.end(); };
     const double rate = options.trainingRate;
-    std::vector<std::vector<std::vector<float>>> runs;  // per training rate
-    for (uint32_t runRate : options.trainingRates)
-        runs.push_back(trainingRuns(runRate, options.signalSeconds));
+    const std::vector<TrainingRun> runs = gainStageTrainingRuns(options);
 
     // models[valve][file][step]
     std::map<Valve, FileModels> models;
@@ -350,15 +360,14 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
         for (Valve valve : valves)
             if (wanted(0) || wanted(1) || wanted(2) || wanted(3))
                 gainJobs.push_back({valve, g});
-    struct ToneInputJob { Valve valve; Channel channel; uint32_t gain; size_t rate, run; };
+    struct ToneInputJob { Valve valve; Channel channel; uint32_t gain; size_t run; };
     std::vector<ToneInputJob> toneInputJobs;
     if (wanted(4))
         for (Valve valve : valves)
             for (Channel channel : {Channel::low, Channel::high})
                 for (uint32_t g : toneTrainingGains)
-                    for (size_t r = 0; r < options.trainingRates.size(); ++r)
-                        for (size_t run = 0; run < runs[r].size(); ++run)
-                            toneInputJobs.push_back({valve, channel, g, r, run});
+                    for (size_t run = 0; run < runs.size(); ++run)
+                        toneInputJobs.push_back({valve, channel, g, run});
     std::vector<std::vector<double>> toneInputs(toneInputJobs.size());
     struct ToneJob { Valve valve; uint32_t bass, voice; };
     std::vector<ToneJob> toneJobs;
@@ -388,63 +397,30 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     };
 
     std::array<std::atomic<size_t>, 2> aligned{};  // input-stage steps whose rests were aligned, per file
+    std::vector<GainStepReport> gainReports(gainJobs.size());
     parallelFor(gainJobs.size() + toneInputJobs.size(), options.threads, [&](size_t k) {
         if (k >= gainJobs.size()) {
             const ToneInputJob& job = toneInputJobs[k - gainJobs.size()];
-            ChainSettings settings{job.channel, job.gain, defaultToneStep, options.trainingRates[job.rate], 1, 3};
+            const TrainingRun& run = runs[job.run];
+            ChainSettings settings{job.channel, job.gain, defaultToneStep, run.rate, 1, 3};
             ReferenceChain chain(job.valve, settings);
             std::vector<double>& out = toneInputs[k - gainJobs.size()];
-            for (float sample : runs[job.rate][job.run])
+            for (float sample : run.signal)
                 out.push_back(chain.runStages(double(sample)));
             progress.workDone(toneInputJobWork);
             return;
         }
         const GainJob& job = gainJobs[k];
-        RegionSamples low0, high0, second, third;
-        std::array<std::vector<double>, 4> lowRest, highRest;
-        for (size_t r = 0; r < options.trainingRates.size(); ++r)
-            for (Channel channel : {Channel::low, Channel::high}) {
-                ValveBlocks frameBlocks(job.valve, rate);
-                std::array<Matrix, 4> shifts;
-                for (int s = 0; s < 3; ++s)
-                    shifts[size_t(s)] = frameShift(frameBlocks.stage(s, channel), job.gain, options.trainingRates[r], rate);
-                for (const std::vector<float>& signal : runs[r]) {
-                    ChainSettings settings{channel, job.gain, defaultToneStep, options.trainingRates[r], 1, 3};
-                    ReferenceChain chain(job.valve, settings);
-                    RegionCollector collector({channel == Channel::low ? &low0 : &high0, &second, &third, nullptr},
-                                              shifts, options.keepEvery);
-                    chain.setObserver(&collector);
-                    for (float sample : signal)
-                        chain.runStages(double(sample));
-                }
-            }
-        addRestVoltages(job.valve, Channel::low, job.gain, defaultToneStep, lowRest);
-        addRestVoltages(job.valve, Channel::high, job.gain, defaultToneStep, highRest);
-        const auto bothChannels = [&](size_t stage) {
-            std::vector<double> rest = lowRest[stage];
-            rest.insert(rest.end(), highRest[stage].begin(), highRest[stage].end());
-            return rest;
-        };
-        const std::array<std::vector<double>, 4> rests{lowRest[0], highRest[0], bothChannels(1), bothChannels(2)};
-        ValveBlocks blocks(job.valve, rate);
-        const RegionSamples* regions[4] = {&low0, &high0, &second, &third};
-        for (size_t f = 0; f < 4; ++f) {
-            if (!wanted(f))
-                continue;
-            SSParamsVecAutomation& block = blocks.stage(stageFiles[f].stage, stageFiles[f].channel);
-            block.setSampleRate(rate);
-            block.setStep(job.gain);
-            StepModel& model = models.at(job.valve)[f][job.gain];
-            model = trainStep(*regions[f], block, options.gainStageOptions(stageFiles[f].stage, job.gain),
-                              stepSeed(options.seed, job.valve, f, job.gain), rests[f]);
-            // An input stage's rest steps by a last bit at some rates, which every later stage lifts
-            // at the high gains; below them the step stays far under the noise floor, and the
-            // alignment's small change of slope would only cost accuracy with quiet signals.
-            if (stageFiles[f].stage == 0 && job.gain >= restAlignmentGainFrom)
-                aligned[f] += alignRest(model, stageFiles[f].projected, block, 0.0, restAlignmentRates()) ? 1 : 0;
-        }
+        GainStepTrainer trainer(options, job.valve, job.gain, {wanted(0), wanted(1), wanted(2), wanted(3)});
+        GainStepModels trained = trainer.train(runs);
+        for (size_t f = 0; f < gainStageFileCount; ++f)
+            if (wanted(f))
+                models.at(job.valve)[f][job.gain] = std::move(trained[f]);
+        gainReports[k] = trainer.report();
+        for (size_t f = 0; f < aligned.size(); ++f)
+            aligned[f] += gainReports[k].restsAligned[f] ? 1 : 0;
         progress.workDone(1.0);
-        for (size_t f = 0; f < 4; ++f)
+        for (size_t f = 0; f < gainStageFileCount; ++f)
             if (wanted(f))
                 jobFinished(job.valve, f);
     });
@@ -453,37 +429,22 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
 
     // Tone stage: treble moves only the output (G, H, K), so one set of networks serves the 15
     // treble positions of each bass and voice setting.
+    std::map<Valve, std::vector<ToneInput>> toneTraining, toneChecks;
+    for (size_t s = 0; s < toneInputJobs.size(); ++s) {
+        const ToneInputJob& job = toneInputJobs[s];
+        toneTraining[job.valve].push_back({runs[job.run].rate, std::move(toneInputs[s]), ""});
+    }
+    if (wanted(4))
+        parallelFor(valves.size(), options.threads,
+                    [&](size_t v) { toneChecks[valves[v]] = toneCheckInputs(options, valves[v]); });
+    std::vector<ToneStepReport> toneReports(toneJobs.size());
     parallelFor(toneJobs.size(), options.threads, [&](size_t k) {
         const ToneJob& job = toneJobs[k];
-        const uint32_t step = (7 * 15 + job.bass) * 2 + job.voice;
-        ValveBlocks blocks(job.valve, rate), frameBlocks(job.valve, rate);
-        SSParamsVecAutomation& block = blocks.stage(3, Channel::high);
-        RegionSamples region;
-        for (size_t s = 0; s < toneInputJobs.size(); ++s) {
-            if (toneInputJobs[s].valve != job.valve)
-                continue;
-            const double runRate = options.trainingRates[toneInputJobs[s].rate];
-            const Matrix shift = frameShift(frameBlocks.stage(3, Channel::high), step, runRate, rate);
-            block.setSampleRate(runRate);
-            block.setStep(step);
-            ReferenceStage stage(block);
-            stage.start(findOperatingPoint(block, toneInputs[s].front()));
-            for (size_t n = 0; n < toneInputs[s].size(); ++n) {
-                stage.step(toneInputs[s][n]);
-                if (n % options.keepEvery == 0)
-                    addInTrainingFrame(region, stage.predictedPortVoltages(), stage.portCurrents(), shift);
-            }
-        }
-        std::array<std::vector<double>, 4> rests;
-        for (uint32_t gain : {0u, 8u, 16u})
-            for (Channel channel : {Channel::low, Channel::high})
-                addRestVoltages(job.valve, channel, gain, step, rests);
-        block.setSampleRate(rate);
-        block.setStep(step);
-        const StepModel model =
-            trainStep(region, block, options.toneStage, stepSeed(options.seed, job.valve, 4, step), rests[3]);
+        ToneStepTrainer trainer(options, job.valve, job.bass, job.voice);
+        const StepModel model = trainer.train(toneTraining.at(job.valve), toneChecks.at(job.valve));
         for (uint32_t treble = 0; treble < 15; ++treble)
-            models.at(job.valve)[4][(treble * 15 + job.bass) * 2 + job.voice] = model;
+            models.at(job.valve)[4][trainer.stepAt(treble)] = model;
+        toneReports[k] = trainer.report();
         progress.workDone(toneJobWork);
         jobFinished(job.valve, 4);
     });
@@ -515,6 +476,8 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     std::snprintf(timing, sizeof timing, "gain stages %.1f s, tone stage %.1f s, rate records and files %.1f s\n",
                   gainStagesDone, toneStageDone - gainStagesDone, elapsed() - toneStageDone);
     report = timing;
+    report += gainStepSummary(gainJobs, gainReports);
+    report += toneStepSummary(toneJobs, toneReports);
     for (size_t f = 0; f < aligned.size(); ++f)
         if (wanted(f))
             report += "input stage " + std::string(stageFiles[f].channel == Channel::low ? "low" : "high")

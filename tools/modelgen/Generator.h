@@ -29,11 +29,23 @@ struct GeneratorOptions
     // this frame halves it at both ends.
     uint32_t trainingRate = 76800;
     double signalSeconds = 0.06;      // length of each training signal
+    // Length of the sustained notes, held levels and square waves run at the first training rate
+    // (none at 0).
+    double sustainedSeconds = 0.12;
     uint32_t keepEvery = 4;           // visited samples kept for training: one in this many
+    // Each gain step's networks are checked this many times on newly drawn signals, each time on
+    // this many cases, and fitted again where a check fails (but after the last).
+    uint32_t checkRounds = 3;
+    uint32_t checkCases = 10;
+    double checkSeconds = 0.15;  // length of a checked signal (held levels: twice that)
+    // The inputs every tone step's networks are checked on, at each round.
+    uint32_t toneCheckInputs = 8;
     StepTrainingOptions gainStages;   // stages 0 and 2 (projected files)
     StepTrainingOptions secondStage;  // stage 1: two triodes in cascade within one block
     StepTrainingOptions toneStage;    // stage 3 (standard file)
     static constexpr uint32_t fullGainStep = 16;
+    static constexpr uint32_t highGainFrom = 12;
+    StepTrainingOptions highGainInputStage;   // stage 0 from highGainFrom up to below full gain
     StepTrainingOptions fullGainInputStage;   // stage 0 at full gain
     StepTrainingOptions fullGainSecondStage;  // stage 1 at full gain
     StepTrainingOptions fullGainStages;       // stage 2 at full gain
@@ -45,6 +57,9 @@ struct GeneratorOptions
     // Small training for tests: short signals, few points and epochs.
     static GeneratorOptions quick();
 };
+
+// The seed of one file's pot step.
+uint64_t stepSeed(uint64_t seed, Valve valve, size_t file, uint32_t step);
 
 // Generates model data files: reference runs of the Newton chain on training signals at several
 // levels and gains find the region each stage visits; networks are trained on it per pot step;
