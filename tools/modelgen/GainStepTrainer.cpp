@@ -220,8 +220,9 @@ std::vector<GainStepTrainer::CheckCase> GainStepTrainer::drawCheckCases(uint32_t
         static const uint32_t positions[] = {0, 7, 14};
         return (positions[random.below(3)] * 15 + positions[random.below(3)]) * 2 + uint32_t(random.below(2));
     };
-    // Treble at its top and bass at 0 weigh the errors of the distortion's upper harmonics most, and
-    // the lowest rate has the port equation furthest from the networks' frame: every fourth case.
+    // Treble at its top and bass at 0 weigh the errors of the distortion's upper harmonics most,
+    // against what is left of a low note once its fundamental is gone: every fourth case is a low
+    // note there.
     const auto hardest = [](uint32_t voice) { return (14 * 15 + 0) * 2 + voice; };
     const auto anyRate = [&]() { return rates[random.below(std::size(rates))]; };
     const auto logUniform = [&](double lo, double hi) { return lo * std::exp(random.uniform() * std::log(hi / lo)); };
@@ -232,35 +233,33 @@ std::vector<GainStepTrainer::CheckCase> GainStepTrainer::drawCheckCases(uint32_t
         const bool hard = k % 4 == 3;
         c.channel = channel();
         c.toneStep = hard ? hardest(uint32_t(random.below(2))) : tone();
-        switch (k % 5) {
+        switch (hard ? 0 : k % 5) {
         case 0:
         case 1: {
-            c.rate = hard ? rates[0] : anyRate();
-            const double frequency = logUniform(80.0, 2000.0), level = random.uniform(0.2, restCurveReach);
+            c.rate = anyRate();
+            const double frequency = hard ? logUniform(80.0, 160.0) : logUniform(80.0, 2000.0);
+            const double level = random.uniform(0.2, restCurveReach);
             c.signal = heldSine(c.rate, options.checkSeconds, frequency, level);
             std::snprintf(name, sizeof name, "sine %.0f Hz %.2f V", frequency, level);
             break;
         }
         case 2: {
-            c.rate = hard ? rates[0] : anyRate();
+            c.rate = anyRate();
             const double frequency = logUniform(80.0, 400.0), level = random.uniform(0.3, restCurveReach);
             c.signal = pluck(c.rate, options.checkSeconds, frequency, level);
             std::snprintf(name, sizeof name, "pluck %.0f Hz %.2f V", frequency, level);
             break;
         }
         case 3: {
-            // A level held from silence, or a square wave whose edges come every 0.1 s: measured
-            // once the first step has settled and away from the later edges.
             c.rate = hostRates[random.below(std::size(hostRates))];
             const double level = random.uniform(-restCurveReach, restCurveReach);
-            const bool square = random.below(2) == 0;
-            c.signal = heldLevel(c.rate, 2.0 * options.checkSeconds, level, square ? 0.2 : 0.0);
-            c.settledFrom = c.signal.size() * (square ? 1 : 3) / 4;
-            std::snprintf(name, sizeof name, square ? "square %.2f V at 5 Hz" : "held %.2f V", level);
+            c.signal = heldLevel(c.rate, 2.0 * options.checkSeconds, level);
+            c.settledFrom = c.signal.size() * 3 / 4;
+            std::snprintf(name, sizeof name, "held %.2f V", level);
             break;
         }
         default: {
-            c.rate = hard ? rates[0] : anyRate();
+            c.rate = anyRate();
             const double level = random.uniform(0.3, restCurveReach);
             c.signal = sineSweep(c.rate, options.checkSeconds, 40.0, 12000.0, level);
             std::snprintf(name, sizeof name, "sweep %.2f V", level);

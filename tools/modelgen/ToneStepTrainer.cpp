@@ -20,8 +20,8 @@ namespace
 {
 // The tone stage's share of the chain's error: the chain must follow the circuit at 40 dB, every
 // 10 ms window at 30 dB, and the gain stages take most of that.
-constexpr double checkSerDb = 48.0;
-constexpr double checkWindowDb = 38.0;
+constexpr double checkSerDb = 46.0;
+constexpr double checkWindowDb = 36.0;
 constexpr uint32_t checkedTrebles[] = {0, 7, 14};
 constexpr uint32_t defaultToneStep = 224;
 
