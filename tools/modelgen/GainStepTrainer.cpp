@@ -129,10 +129,94 @@ GainStepModels GainStepTrainer::train(const std::vector<TrainingRun>& runs)
     for (size_t f = 0; f < gainStageFileCount; ++f)
         if (wanted[f])
             trainFile(f, 0);
-    for (uint32_t round = 0; round < options.checkRounds; ++round)
-        if (checkAndLearn(round, round + 1 < options.checkRounds))
+    // A refit can do worse where no check looked before: each round checks the networks on its
+    // newly drawn cases and every case that failed in an earlier round, and after a refit keeps
+    // whichever of the new and the earlier networks falls shorter there.
+    std::vector<CheckCase> failed;
+    GainStepModels earlier;
+    for (uint32_t round = 0; round < options.checkRounds; ++round) {
+        started = threadCpuSeconds();
+        std::vector<CheckCase> cases = drawCheckCases(round);
+        cases.insert(cases.end(), failed.begin(), failed.end());
+        std::vector<double> shortfalls = shortfallsOf(cases, models);
+        if (round > 0) {
+            const std::vector<double> before = shortfallsOf(cases, earlier);
+            if (*std::max_element(before.begin(), before.end()) < *std::max_element(shortfalls.begin(), shortfalls.end())) {
+                models = earlier;
+                shortfalls = before;
+                ++summary.refitsUndone;
+            }
+        }
+        summarise(round, cases, shortfalls);
+        summary.checkSeconds += threadCpuSeconds() - started;
+        if (summary.failedChecks == 0 || round + 1 == options.checkRounds)
             break;
+        failed.clear();
+        for (size_t k = 0; k < cases.size(); ++k)
+            if (shortfalls[k] > 0.0)
+                failed.push_back(cases[k]);
+        earlier = models;
+        learnFrom(failed);
+    }
     return models;
+}
+
+std::vector<double> GainStepTrainer::shortfallsOf(const std::vector<CheckCase>& cases, const GainStepModels& set) const
+{
+    std::vector<double> shortfalls;
+    for (const CheckCase& c : cases)
+        shortfalls.push_back(runCheck(c, -1, set).shortfallDb());
+    return shortfalls;
+}
+
+void GainStepTrainer::summarise(uint32_t round, const std::vector<CheckCase>& cases, const std::vector<double>& shortfalls)
+{
+    summary.failedChecks = 0;
+    summary.worstShortfallDb = -300.0;
+    for (size_t k = 0; k < cases.size(); ++k) {
+        char line[240];
+        std::snprintf(line, sizeof line, "round %u %-48s %+6.1f dB from its limit%s", round, cases[k].name.c_str(),
+                      -shortfalls[k], shortfalls[k] > 0.0 ? "  FAILS" : "");
+        summary.checkLines.push_back(line);
+        if (shortfalls[k] > summary.worstShortfallDb) {
+            summary.worstShortfallDb = shortfalls[k];
+            summary.worstCheck = cases[k].name;
+        }
+        summary.failedChecks += shortfalls[k] > 0.0 ? 1 : 0;
+    }
+}
+
+// The stages that fail a case on their own (or the worst of them, when it takes them together)
+// learn what the reference visited in that case, and are fitted again.
+void GainStepTrainer::learnFrom(const std::vector<CheckCase>& failing)
+{
+    std::array<bool, gainStageFileCount> refit{};
+    for (const CheckCase& c : failing) {
+        std::array<double, 3> alone{};
+        int worst = 0;
+        for (int stage = 0; stage < 3; ++stage) {
+            alone[size_t(stage)] =
+                wanted[fileOfGainStage(stage, c.channel)] ? runCheck(c, stage, models).shortfallDb() : -300.0;
+            worst = alone[size_t(stage)] > alone[size_t(worst)] ? stage : worst;
+        }
+        std::array<RegionSamples*, 4> learners{};
+        for (int stage = 0; stage < 3; ++stage)
+            if (stage == worst || alone[size_t(stage)] > 0.0) {
+                learners[size_t(stage)] = &regions[fileOfGainStage(stage, c.channel)];
+                refit[fileOfGainStage(stage, c.channel)] = true;
+            }
+        ReferenceChain chain(valve, ChainSettings{c.channel, gain, defaultToneStep, c.rate, 1, 3});
+        RegionCollector collector(learners, gainStageShifts(valve, c.channel, gain, c.rate, options.trainingRate), 1);
+        chain.setObserver(&collector);
+        for (float sample : c.signal)
+            chain.runStages(double(sample));
+    }
+    ++rounds;
+    for (size_t f = 0; f < gainStageFileCount; ++f)
+        if (refit[f]) {
+            trainFile(f, rounds);
+            ++summary.refits;
+        }
 }
 
 void GainStepTrainer::collectRegions(const std::vector<TrainingRun>& runs)
@@ -277,6 +361,12 @@ std::vector<GainStepTrainer::CheckCase> GainStepTrainer::drawCheckCases(uint32_t
 
 GainStepTrainer::CheckOutcome GainStepTrainer::runCheck(const CheckCase& c, int networkStage) const
 {
+    return runCheck(c, networkStage, models);
+}
+
+GainStepTrainer::CheckOutcome GainStepTrainer::runCheck(const CheckCase& c, int networkStage,
+                                                        const GainStepModels& set) const
+{
     const ChainSettings settings{c.channel, gain, c.toneStep, c.rate, 1, 4};
     std::vector<float> reference = c.signal, network = c.signal;
     ReferenceChain referenceChain(valve, settings);
@@ -286,7 +376,7 @@ GainStepTrainer::CheckOutcome GainStepTrainer::runCheck(const CheckCase& c, int 
     networkChain.outputGain = topOutputGain();
     for (int stage = 0; stage < 3; ++stage)
         if ((networkStage < 0 || stage == networkStage) && wanted[fileOfGainStage(stage, c.channel)])
-            networkChain.useNetworks(stage, models[fileOfGainStage(stage, c.channel)], true);
+            networkChain.useNetworks(stage, set[fileOfGainStage(stage, c.channel)], true);
     networkChain.process(network.data(), uint32_t(network.size()));
     CheckOutcome outcome;
     if (c.settledFrom > 0) {
@@ -300,63 +390,6 @@ GainStepTrainer::CheckOutcome GainStepTrainer::runCheck(const CheckCase& c, int 
     double meanDb = 0.0;
     windowedSignalToError(reference, network, c.rate, outcome.worstWindowDb, meanDb);
     return outcome;
-}
-
-// Checks the step's networks on newly drawn cases. Where a case fails and `learn` is set, the stages
-// that fail it on their own (or the worst of them, when it takes them together) learn what the
-// reference visited in that case, and those stages are fitted again. Returns true when every case
-// holds.
-bool GainStepTrainer::checkAndLearn(uint32_t round, bool learn)
-{
-    const double started = threadCpuSeconds();
-    std::array<bool, gainStageFileCount> refit{};
-    summary.failedChecks = 0;
-    summary.worstShortfallDb = -300.0;
-    for (const CheckCase& c : drawCheckCases(round)) {
-        const CheckOutcome outcome = runCheck(c, -1);
-        const double shortfall = outcome.shortfallDb();
-        char line[240];
-        std::snprintf(line, sizeof line, "round %u %-36s SER %6.1f dB worst window %6.1f dB above 5 kHz %7.1f dBFS%s",
-                      round, c.name.c_str(), outcome.serDb, outcome.worstWindowDb, outcome.highBandDbfs,
-                      shortfall > 0.0 ? "  FAILS" : "");
-        summary.checkLines.push_back(line);
-        if (shortfall > summary.worstShortfallDb) {
-            summary.worstShortfallDb = shortfall;
-            summary.worstCheck = c.name;
-        }
-        if (shortfall <= 0.0)
-            continue;
-        ++summary.failedChecks;
-        if (!learn)
-            continue;
-        std::array<double, 3> alone{};
-        int worst = 0;
-        for (int stage = 0; stage < 3; ++stage) {
-            alone[size_t(stage)] = wanted[fileOfGainStage(stage, c.channel)] ? runCheck(c, stage).shortfallDb() : -300.0;
-            worst = alone[size_t(stage)] > alone[size_t(worst)] ? stage : worst;
-        }
-        std::array<RegionSamples*, 4> learners{};
-        for (int stage = 0; stage < 3; ++stage)
-            if (stage == worst || alone[size_t(stage)] > 0.0) {
-                learners[size_t(stage)] = &regions[fileOfGainStage(stage, c.channel)];
-                refit[fileOfGainStage(stage, c.channel)] = true;
-                summary.checkLines.back() += " stage" + std::to_string(stage);
-            }
-        ReferenceChain chain(valve, ChainSettings{c.channel, gain, defaultToneStep, c.rate, 1, 3});
-        RegionCollector collector(learners, gainStageShifts(valve, c.channel, gain, c.rate, options.trainingRate), 1);
-        chain.setObserver(&collector);
-        for (float sample : c.signal)
-            chain.runStages(double(sample));
-    }
-    summary.checkSeconds += threadCpuSeconds() - started;
-    if (summary.failedChecks == 0)
-        return true;
-    for (size_t f = 0; f < gainStageFileCount; ++f)
-        if (refit[f]) {
-            trainFile(f, round + 1);
-            ++summary.refits;
-        }
-    return false;
 }
 
 } // namespace modelgen

@@ -40,6 +40,7 @@ struct GainStepReport
 {
     std::array<bool, 2> restsAligned{};  // per input stage file
     uint32_t refits = 0;                 // stages trained again after a failed check
+    uint32_t refitsUndone = 0;           // rounds whose refits did worse and were dropped
     uint32_t failedChecks = 0;           // checks still failing after the last refit
     std::string worstCheck;              // the worst case of the last check, described
     double worstShortfallDb = -300.0;    // by how much it missed its limit (below 0: it held)
@@ -85,11 +86,14 @@ public:
     CheckOutcome runCheck(const CheckCase& c, int networkStage) const;
 
 private:
+    CheckOutcome runCheck(const CheckCase& c, int networkStage, const GainStepModels& set) const;
+    std::vector<double> shortfallsOf(const std::vector<CheckCase>& cases, const GainStepModels& set) const;
+    void summarise(uint32_t round, const std::vector<CheckCase>& cases, const std::vector<double>& shortfalls);
+    void learnFrom(const std::vector<CheckCase>& failing);
     void collectRegions(const std::vector<TrainingRun>& runs);
     void addInputStageRestCurve();
     void trainFile(size_t file, uint32_t round);
     std::vector<CheckCase> drawCheckCases(uint32_t round) const;
-    bool checkAndLearn(uint32_t round, bool learn);
 
     const GeneratorOptions& options;
     Valve valve;
@@ -98,6 +102,7 @@ private:
     std::array<RegionSamples, gainStageFileCount> regions;
     std::array<std::vector<double>, gainStageFileCount> rests;
     GainStepModels models;
+    uint32_t rounds = 0;  // refit rounds so far
     GainStepReport summary;
 };
 

@@ -278,9 +278,10 @@ std::string gainStepSummary(const std::vector<Job>& jobs, const std::vector<Gain
         refits += r.refits;
         failing += r.failedChecks > 0 ? 1 : 0;
         char line[240];
-        std::snprintf(line, sizeof line, "%-4s gain %2u: %u refits, %u checks failing, worst %s (%+.1f dB from its limit)\n",
-                      valveFileTag(jobs[k].valve), jobs[k].gain, r.refits, r.failedChecks, r.worstCheck.c_str(),
-                      -r.worstShortfallDb);
+        std::snprintf(line, sizeof line,
+                      "%-4s gain %2u: %u refits (%u rounds undone), %u checks failing, worst %s (%+.1f dB from its limit)\n",
+                      valveFileTag(jobs[k].valve), jobs[k].gain, r.refits, r.refitsUndone, r.failedChecks,
+                      r.worstCheck.c_str(), -r.worstShortfallDb);
         lines += line;
     }
     char total[240];
