@@ -34,8 +34,8 @@ constexpr int restCurveWeight = 4;
 // What the check holds a gain step's networks to: the plug-in's chain must follow the circuit at
 // 40 dB, every 10 ms window at 30 dB, and a held input must not leave anything above 5 kHz at
 // -80 dBFS; the tone stage's networks and the oversampling filters take a share of that.
-constexpr double checkSerDb = 45.0;
-constexpr double checkWindowDb = 35.0;
+constexpr double checkSerDb = 43.0;
+constexpr double checkWindowDb = 33.0;
 constexpr double checkHighBandDbfs = -86.0;
 
 // Collects one in `keep` visited samples of the chosen stages, in the training rate's frame.

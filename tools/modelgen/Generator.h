@@ -35,13 +35,15 @@ struct GeneratorOptions
     uint32_t keepEvery = 4;           // visited samples kept for training: one in this many
     // Each gain step's networks are checked this many times on newly drawn signals, each time on
     // this many cases, and fitted again where a check fails (but after the last).
-    uint32_t checkRounds = 3;
+    uint32_t checkRounds = 2;
     uint32_t checkCases = 10;
     double checkSeconds = 0.15;  // length of a checked signal (held levels: twice that)
     // The inputs every tone step's networks are checked on, at each round.
     uint32_t toneCheckInputs = 8;
-    StepTrainingOptions gainStages;   // stages 0 and 2 (projected files)
+    StepTrainingOptions gainStages;   // stage 0 (projected file)
     StepTrainingOptions secondStage;  // stage 1: two triodes in cascade within one block
+    StepTrainingOptions thirdStage;   // stage 2
+    StepTrainingOptions highGainThirdStage;   // stage 2 from highGainFrom on, below full gain
     StepTrainingOptions toneStage;    // stage 3 (standard file)
     static constexpr uint32_t fullGainStep = 16;
     static constexpr uint32_t highGainFrom = 12;

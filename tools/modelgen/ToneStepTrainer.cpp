@@ -54,7 +54,7 @@ std::vector<ToneInput> toneCheckInputs(const GeneratorOptions& options, Valve va
     for (uint32_t k = 0; k < options.toneCheckInputs; ++k) {
         const Channel channel = k % 2 == 0 ? Channel::high : Channel::low;
         const uint32_t gain = gains[k / 2 % std::size(gains)], rate = rates[random.below(std::size(rates))];
-        const double level = random.uniform(0.2, 3.0), frequency = logUniform(80.0, 2000.0);
+        const double level = logUniform(0.05, 3.0), frequency = logUniform(80.0, 2000.0);
         char name[96];
         std::vector<float> signal;
         if (k % 3 == 0) {
@@ -93,30 +93,48 @@ StepModel ToneStepTrainer::train(const std::vector<ToneInput>& trainingInputs, c
             chainRestVoltages(valve, channel, gain, stepAt(7), chainRests);
     rests = chainRests[3];
     fit(0);
-    for (uint32_t round = 0; round < options.checkRounds; ++round) {
-        const double started = threadCpuSeconds();
-        std::vector<const ToneInput*> failing;
-        summary.worstShortfallDb = -300.0;
-        for (const ToneInput& input : checkInputs)
-            for (uint32_t treble : checkedTrebles) {
-                const double shortfall = shortfallDb(input, treble);
-                if (shortfall > summary.worstShortfallDb) {
-                    summary.worstShortfallDb = shortfall;
-                    summary.worstCheck = input.name + " treble " + std::to_string(treble);
-                }
-                if (shortfall > 0.0 && (failing.empty() || failing.back() != &input))
-                    failing.push_back(&input);
-            }
-        summary.failedChecks = uint32_t(failing.size());
-        summary.checkSeconds += threadCpuSeconds() - started;
-        if (failing.empty() || round + 1 == options.checkRounds)
-            break;
+    if (options.checkRounds == 0)
+        return model;
+    // The check inputs are the same every round, so a refit that does worse on them than the
+    // networks before it is dropped.
+    std::vector<const ToneInput*> failing = check(checkInputs);
+    for (uint32_t round = 1; round < options.checkRounds && !failing.empty(); ++round) {
         for (const ToneInput* input : failing)
             learn(*input);
-        fit(round + 1);
+        const StepModel earlier = model;
+        const ToneStepReport before = summary;
+        fit(round);
         ++summary.refits;
+        failing = check(checkInputs);
+        if (summary.worstShortfallDb > before.worstShortfallDb) {
+            model = earlier;
+            summary.worstShortfallDb = before.worstShortfallDb;
+            summary.worstCheck = before.worstCheck;
+            summary.failedChecks = before.failedChecks;
+            ++summary.refitsUndone;
+        }
     }
     return model;
+}
+
+std::vector<const ToneInput*> ToneStepTrainer::check(const std::vector<ToneInput>& checkInputs)
+{
+    const double started = threadCpuSeconds();
+    std::vector<const ToneInput*> failing;
+    summary.worstShortfallDb = -300.0;
+    for (const ToneInput& input : checkInputs)
+        for (uint32_t treble : checkedTrebles) {
+            const double shortfall = shortfallDb(input, treble);
+            if (shortfall > summary.worstShortfallDb) {
+                summary.worstShortfallDb = shortfall;
+                summary.worstCheck = input.name + " treble " + std::to_string(treble);
+            }
+            if (shortfall > 0.0 && (failing.empty() || failing.back() != &input))
+                failing.push_back(&input);
+        }
+    summary.failedChecks = uint32_t(failing.size());
+    summary.checkSeconds += threadCpuSeconds() - started;
+    return failing;
 }
 
 // Adds one in keepEvery of the port voltages and currents the exact stage visits with the input,

@@ -26,6 +26,7 @@ std::vector<ToneInput> toneCheckInputs(const GeneratorOptions& options, Valve va
 struct ToneStepReport
 {
     uint32_t refits = 0;
+    uint32_t refitsUndone = 0;         // refits that did worse on the checks and were dropped
     uint32_t failedChecks = 0;         // checks still failing after the last refit
     std::string worstCheck;            // the worst case of the last check, described
     double worstShortfallDb = -300.0;  // by how much it missed its limit (below 0: it held)
@@ -50,6 +51,9 @@ public:
 
 private:
     void learn(const ToneInput& input);
+    // Runs every check input at the checked trebles; records the worst and returns the inputs
+    // that fail.
+    std::vector<const ToneInput*> check(const std::vector<ToneInput>& checkInputs);
     void fit(uint32_t round);
     // How far the stage on the networks falls short of the limits with this input (dB; 0 or less
     // when it holds).
