@@ -59,6 +59,10 @@ std::vector<std::vector<float>> sustainedRuns(double rate, double seconds)
             runs.push_back(heldSine(rate, seconds, frequency, level));
     for (double frequency : {82.0, 220.0, 660.0, 1500.0})
         runs.push_back(swell(rate, 2.5 * seconds, frequency, 3.0));
+    // A loud pluck's attack charges the coupling capacitors, and its decay then passes the middle
+    // levels on a shifted bias, rich in harmonics: a short pluck never gets there.
+    for (double frequency : {110.0, 330.0})
+        runs.push_back(pluck(rate, 2.5 * seconds, frequency, 3.0));
     for (double level : {-3.0, -1.2, -0.4, 0.4, 1.2, 3.0})
         runs.push_back(heldLevel(rate, 0.5 * seconds, level));
     // Edges every 40 ms: each a step from a level the stages have only just settled at.

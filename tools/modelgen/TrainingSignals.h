@@ -19,7 +19,8 @@ std::vector<std::vector<float>> transientRuns(double rate, double seconds);
 // capacitors charge through the conducting grids and discharge slowly), which a short signal never
 // reaches, and notes that swell and fade pass through every bias in between; held levels and steps
 // move the input stage's own rest along its whole transfer curve and throw the later stages far off
-// theirs. The sustained notes last `seconds`, the swells two and a half times that, the held levels
+// theirs, and a loud pluck decays through the middle levels on the bias its attack shifted. The
+// sustained notes last `seconds`, the swells and plucks two and a half times that, the held levels
 // half of it.
 std::vector<std::vector<float>> sustainedRuns(double rate, double seconds);
 
