@@ -740,4 +740,15 @@ StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, 
     return model;
 }
 
+StepTrainingOptions refitOptions(StepTrainingOptions options, uint32_t round)
+{
+    if (round == 0)
+        return options;
+    const double growth = 1.0 + 0.5 * double(round);
+    options.boxes = uint32_t(std::lround(double(options.boxes) * growth));
+    options.trainingPoints = uint32_t(std::lround(double(options.trainingPoints) * growth));
+    options.tolerance = 0.0;
+    return options;
+}
+
 } // namespace modelgen

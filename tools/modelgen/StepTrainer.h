@@ -39,4 +39,8 @@ struct StepTrainingOptions
 StepModel trainStep(const RegionSamples& samples, SSParamsVecAutomation& block, const StepTrainingOptions& options,
                     uint64_t seed, const std::vector<double>& restVoltages = {});
 
+// The options of a refit after a failed check: each round gets half as many boxes and points again
+// as the first fit, and splits until it has used all its boxes. Round 0 is the first fit.
+StepTrainingOptions refitOptions(StepTrainingOptions options, uint32_t round);
+
 } // namespace modelgen

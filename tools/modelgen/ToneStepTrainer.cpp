@@ -163,13 +163,7 @@ void ToneStepTrainer::fit(uint32_t round)
     SSParamsVecAutomation& block = blocks.stage(3, Channel::high);
     block.setSampleRate(options.trainingRate);
     block.setStep(stepAt(7));
-    StepTrainingOptions stageOptions = options.toneStage;
-    if (round > 0) {
-        const double growth = 1.0 + 0.5 * double(round);
-        stageOptions.boxes = uint32_t(std::lround(double(stageOptions.boxes) * growth));
-        stageOptions.trainingPoints = uint32_t(std::lround(double(stageOptions.trainingPoints) * growth));
-        stageOptions.tolerance = 0.0;
-    }
+    const StepTrainingOptions stageOptions = refitOptions(options.toneStage, round);
     const uint64_t seed = stepSeed(options.seed, valve, 4, stepAt(7));
     model = trainStep(region, block, stageOptions, round == 0 ? seed : Random::seedOf(seed, round), rests);
     summary.trainingSeconds += threadCpuSeconds() - started;
