@@ -26,27 +26,20 @@ void EngineChangeScheduler::request(uint32_t change, bool mayWait)
         return;
     const bool suspends = (change & suspendingBits) != 0;
     if (suspends && mayWait)
-    {
-        const juce::ScopedLock engine(engineLock);
-        post(change);
-        drain(true);
-    }
+        return applyAsCaller(change);
+    post(change);
+    if (suspends)
+        wakeUp.signal();
     else
-    {
-        post(change);
-        if (suspends)
-        {
-            wakeUp.signal();
-            return;
-        }
-    }
-    serviceUnlocked(mayWait);
+        applyPotStepsIfFree();
 }
 
 bool EngineChangeScheduler::isSuperseded() const
 {
-    const uint32_t running = current;
-    return stopping || (running != 0 && (pending & running) == running);
+    if (stopping)
+        return true;
+    const uint32_t running = workerChange;
+    return running != 0 && (waitingCallers > 0 || (pending & running) == running);
 }
 
 void EngineChangeScheduler::run()
@@ -54,13 +47,8 @@ void EngineChangeScheduler::run()
     while (!threadShouldExit())
     {
         wakeUp.wait(-1);
-        if (threadShouldExit())
-            break;
-        {
-            const juce::ScopedLock engine(engineLock);
-            drain(true);
-        }
-        serviceUnlocked(true);
+        if (!threadShouldExit())
+            applyAsWorker();
     }
 }
 
@@ -71,50 +59,81 @@ void EngineChangeScheduler::post(uint32_t change)
         pending.fetch_or(change);
         return;
     }
-    // Together with the suspension, so that the drain that resumes processing sees it.
+    // Together with the suspension, so that whoever resumes processing sees it.
     const juce::ScopedLock lock(processor.getCallbackLock());
     pending.fetch_or(change);
     processor.suspendProcessing(true);
 }
 
-void EngineChangeScheduler::serviceUnlocked(bool mayLoad)
+void EngineChangeScheduler::applyAsCaller(uint32_t change)
 {
-    while (hasWorkFor(mayLoad) && engineLock.tryEnter())
+    ++waitingCallers;
     {
-        drain(mayLoad);
-        engineLock.exit();
-    }
-}
-
-bool EngineChangeScheduler::hasWorkFor(bool mayLoad) const
-{
-    const uint32_t waiting = pending;
-    return waiting != 0 && (mayLoad || (waiting & suspendingBits) == 0);
-}
-
-void EngineChangeScheduler::drain(bool mayLoad)
-{
-    while (!stopping)
-    {
-        uint32_t change = 0;
-        bool suspended = false;
+        const juce::ScopedLock engine(engineLock);
+        --waitingCallers;
+        if (!stopping)
         {
-            const juce::ScopedLock lock(processor.getCallbackLock());
-            const uint32_t waiting = pending;
-            const bool suspendingWaits = (waiting & suspendingBits) != 0;
-            if (waiting != 0 && (mayLoad || !suspendingWaits))
-                change = pending.exchange(0);
-            suspended = processor.isSuspended();
-            if (change == 0)
-            {
-                // Nothing suspending is pending or under way (drains take turns under the engine lock).
-                if (suspended && !suspendingWaits)
-                    processor.suspendProcessing(false);
-                return;
-            }
+            post(change);
+            applyPendingOnce(true, false);
         }
-        current = change;
-        apply(change, suspended);
-        current = 0;
     }
+    handOver();
+}
+
+void EngineChangeScheduler::applyPotStepsIfFree()
+{
+    if (!engineLock.tryEnter())
+        return; // the holder hands them on when it lets go
+    applyPendingOnce(false, false);
+    engineLock.exit();
+    handOver();
+}
+
+void EngineChangeScheduler::applyAsWorker()
+{
+    if (waitingCallers > 0 || pending == 0 || stopping)
+        return; // a waiting caller applies what is pending, and hands on the rest
+    {
+        const juce::ScopedLock engine(engineLock);
+        if (waitingCallers == 0)
+            applyPendingOnce(true, true);
+    }
+    handOver();
+}
+
+bool EngineChangeScheduler::applyPendingOnce(bool mayLoad, bool byWorker)
+{
+    if (stopping)
+        return false;
+    uint32_t change = 0;
+    bool suspended = false;
+    {
+        const juce::ScopedLock lock(processor.getCallbackLock());
+        const uint32_t waiting = pending;
+        if (waiting == 0 || (!mayLoad && (waiting & suspendingBits) != 0))
+            return false;
+        change = pending.exchange(0);
+        suspended = processor.isSuspended();
+    }
+    if (byWorker)
+        workerChange = change;
+    const bool done = apply(change, suspended);
+    workerChange = 0;
+    if (!done)
+        pending.fetch_or(change); // processing stays suspended: it was, for a change that can stop early
+    resumeWhenSettled();
+    return true;
+}
+
+void EngineChangeScheduler::resumeWhenSettled()
+{
+    const juce::ScopedLock lock(processor.getCallbackLock());
+    if (processor.isSuspended() && (pending & suspendingBits) == 0)
+        processor.suspendProcessing(false);
+}
+
+void EngineChangeScheduler::handOver()
+{
+    if (pending != 0 && !stopping)
+        wakeUp.signal();
 }

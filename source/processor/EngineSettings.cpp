@@ -75,28 +75,28 @@ int EngineSettings::oversamplingFactor(float oversamplingStep)
     }
 }
 
-int EngineSettings::gainStep(const PreampProgram& program)
+int EngineSettings::gainStep(const PreampValues& settings)
 {
-    return truncatedStep(program.values[paramGain], 0, 16);
+    return truncatedStep(settings[paramGain], 0, 16);
 }
 
-int EngineSettings::toneStep(const PreampProgram& program)
+int EngineSettings::toneStep(const PreampValues& settings)
 {
-    const int treble = truncatedStep(program.values[paramTreble], 0, 14);
-    const int bass = truncatedStep(program.values[paramBass], 0, 14);
-    const int voice = truncatedStep(program.values[paramVoice], 0, 1);
+    const int treble = truncatedStep(settings[paramTreble], 0, 14);
+    const int bass = truncatedStep(settings[paramBass], 0, 14);
+    const int voice = truncatedStep(settings[paramVoice], 0, 1);
     return (treble * 15 + bass) * 2 + voice;
 }
 
-int EngineSettings::stageStep(const PreampProgram& program, int stage)
+int EngineSettings::stageStep(const PreampValues& settings, int stage)
 {
-    return stage == stageCount - 1 ? toneStep(program) : gainStep(program);
+    return stage == stageCount - 1 ? toneStep(settings) : gainStep(settings);
 }
 
-juce::String EngineSettings::modelFileName(const PreampProgram& program, int stage)
+juce::String EngineSettings::modelFileName(const PreampValues& settings, int stage)
 {
-    const float valve = program.values[paramDualTriodes];
-    const float channel = program.values[paramChannel];
+    const float valve = settings[paramDualTriodes];
+    const float channel = settings[paramChannel];
     if (!isSwitchValue(valve) || stage < 0 || stage >= stageCount)
         return {};
     const auto valveColumn = static_cast<size_t>(valve);

@@ -24,17 +24,17 @@ float outputGain(float output, double supplyVoltage);
 int oversamplingFactor(float oversamplingStep);
 
 // The pot step of stages 0 to 2.
-int gainStep(const PreampProgram& program);
+int gainStep(const PreampValues& settings);
 
 // The tone stage's pot step: (treble x 15 + bass) x 2 + voice, 0 to 449.
-int toneStep(const PreampProgram& program);
+int toneStep(const PreampValues& settings);
 
-// The pot step of a stage (0 to 3) for a program.
-int stageStep(const PreampProgram& program, int stage);
+// The pot step of a stage (0 to 3) for a program's settings.
+int stageStep(const PreampValues& settings, int stage);
 
-// The model data file name of a stage for the program's valve and channel; empty when the valve
+// The model data file name of a stage for the settings' valve and channel; empty when the valve
 // or channel value has no file.
-juce::String modelFileName(const PreampProgram& program, int stage);
+juce::String modelFileName(const PreampValues& settings, int stage);
 
 // Stages 0 to 2 use projected model files, the tone stage a standard one.
 bool isProjectedStage(int stage);

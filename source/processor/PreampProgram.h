@@ -21,6 +21,10 @@ enum PreampParameterIndex : int
     preampParameterCount
 };
 
+// The eleven parameter values of a program in their stored units, without its name: what the engine
+// runs with, copied where a copy of the name could free memory on the audio thread.
+using PreampValues = std::array<float, preampParameterCount>;
+
 // One program: a name and the eleven parameter values in their stored units (valve 0/1, channel 0/1,
 // input and output 0 to 49, gain 0 to 16, treble and bass steps 0 to 14, voice 0/1, oversampling
 // steps 0 to 4, mono/stereo 0/1, show settings 0/1). Host values (0 to 1) exist only at the host
@@ -44,7 +48,7 @@ public:
     juce::String getParameterText(int index) const;
 
     juce::String name;
-    std::array<float, preampParameterCount> values{};
+    PreampValues values{};
 };
 
 // The parameter's host value as a text with exactly two decimals, rounded half up on the magnitude.

@@ -70,10 +70,11 @@ juce::MemoryBlock builtInDefaultChunk()
 
 VelmorantPreampAudioProcessor::VelmorantPreampAudioProcessor() : VelmorantPreampAudioProcessor(juce::String()) {}
 
-VelmorantPreampAudioProcessor::VelmorantPreampAudioProcessor(const juce::String& folder)
-    : modelFolder(folder),
+VelmorantPreampAudioProcessor::VelmorantPreampAudioProcessor(const juce::String& folder,
+                                                             std::unique_ptr<ChainDriver> chainDriver)
+    : driver(chainDriver != nullptr ? std::move(chainDriver) : std::make_unique<ChainDriver>()), modelFolder(folder),
       engineChanges(*this, suspendingChanges,
-                    [this](uint32_t change, bool whileSuspended) { applyEngineChange(change, whileSuspended); })
+                    [this](uint32_t change, bool whileSuspended) { return applyEngineChange(change, whileSuspended); })
 {
     const double hostRate = getSampleRate();
     sampleRate = hostRate >= 1.0 ? static_cast<int>(hostRate) : 44100;
@@ -88,12 +89,12 @@ VelmorantPreampAudioProcessor::VelmorantPreampAudioProcessor(const juce::String&
     // The processor is ready when construction ends, whichever thread constructs it.
     const juce::MemoryBlock defaults = builtInDefaultChunk();
     forceFlag = true;
-    restoreState(defaults.getData(), static_cast<int>(defaults.getSize()), true);
+    restoreState(defaults.getData(), static_cast<int>(defaults.getSize()));
 }
 
 VelmorantPreampAudioProcessor::~VelmorantPreampAudioProcessor()
 {
-    // Before the chains and blocks go: the worker may be loading into them.
+    // Before the chains, blocks and driver go: the worker may be loading into them.
     engineChanges.stop();
 }
 
@@ -263,7 +264,7 @@ void VelmorantPreampAudioProcessor::setParameter(int index, float newValue)
         applyInputGain();
     else if (index == paramOutput)
         applyOutputGain();
-    engineChanges.request(engineChangeFor(index), mayWaitForEngine());
+    requestEngineChange(engineChangeFor(index));
     sendChangeMessage();
 }
 
@@ -283,21 +284,21 @@ void VelmorantPreampAudioProcessor::setCurrentProgram(int index)
     if (index < 0 || index >= preampProgramCount)
         return;
     if (stateLoaded)
-        selectProgram(index, forceFlag, mayWaitForEngine());
+        selectProgram(index, forceFlag);
 }
 
-void VelmorantPreampAudioProcessor::selectProgram(int index, bool applyEverything, bool mayWait)
+void VelmorantPreampAudioProcessor::selectProgram(int index, bool applyEverything)
 {
-    PreampProgram previous, current;
+    PreampValues previous, current;
     {
         const juce::SpinLock::ScopedLockType lock(programLock);
         previousProgramIndex = currentProgramIndex;
         currentProgramIndex = index;
-        previous = programs[static_cast<size_t>(previousProgramIndex)];
-        current = programs[static_cast<size_t>(currentProgramIndex)];
+        previous = programs[static_cast<size_t>(previousProgramIndex)].values;
+        current = programs[static_cast<size_t>(currentProgramIndex)].values;
     }
     const auto differs = [&](int k) {
-        return applyEverything || !(current.values[static_cast<size_t>(k)] == previous.values[static_cast<size_t>(k)]);
+        return applyEverything || !(current[static_cast<size_t>(k)] == previous[static_cast<size_t>(k)]);
     };
     bool anyDiffers = false;
     for (int k = 0; k < preampParameterCount; ++k)
@@ -321,7 +322,7 @@ void VelmorantPreampAudioProcessor::selectProgram(int index, bool applyEverythin
         change |= reloadInputStage;
     if (differs(paramDualTriodes) || differs(paramChannel) || differs(paramOversampling) || differs(paramMonoStereo))
         change |= prepare;
-    engineChanges.request(change, mayWait);
+    requestEngineChange(change);
     sendChangeMessage();
 }
 
@@ -354,10 +355,10 @@ void VelmorantPreampAudioProcessor::getStateInformation(juce::MemoryBlock& destD
 
 void VelmorantPreampAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    restoreState(data, sizeInBytes, mayWaitForEngine());
+    restoreState(data, sizeInBytes);
 }
 
-void VelmorantPreampAudioProcessor::restoreState(const void* data, int sizeInBytes, bool mayWait)
+void VelmorantPreampAudioProcessor::restoreState(const void* data, int sizeInBytes)
 {
     PreampProgramBank bank;
     {
@@ -383,14 +384,16 @@ void VelmorantPreampAudioProcessor::restoreState(const void* data, int sizeInByt
         index = state->currentProgram;
     // The records were rewritten in place, so comparing with the previous record says nothing
     // about what the engine runs with: a restored state always reaches the engine in full.
-    selectProgram(index, true, mayWait);
+    selectProgram(index, true);
 }
 
-bool VelmorantPreampAudioProcessor::mayWaitForEngine() const
+void VelmorantPreampAudioProcessor::requestEngineChange(uint32_t change)
 {
     // Hosts deliver automation on the audio thread right before processing; rendering offline has
-    // no deadline to miss.
-    return !velmorant::platform::isAudioThread() || isNonRealtime();
+    // no deadline to miss. Pot steps alone never wait, so only a reload asks which thread this is.
+    const bool mayWait = (change & suspendingChanges) != 0
+                         && (!velmorant::platform::isAudioThread() || isNonRealtime());
+    engineChanges.request(change, mayWait);
 }
 
 bool VelmorantPreampAudioProcessor::isParameterUnchanged(int index) const
@@ -409,6 +412,12 @@ PreampProgram VelmorantPreampAudioProcessor::getCurrentProgramCopy() const
     return programs[static_cast<size_t>(currentProgramIndex)];
 }
 
+PreampValues VelmorantPreampAudioProcessor::currentSettings() const
+{
+    const juce::SpinLock::ScopedLockType lock(programLock);
+    return programs[static_cast<size_t>(currentProgramIndex)].values;
+}
+
 PreampProgram VelmorantPreampAudioProcessor::copyProgram(int index) const
 {
     const juce::SpinLock::ScopedLockType lock(programLock);
@@ -423,7 +432,7 @@ const PreampChannel& VelmorantPreampAudioProcessor::getChannel(int index) const
 void VelmorantPreampAudioProcessor::applyInputGain()
 {
     const juce::ScopedLock lock(getCallbackLock());
-    const float gain = EngineSettings::inputGain(getCurrentProgramCopy().values[paramInput]);
+    const float gain = EngineSettings::inputGain(currentSettings()[paramInput]);
     for (auto& chain : chains)
         chain.inputGain = gain;
 }
@@ -431,35 +440,36 @@ void VelmorantPreampAudioProcessor::applyInputGain()
 void VelmorantPreampAudioProcessor::applyOutputGain()
 {
     const juce::ScopedLock lock(getCallbackLock());
-    const float gain = EngineSettings::outputGain(getCurrentProgramCopy().values[paramOutput], supplyVoltage);
+    const float gain = EngineSettings::outputGain(currentSettings()[paramOutput], supplyVoltage);
     for (auto& chain : chains)
         chain.outputGain = gain;
 }
 
-void VelmorantPreampAudioProcessor::applyEngineChange(uint32_t change, bool whileSuspended)
+bool VelmorantPreampAudioProcessor::applyEngineChange(uint32_t change, bool whileSuspended)
 {
-    const PreampProgram program = getCurrentProgramCopy();
+    const PreampValues settings = currentSettings();
     if (!whileSuspended)
     {
         // Pot steps alone take over the matrices and networks of files already loaded, a short
         // piece of work done between two blocks: a block processed while suspended would be silent.
         const juce::ScopedLock lock(getCallbackLock());
-        setStageSteps(program, change);
-        return;
+        setStageSteps(settings, change);
+        return true;
     }
     if ((change & chooseFactor) != 0)
-        oversamplingFactor = EngineSettings::oversamplingFactor(program.values[paramOversampling]);
+        oversamplingFactor = EngineSettings::oversamplingFactor(settings[paramOversampling]);
     if ((change & (chooseFactor | chooseStereo)) != 0)
     {
-        stereoSelected = static_cast<int>(program.values[paramMonoStereo]) != 0;
+        stereoSelected = static_cast<int>(settings[paramMonoStereo]) != 0;
         routineInputChannels = -1;
     }
     if ((change & (reloadAllStages | reloadInputStage)) != 0
-        && !reloadStages(program, currentModelFolder(), (change & reloadAllStages) == 0))
-        return; // asked for again: the next change redoes all of it
+        && !reloadStages(settings, currentModelFolder(), (change & reloadAllStages) == 0))
+        return false; // the change is pending again, and is redone in full
     if ((change & prepare) != 0)
         prepareChains();
-    setStageSteps(program, change);
+    setStageSteps(settings, change);
+    return true;
 }
 
 void VelmorantPreampAudioProcessor::chooseRoutine()
@@ -478,30 +488,31 @@ juce::String VelmorantPreampAudioProcessor::currentModelFolder() const
     return modelFolder.isNotEmpty() ? modelFolder : EngineSettings::defaultModelFolder();
 }
 
-SSParamsVecAutomation* VelmorantPreampAudioProcessor::blockForStage(const PreampProgram& program, int stage) const
+SSParamsVecAutomation* VelmorantPreampAudioProcessor::blockForStage(const PreampValues& settings, int stage) const
 {
     switch (stage)
     {
-        case 0:  return program.values[paramChannel] == 1.0f ? highInputStageBlock.get() : lowInputStageBlock.get();
+        case 0:  return settings[paramChannel] == 1.0f ? highInputStageBlock.get() : lowInputStageBlock.get();
         case 1:  return secondStageBlock.get();
         case 2:  return thirdStageBlock.get();
         default: return toneStageBlock.get();
     }
 }
 
-bool VelmorantPreampAudioProcessor::reloadStages(const PreampProgram& program, const juce::String& folder,
+bool VelmorantPreampAudioProcessor::reloadStages(const PreampValues& settings, const juce::String& folder,
                                                  bool inputStageOnly)
 {
     juce::StringArray failedFiles;
     juce::String firstReason;
     bool superseded = false;
     const auto load = [&](int chain, int stage) {
-        const juce::String name = EngineSettings::modelFileName(program, stage);
+        const juce::String name = EngineSettings::modelFileName(settings, stage);
         superseded = superseded || engineChanges.isSuperseded();
         if (name.isEmpty() || superseded)
             return;
         const juce::String path = folder + name;
-        if (loadChainStage(chain, stage, blockForStage(program, stage), path, EngineSettings::isProjectedStage(stage)))
+        if (driver->loadStage(chains[chain], chain, stage, blockForStage(settings, stage), path,
+                              EngineSettings::isProjectedStage(stage)))
             return;
         if (failedFiles.isEmpty())
             firstReason = chains[chain].lastError();
@@ -529,29 +540,13 @@ void VelmorantPreampAudioProcessor::prepareChains()
 {
     const int rate = sampleRate;
     for (int chain = 0; chain < chainCount; ++chain)
-        prepareChain(chain, rate, oversamplingFactor);
+        driver->prepare(chains[chain], chain, rate, oversamplingFactor);
 }
 
-void VelmorantPreampAudioProcessor::setStageSteps(const PreampProgram& program, uint32_t change)
+void VelmorantPreampAudioProcessor::setStageSteps(const PreampValues& settings, uint32_t change)
 {
     for (int chain = 0; chain < chainCount; ++chain)
         for (int stage = 0; stage < EngineSettings::stageCount; ++stage)
             if ((change & stageStepOf(stage)) != 0)
-                setChainStageStep(chain, stage, EngineSettings::stageStep(program, stage));
-}
-
-bool VelmorantPreampAudioProcessor::loadChainStage(int chain, int stage, SSParamsVecAutomation* block,
-                                                   const juce::String& path, bool projected)
-{
-    return chains[chain].loadStage(static_cast<uint8_t>(stage), block, path.toStdString().c_str(), projected);
-}
-
-void VelmorantPreampAudioProcessor::prepareChain(int chain, int baseRate, int factor)
-{
-    chains[chain].prepare(static_cast<uint32_t>(baseRate), static_cast<uint32_t>(factor));
-}
-
-void VelmorantPreampAudioProcessor::setChainStageStep(int chain, int stage, int step)
-{
-    chains[chain].setStageStep(static_cast<uint8_t>(stage), static_cast<uint32_t>(step));
+                driver->setStageStep(chains[chain], chain, stage, EngineSettings::stageStep(settings, stage));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChainDriver.h"
 #include "EngineChangeScheduler.h"
 #include "PreampProgram.h"
 #include "PresetDocument.h"
@@ -24,16 +25,18 @@ class SSParamsVecAutomation;
 // pot step (Gain, Treble, Bass, Voice) steps the chains under the callback lock between two blocks,
 // so that turning a knob never silences a block. The audio thread never waits for a reload: what it
 // asks for that reads model files or prepares the chains runs on the scheduler's worker, and its pot
-// steps are left to a reload under way, which applies the latest values before processing resumes.
-// Program records are guarded by a short spin lock and the gains are written under the callback
-// lock, so queries and gain changes never wait for a reload.
+// steps that arrive meanwhile follow the reload. Another thread waits for its own change only, never
+// for the changes that keep arriving after it. Program records are guarded by a short spin lock, the
+// gains are written under the callback lock, and the audio thread copies settings without names, so
+// queries and gain changes never wait for a reload and the audio thread frees no memory.
 class VelmorantPreampAudioProcessor : public juce::AudioProcessor, public juce::ChangeBroadcaster
 {
 public:
     // Model data from the folder beside the plug-in's own module file.
     VelmorantPreampAudioProcessor();
-    // Model data from the given folder (its text ends in a separator).
-    explicit VelmorantPreampAudioProcessor(const juce::String& modelFolder);
+    // Model data from the given folder (its text ends in a separator); engine changes reach the
+    // chains through the given driver (a plain one when null).
+    explicit VelmorantPreampAudioProcessor(const juce::String& modelFolder, std::unique_ptr<ChainDriver> driver = {});
     // Waits for a change under way on the worker, which stops at its next model file.
     ~VelmorantPreampAudioProcessor() override;
 
@@ -84,15 +87,6 @@ public:
     bool isForceFlagSet() const { return forceFlag.load(); }
     bool isStateLoaded() const { return stateLoaded.load(); }
 
-protected:
-    // Every engine change goes through these three, in the order the chains require
-    // (loads, then preparation, then steps); a subclass may observe them. They run on the thread
-    // that applies the change: the caller's, or the worker's for a change the audio thread asked for.
-    virtual bool loadChainStage(int chain, int stage, SSParamsVecAutomation* block, const juce::String& path,
-                                bool projected);
-    virtual void prepareChain(int chain, int baseRate, int factor);
-    virtual void setChainStageStep(int chain, int stage, int step);
-
 private:
     using ProcessRoutine = void (VelmorantPreampAudioProcessor::*)(juce::AudioBuffer<float>&, int);
 
@@ -103,26 +97,31 @@ private:
     void copyChannelZeroToOne(juce::AudioBuffer<float>& buffer, int numSamples);
     bool canProcessStereo(const juce::AudioBuffer<float>& buffer) const;
 
-    void selectProgram(int index, bool applyEverything, bool mayWait);
-    void restoreState(const void* data, int sizeInBytes, bool mayWait);
-    // False on the audio thread while it renders in real time: it must not wait for a reload.
-    bool mayWaitForEngine() const;
+    void selectProgram(int index, bool applyEverything);
+    void restoreState(const void* data, int sizeInBytes);
+    // Asks for an engine change; the caller waits for a reload unless it is the audio thread
+    // rendering in real time.
+    void requestEngineChange(uint32_t change);
 
     void applyInputGain();
     void applyOutputGain();
-    // Applies an engine change (bits of the scheduler's change set) with the current program.
-    void applyEngineChange(uint32_t change, bool whileSuspended);
+    // Applies an engine change (bits of the scheduler's change set) with the current program's
+    // settings; false when a newer change superseded it before it finished.
+    bool applyEngineChange(uint32_t change, bool whileSuspended);
     // The routine for the Mono/Stereo and Oversampling settings last applied and the host's
     // current input channel count.
     void chooseRoutine();
     juce::String currentModelFolder() const;
     // False when a newer change superseded the reload before it finished.
-    bool reloadStages(const PreampProgram& program, const juce::String& folder, bool inputStageOnly);
+    bool reloadStages(const PreampValues& settings, const juce::String& folder, bool inputStageOnly);
     void prepareChains();
-    void setStageSteps(const PreampProgram& program, uint32_t change);
-    SSParamsVecAutomation* blockForStage(const PreampProgram& program, int stage) const;
+    void setStageSteps(const PreampValues& settings, uint32_t change);
+    SSParamsVecAutomation* blockForStage(const PreampValues& settings, int stage) const;
 
     PreampProgram copyProgram(int index) const;
+    // The values alone: copying the name could leave its last reference, and its release, to the
+    // audio thread.
+    PreampValues currentSettings() const;
 
     PreampProgramBank programs;
     int currentProgramIndex = 0;
@@ -133,6 +132,7 @@ private:
     std::unique_ptr<SSParamsVecAutomation> highInputStageBlock, lowInputStageBlock;
     double supplyVoltage = 0.0; // the tone stage's plate supply, the output gain's divisor
     PreampChannel chains[2];
+    const std::unique_ptr<ChainDriver> driver;
 
     std::atomic<int> sampleRate{44100}; // the host's, taken up by the next preparation
     // Written by engine changes while processing is suspended, read by the audio thread.

@@ -4,10 +4,13 @@
 
 #include "PluginTestSupport.h"
 
+#include "../Watchdog.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <thread>
 
@@ -19,20 +22,55 @@ namespace {
 constexpr double kRate = 48000.0;
 constexpr int32_t kBlock = 256;
 constexpr int32_t kDualTriodes = 0, kChannel = 1, kGain = 3;
-// Far beyond a block's work, far below a reload's (about 50 ms on a quiet machine, more loaded).
-constexpr double kWorstBlockBoundMs = 50.0;
 
 using Clock = std::chrono::steady_clock;
 
+double threadCpuMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
+}
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// What a valve switch costs when the host's own thread applies it, in time and in that thread's
+// processor time: what a block would cost if the audio thread waited for a reload or made it. The
+// cheaper of a switch there and back; the valve ends where it was.
+struct ReloadCost {
+    double milliseconds = 1e9, cpuMilliseconds = 1e9;
+};
+
+ReloadCost measureHostThreadReload(PluginHost& host) {
+    ReloadCost cost;
+    const float valve = host.getParameter(kDualTriodes);
+    for (const float value : {1.0f - valve, valve}) {
+        const auto start = Clock::now();
+        const double cpuStart = threadCpuMilliseconds();
+        host.setParameter(kDualTriodes, value);
+        cost.cpuMilliseconds = std::min(cost.cpuMilliseconds, threadCpuMilliseconds() - cpuStart);
+        cost.milliseconds = std::min(cost.milliseconds, millisecondsSince(start));
+    }
+    return cost;
+}
+
 struct AudioRun {
-    std::vector<double> blockMilliseconds;  // what the host's automation and processing call took
+    std::vector<double> blockMilliseconds;     // what the host's automation and processing call took
+    std::vector<double> blockCpuMilliseconds;  // the audio thread's processor time in it
     std::vector<bool> silent;
     std::vector<float> left;
 
-    double worstMilliseconds() const {
-        double worst = 0.0;
-        for (double ms : blockMilliseconds) worst = std::max(worst, ms);
-        return worst;
+    // Blocks that took half a reload's time or more: a block that waited for one takes all of it.
+    // Half tells the two apart on a loaded machine, where both stretch alike.
+    long blocksAsLongAsAReload(const ReloadCost& reload) const {
+        return std::count_if(blockMilliseconds.begin(), blockMilliseconds.end(),
+                             [&](double ms) { return ms >= reload.milliseconds / 2; });
+    }
+    // Blocks in which the audio thread worked half a reload or more: preemption adds no processor time.
+    long blocksThatReloaded(const ReloadCost& reload) const {
+        return std::count_if(blockCpuMilliseconds.begin(), blockCpuMilliseconds.end(),
+                             [&](double ms) { return ms >= reload.cpuMilliseconds / 2; });
     }
     // The first block at or after `from` that is not silent; the block count when none is.
     size_t firstSoundingFrom(size_t from) const {
@@ -57,15 +95,18 @@ using Automation = std::function<bool(int block, const AudioRun& run)>;
 // each block, then processReplacing; paced at one block per 256 / 48000 s when `paced`.
 std::thread startAudio(PluginHost& host, int maxBlocks, bool paced, Automation automation, AudioRun& run) {
     return std::thread([&host, maxBlocks, paced, automation, &run] {
+        host.becomeAudioThread();
         StereoBlock in(kBlock), out(kBlock);
         const auto period = std::chrono::microseconds(1000000 * kBlock / static_cast<int>(kRate));
         auto deadline = Clock::now();
         for (int block = 0; block < maxBlocks; ++block) {
             fillInput(in, block);
             const auto start = Clock::now();
+            const double cpuStart = threadCpuMilliseconds();
             if (automation && !automation(block, run)) break;
             host.processReplacing(in.pointers(), out.pointers(), kBlock);
-            run.blockMilliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            run.blockCpuMilliseconds.push_back(threadCpuMilliseconds() - cpuStart);
+            run.blockMilliseconds.push_back(millisecondsSince(start));
             run.silent.push_back(std::all_of(out.left.begin(), out.left.end(), [](float v) { return v == 0.0f; }));
             run.left.insert(run.left.end(), out.left.begin(), out.left.end());
             if (paced) std::this_thread::sleep_until(deadline += period);
@@ -113,6 +154,7 @@ TEST(PluginReload, GainAutomatedOnTheAudioThreadNeverWaitsForAValveSwitch) {
     PluginHost host;
     loadAt48k(host);
     host.resume();
+    const ReloadCost reload = measureHostThreadReload(host);
     AudioRun run;
     std::atomic<int> blocksDone{0}, lastBlock{100000};
     std::thread audio = startAudio(host, 100000, true, [&](int block, const AudioRun&) {
@@ -127,7 +169,8 @@ TEST(PluginReload, GainAutomatedOnTheAudioThreadNeverWaitsForAValveSwitch) {
     }
     lastBlock = blocksDone + 40;
     audio.join();
-    EXPECT_LT(run.worstMilliseconds(), kWorstBlockBoundMs);
+    // Had it waited, each of the four switches would have held one block; one may be preempted.
+    EXPECT_LE(run.blocksAsLongAsAReload(reload), 1) << "a reload takes " << reload.milliseconds << " ms";
     EXPECT_NE(std::count(run.silent.begin(), run.silent.end(), true), 0) << "a reload suspends processing";
     EXPECT_EQ(run.firstSoundingFrom(run.silent.size() - 20), run.silent.size() - 20) << "sound after the last switch";
 }
@@ -157,6 +200,7 @@ TEST(PluginReload, SwitchesAutomatedOnTheAudioThreadReachTheChainsThroughTheWork
         loadAt48k(host);
         host.setParameter(kGain, 0.0f);
         host.resume();
+        const ReloadCost reload = measureHostThreadReload(host);
         AudioRun run;
         startAudio(host, kMaxBlocks, true, [&](int block, const AudioRun& sofar) {
             for (const auto& [at, change] : scenario.automation)
@@ -164,8 +208,7 @@ TEST(PluginReload, SwitchesAutomatedOnTheAudioThreadReachTheChainsThroughTheWork
             return block < 30 || sofar.firstSoundingFrom(20) + kSettlingBlocks > static_cast<size_t>(block);
         }, run).join();
 
-        EXPECT_LT(run.worstMilliseconds(), kWorstBlockBoundMs);
-        EXPECT_TRUE(run.silent[20]) << "processing is suspended from the request on";
+        EXPECT_EQ(run.blocksThatReloaded(reload), 0) << "a reload costs " << reload.cpuMilliseconds << " ms";
         const size_t resumed = run.firstSoundingFrom(20);
         ASSERT_LT(resumed + kSettlingBlocks, run.silent.size() + 1) << "the reload never finished";
         EXPECT_EQ(std::count(run.silent.begin() + static_cast<long>(resumed), run.silent.end(), true), 0)
@@ -180,21 +223,26 @@ TEST(PluginReload, SwitchesAutomatedOnTheAudioThreadReachTheChainsThroughTheWork
     }
 }
 
-// A host closing the plug-in while the worker reloads for its audio thread: the close waits for
+// A host closing the plug-in while the worker reloads for its audio thread, with more changes
+// pending (a second switch, a pot step on the audio thread or on the host's): the close waits for
 // the model file being read, abandons the rest, and nothing leaks or crashes.
 TEST(PluginReload, ClosingWhileTheWorkerReloadsIsClean) {
     StderrCapture capture;
-    for (int cycle = 0; cycle < 3; ++cycle) {
+    for (int cycle = 0; cycle < 6; ++cycle) {
         PluginHost host;
         loadAt48k(host);
         host.resume();
         AudioRun run;
-        startAudio(host, 2, false, [&](int block, const AudioRun&) {
+        startAudio(host, 3, false, [&](int block, const AudioRun&) {
             if (block == 1) host.setParameter(kDualTriodes, 1.0f);
+            if (block == 2 && cycle % 3 == 0) host.setParameter(kDualTriodes, 0.0f);
+            if (block == 2 && cycle % 3 == 1) host.setParameter(kGain, 0.9f);
             return true;
         }, run).join();
-        EXPECT_TRUE(run.silent[1]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 * cycle));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * cycle));
+        if (cycle % 3 == 2) host.setParameter(kGain, 0.1f);
+        const Watchdog watchdog(std::chrono::seconds(30), "closing the plug-in while it reloads");
+        host.suspend();
         host.unload();
     }
     expectNoJuceDiagnostics(capture.text());

@@ -33,32 +33,32 @@ TEST(EngineSettings, FactorsAndSteps)
     EXPECT_EQ(EngineSettings::oversamplingFactor(5.0f), 16); // out-of-range values are held at the ends
 
     PreampProgram program;
-    EXPECT_EQ(EngineSettings::toneStep(program), 0);
+    EXPECT_EQ(EngineSettings::toneStep(program.values), 0);
     program.values[paramTreble] = 14.0f;
     program.values[paramBass] = 14.0f;
     program.values[paramVoice] = 1.0f;
     program.values[paramGain] = 16.0f;
-    EXPECT_EQ(EngineSettings::toneStep(program), 449);
-    EXPECT_EQ(EngineSettings::stageStep(program, 3), 449);
+    EXPECT_EQ(EngineSettings::toneStep(program.values), 449);
+    EXPECT_EQ(EngineSettings::stageStep(program.values, 3), 449);
     program.values[paramGain] = 7.9f;
-    EXPECT_EQ(EngineSettings::stageStep(program, 0), 7);
-    EXPECT_EQ(EngineSettings::stageStep(program, 2), 7);
+    EXPECT_EQ(EngineSettings::stageStep(program.values, 0), 7);
+    EXPECT_EQ(EngineSettings::stageStep(program.values, 2), 7);
 }
 
 TEST(EngineSettings, ModelFileTable)
 {
     PreampProgram program;
-    EXPECT_EQ(EngineSettings::modelFileName(program, 0), "velmorant_pre_eh_b1_low_pca.dat");
-    EXPECT_EQ(EngineSettings::modelFileName(program, 1), "velmorant_pre_eh_b2_pca.dat");
-    EXPECT_EQ(EngineSettings::modelFileName(program, 2), "velmorant_pre_eh_b3_pca.dat");
-    EXPECT_EQ(EngineSettings::modelFileName(program, 3), "velmorant_pre_eh_b4_std.dat");
+    EXPECT_EQ(EngineSettings::modelFileName(program.values, 0), "velmorant_pre_eh_b1_low_pca.dat");
+    EXPECT_EQ(EngineSettings::modelFileName(program.values, 1), "velmorant_pre_eh_b2_pca.dat");
+    EXPECT_EQ(EngineSettings::modelFileName(program.values, 2), "velmorant_pre_eh_b3_pca.dat");
+    EXPECT_EQ(EngineSettings::modelFileName(program.values, 3), "velmorant_pre_eh_b4_std.dat");
     program.values[paramChannel] = 1.0f;
-    EXPECT_EQ(EngineSettings::modelFileName(program, 0), "velmorant_pre_eh_b1_high_pca.dat");
+    EXPECT_EQ(EngineSettings::modelFileName(program.values, 0), "velmorant_pre_eh_b1_high_pca.dat");
     program.values[paramDualTriodes] = 1.0f;
-    EXPECT_EQ(EngineSettings::modelFileName(program, 0), "velmorant_pre_rsd_b1_high_pca.dat");
-    EXPECT_EQ(EngineSettings::modelFileName(program, 3), "velmorant_pre_rsd_b4_std.dat");
+    EXPECT_EQ(EngineSettings::modelFileName(program.values, 0), "velmorant_pre_rsd_b1_high_pca.dat");
+    EXPECT_EQ(EngineSettings::modelFileName(program.values, 3), "velmorant_pre_rsd_b4_std.dat");
     program.values[paramChannel] = 0.0f;
-    EXPECT_EQ(EngineSettings::modelFileName(program, 0), "velmorant_pre_rsd_b1_low_pca.dat");
+    EXPECT_EQ(EngineSettings::modelFileName(program.values, 0), "velmorant_pre_rsd_b1_low_pca.dat");
     EXPECT_TRUE(EngineSettings::isProjectedStage(2));
     EXPECT_FALSE(EngineSettings::isProjectedStage(3));
 }

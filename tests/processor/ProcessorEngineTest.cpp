@@ -74,8 +74,9 @@ protected:
     ProcessorEngine()
     {
         testing::internal::CaptureStderr(); // the missing model data is reported at construction
-        processor = std::make_unique<RecordingProcessor>(missingFolder);
+        processor = std::make_unique<RecordingProcessor>(missingFolder, true);
         constructionMessages = testing::internal::GetCapturedStderr();
+        constructionEvents = processor->takeEvents();
         changes = std::make_unique<ChangeCounter>(*processor);
     }
 
@@ -92,11 +93,14 @@ protected:
     std::unique_ptr<RecordingProcessor> processor;
     std::unique_ptr<ChangeCounter> changes;
     std::string constructionMessages;
+    Events constructionEvents;
 };
 } // namespace
 
 TEST_F(ProcessorEngine, AnswersTheHostsQueriesAfterConstruction)
 {
+    // Construction applies the default program in full, through the processor's driver.
+    EXPECT_EQ(constructionEvents, concat({fullReload("eh", "low"), prepareBoth(44100, 1), allSteps()}));
     auto& p = *processor;
     EXPECT_EQ(p.getName(), "Velmorant Preamp");
     EXPECT_EQ(p.getNumParameters(), 11);
@@ -265,37 +269,41 @@ TEST_F(ProcessorEngine, ProgramSwitchAppliesOnlyWhatDiffers)
 // between two blocks instead, with processing running on.
 TEST(ProcessorSuspension, PotStepsNeverSuspendProcessing)
 {
-    struct SuspensionWatcher : RecordingProcessor
+    // Counts preparations and steps by whether processing was suspended; touches no chain.
+    struct SuspensionWatcher : ChainDriver
     {
-        SuspensionWatcher() : RecordingProcessor(missingFolder) {}
-        void prepareChain(int chain, int rate, int factor) override
+        bool loadStage(PreampChannel&, int, int, SSParamsVecAutomation*, const juce::String&, bool) override
         {
-            RecordingProcessor::prepareChain(chain, rate, factor);
-            ++(isSuspended() ? suspended : running);
+            return true;
         }
-        void setChainStageStep(int chain, int stage, int value) override
+        void prepare(PreampChannel&, int, int, int) override { count(); }
+        void setStageStep(PreampChannel&, int, int, int) override { count(); }
+        void count()
         {
-            RecordingProcessor::setChainStageStep(chain, stage, value);
-            ++(isSuspended() ? suspended : running);
+            if (processor != nullptr)
+                ++(processor->isSuspended() ? suspended : running);
         }
+        const juce::AudioProcessor* processor = nullptr;
         int suspended = 0, running = 0;
     };
     const juce::ScopedJuceInitialiser_GUI juce;
     testing::internal::CaptureStderr();
-    SuspensionWatcher processor;
+    auto* watcher = new SuspensionWatcher;
+    VelmorantPreampAudioProcessor processor(missingFolder, std::unique_ptr<ChainDriver>(watcher));
+    watcher->processor = &processor;
     for (const int potStep : {paramGain, paramTreble, paramBass, paramVoice})
     {
-        processor.suspended = processor.running = 0;
+        watcher->suspended = watcher->running = 0;
         processor.setParameter(potStep, 0.0f); // the defaults are all above 0
-        EXPECT_EQ(processor.suspended, 0) << potStep;
-        EXPECT_GT(processor.running, 0) << potStep;
+        EXPECT_EQ(watcher->suspended, 0) << potStep;
+        EXPECT_GT(watcher->running, 0) << potStep;
     }
     for (const int structural : {paramOversampling, paramMonoStereo, paramChannel, paramDualTriodes})
     {
-        processor.suspended = processor.running = 0;
+        watcher->suspended = watcher->running = 0;
         processor.setParameter(structural, 1.0f); // the defaults are all 0
-        EXPECT_GT(processor.suspended, 0) << structural;
-        EXPECT_EQ(processor.running, 0) << structural;
+        EXPECT_GT(watcher->suspended, 0) << structural;
+        EXPECT_EQ(watcher->running, 0) << structural;
     }
     EXPECT_FALSE(processor.isSuspended());
     testing::internal::GetCapturedStderr();

@@ -28,35 +28,47 @@ std::string bytesOf(const juce::MemoryBlock& block)
 }
 
 RecordingProcessor::RecordingProcessor(const juce::String& folder, bool forwardToChains)
-    : VelmorantPreampAudioProcessor(folder), forward(forwardToChains)
+    : RecordingProcessor(folder, new RecordingDriver(forwardToChains))
 {
 }
 
-std::vector<std::string> RecordingProcessor::takeEvents()
+RecordingProcessor::RecordingProcessor(const juce::String& folder, RecordingDriver* ownedRecorder)
+    : VelmorantPreampAudioProcessor(folder, std::unique_ptr<ChainDriver>(ownedRecorder)), recorder(*ownedRecorder)
 {
+}
+
+std::vector<std::string> RecordingDriver::takeEvents()
+{
+    const std::lock_guard<std::mutex> lock(mutex);
     return std::exchange(events, {});
 }
 
-bool RecordingProcessor::loadChainStage(int chain, int stage, SSParamsVecAutomation* block, const juce::String& path,
-                                        bool projected)
+void RecordingDriver::record(std::string line)
 {
-    events.push_back("load " + std::to_string(chain) + " " + std::to_string(stage) + " "
-                     + juce::File(path).getFileName().toStdString() + (projected ? "" : " standard"));
-    return !forward || VelmorantPreampAudioProcessor::loadChainStage(chain, stage, block, path, projected);
+    const std::lock_guard<std::mutex> lock(mutex);
+    events.push_back(std::move(line));
 }
 
-void RecordingProcessor::prepareChain(int chain, int baseRate, int factor)
+bool RecordingDriver::loadStage(PreampChannel& chain, int chainIndex, int stage, SSParamsVecAutomation* block,
+                                const juce::String& path, bool projected)
 {
-    events.push_back("prepare " + std::to_string(chain) + " " + std::to_string(baseRate) + " " + std::to_string(factor));
-    if (forward)
-        VelmorantPreampAudioProcessor::prepareChain(chain, baseRate, factor);
+    record("load " + std::to_string(chainIndex) + " " + std::to_string(stage) + " "
+           + juce::File(path).getFileName().toStdString() + (projected ? "" : " standard"));
+    return !forward || ChainDriver::loadStage(chain, chainIndex, stage, block, path, projected);
 }
 
-void RecordingProcessor::setChainStageStep(int chain, int stage, int step)
+void RecordingDriver::prepare(PreampChannel& chain, int chainIndex, int baseRate, int factor)
 {
-    events.push_back("step " + std::to_string(chain) + " " + std::to_string(stage) + " " + std::to_string(step));
+    record("prepare " + std::to_string(chainIndex) + " " + std::to_string(baseRate) + " " + std::to_string(factor));
     if (forward)
-        VelmorantPreampAudioProcessor::setChainStageStep(chain, stage, step);
+        ChainDriver::prepare(chain, chainIndex, baseRate, factor);
+}
+
+void RecordingDriver::setStageStep(PreampChannel& chain, int chainIndex, int stage, int step)
+{
+    record("step " + std::to_string(chainIndex) + " " + std::to_string(stage) + " " + std::to_string(step));
+    if (forward)
+        ChainDriver::setStageStep(chain, chainIndex, stage, step);
 }
 
 ChangeCounter::ChangeCounter(VelmorantPreampAudioProcessor& processor) : source(processor)

@@ -4,6 +4,7 @@
 
 #include <juce_events/juce_events.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,23 +18,40 @@ std::string expectedDefaultDocument();
 std::string bytesOf(const juce::MemoryBlock& block);
 
 // Records every engine change as a line ("load chain stage file", "prepare chain rate factor",
-// "step chain stage step"); passes them on to the real chains only when asked to.
+// "step chain stage step"); passes them on to the real chains only when asked to. Changes may be
+// applied on the processor's worker, so the lines are kept under a lock.
+class RecordingDriver : public ChainDriver
+{
+public:
+    explicit RecordingDriver(bool forwardToChains) : forward(forwardToChains) {}
+
+    std::vector<std::string> takeEvents();
+
+    bool loadStage(PreampChannel& chain, int chainIndex, int stage, SSParamsVecAutomation* block,
+                   const juce::String& path, bool projected) override;
+    void prepare(PreampChannel& chain, int chainIndex, int baseRate, int factor) override;
+    void setStageStep(PreampChannel& chain, int chainIndex, int stage, int step) override;
+
+private:
+    void record(std::string line);
+
+    const bool forward;
+    std::mutex mutex;
+    std::vector<std::string> events;
+};
+
+// A processor whose engine changes a RecordingDriver records.
 class RecordingProcessor : public VelmorantPreampAudioProcessor
 {
 public:
     explicit RecordingProcessor(const juce::String& folder, bool forwardToChains = false);
 
-    std::vector<std::string> takeEvents();
-
-protected:
-    bool loadChainStage(int chain, int stage, SSParamsVecAutomation* block, const juce::String& path,
-                        bool projected) override;
-    void prepareChain(int chain, int baseRate, int factor) override;
-    void setChainStageStep(int chain, int stage, int step) override;
+    std::vector<std::string> takeEvents() { return recorder.takeEvents(); }
 
 private:
-    const bool forward;
-    std::vector<std::string> events;
+    RecordingProcessor(const juce::String& folder, RecordingDriver* ownedRecorder);
+
+    RecordingDriver& recorder; // owned by the processor
 };
 
 // Counts the processor's change messages, delivered synchronously on request.

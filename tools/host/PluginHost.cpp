@@ -95,6 +95,7 @@ void PluginHost::resume() { dispatch(effMainsChanged, 0, 1); }
 void PluginHost::suspend() { dispatch(effMainsChanged, 0, 0); }
 
 void PluginHost::processReplacing(float** inputs, float** outputs, int32_t frames) {
+    becomeAudioThread();
     if (effect_ != nullptr) effect_->processReplacing(effect_, inputs, outputs, frames);
 }
 
@@ -175,7 +176,7 @@ VstIntPtr PluginHost::answer(VstInt32 opcode, VstInt32 index, void* ptr, float o
     case audioMasterVersion: return versionAnswer;
     case audioMasterGetSampleRate: return static_cast<VstIntPtr>(sampleRate.load());
     case audioMasterGetBlockSize: return blockSize;
-    case audioMasterGetCurrentProcessLevel: return processLevel;
+    case audioMasterGetCurrentProcessLevel: return currentProcessLevel();
     case audioMasterGetTime:
         timeInfo_ = {};
         timeInfo_.sampleRate = sampleRate;
@@ -195,6 +196,12 @@ VstIntPtr PluginHost::answer(VstInt32 opcode, VstInt32 index, void* ptr, float o
     case audioMasterEndEdit: return 1;
     default: return 0;
     }
+}
+
+int32_t PluginHost::currentProcessLevel() const {
+    const int32_t level = processLevel;
+    if (level == kVstProcessLevelOffline || audioThread_.load() == std::this_thread::get_id()) return level;
+    return kVstProcessLevelUser;
 }
 
 }  // namespace velmorant::host

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace velmorant::host {
@@ -39,7 +40,10 @@ public:
     void open(double sampleRate, int32_t blockSize);
     void resume();   // effMainsChanged(1)
     void suspend();  // effMainsChanged(0)
+    // On the calling thread, which becomes the host's audio thread.
     void processReplacing(float** inputs, float** outputs, int32_t frames);
+    // Makes the calling thread the host's audio thread before its first block, as a host knows it.
+    void becomeAudioThread() { audioThread_ = std::this_thread::get_id(); }
 
     void setParameter(int32_t index, float value);
     float getParameter(int32_t index);
@@ -64,6 +68,8 @@ public:
     std::atomic<VstIntPtr> versionAnswer{2400};
     std::atomic<double> sampleRate{44100.0};
     std::atomic<int32_t> blockSize{512};
+    // The audio thread's process level (realtime or offline); asked from any other thread, the host
+    // answers the user level, and offline everywhere while it renders offline.
     std::atomic<int32_t> processLevel{kVstProcessLevelRealtime};
 
     std::vector<Automation> automationLog() const;
@@ -73,10 +79,12 @@ public:
 private:
     static VstIntPtr callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt);
     VstIntPtr answer(VstInt32 opcode, VstInt32 index, void* ptr, float opt);
+    int32_t currentProcessLevel() const;
     std::string readText(int32_t opcode, int32_t index, size_t capacity);
 
     void* library_ = nullptr;
     AEffect* effect_ = nullptr;
+    std::atomic<std::thread::id> audioThread_{};
     VstTimeInfo timeInfo_{};
     mutable std::mutex logMutex_;
     std::vector<Automation> automation_;

@@ -45,6 +45,17 @@ constexpr ChannelConfiguration kChannelConfigurations[] = {{1, 1}, {2, 2}};
 
 int sliceCapacityFor(VstInt32 hostBlockSize) { return std::clamp<int>(hostBlockSize, 1, kMaxSliceSize); }
 
+// Where the host says its current call comes from, asked only when the processor needs to know.
+velmorant::platform::HostThread askHostThread(void* adapter) {
+    switch (static_cast<AudioEffectX*>(adapter)->getCurrentProcessLevel()) {
+    case kVstProcessLevelRealtime:
+    case kVstProcessLevelPrefetch: return velmorant::platform::HostThread::audio;
+    case kVstProcessLevelUser:
+    case kVstProcessLevelOffline: return velmorant::platform::HostThread::other;
+    default: return velmorant::platform::HostThread::unknown;
+    }
+}
+
 }  // namespace
 
 JuceVSTWrapper::JuceVSTWrapper(audioMasterCallback hostCallback, std::unique_ptr<juce::AudioProcessor> owned)
@@ -180,6 +191,7 @@ int JuceVSTWrapper::processSlice(float** inputs, float** outputs, int offset, in
 // ---- Parameters and programs ---------------------------------------------------------------------
 
 void JuceVSTWrapper::setParameter(VstInt32 index, float value) {
+    const velmorant::platform::HostCall call(askHostThread, this);
     if (!isShutDown && index >= 0 && index < numParams) processor->setParameter(index, value);
 }
 
@@ -207,7 +219,10 @@ void JuceVSTWrapper::getParameterName(VstInt32 index, char* text) {
 
 VstInt32 JuceVSTWrapper::getProgram() { return processor->getCurrentProgram(); }
 
-void JuceVSTWrapper::setProgram(VstInt32 program) { processor->setCurrentProgram(program); }
+void JuceVSTWrapper::setProgram(VstInt32 program) {
+    const velmorant::platform::HostCall call(askHostThread, this);
+    processor->setCurrentProgram(program);
+}
 
 void JuceVSTWrapper::setProgramName(char* name) {
     if (name == nullptr) return;
@@ -246,6 +261,7 @@ VstInt32 JuceVSTWrapper::getChunk(void** data, bool isPreset) {
 
 VstInt32 JuceVSTWrapper::setChunk(void* data, VstInt32 byteSize, bool isPreset) {
     if (data == nullptr || byteSize <= 0) return 0;
+    const velmorant::platform::HostCall call(askHostThread, this);
     if (isPreset)
         processor->setCurrentProgramStateInformation(data, byteSize);
     else
