@@ -13,6 +13,7 @@ namespace modelgen
 // The files of the stages the Gain control sets, as the first four entries of stageFiles: both
 // input stages, then the second and the third stage.
 constexpr size_t gainStageFileCount = 4;
+constexpr size_t inputStageFileCount = 2;
 using GainStepModels = std::array<StepModel, gainStageFileCount>;
 
 // One reference run: a signal at a rate, in volts at the first stage's input.
@@ -38,7 +39,7 @@ void chainRestVoltages(Valve valve, Channel channel, uint32_t gain, uint32_t ton
 // What one gain step's training did and cost.
 struct GainStepReport
 {
-    std::array<bool, 2> restsAligned{};  // per input stage file
+    std::array<bool, inputStageFileCount> restsAligned{};  // per input stage file
     uint32_t refits = 0;                 // stages trained again after a failed check
     uint32_t refitsUndone = 0;           // rounds whose refits did worse and were dropped
     uint32_t failedChecks = 0;           // checks still failing after the last refit
