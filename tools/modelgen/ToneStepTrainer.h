@@ -56,10 +56,17 @@ public:
     uint32_t stepAt(uint32_t treble) const { return toneStepOf(treble, bass, voice); }
 
 private:
+    // What a check of the networks found: the inputs they fail, and their worst case.
+    struct Check
+    {
+        std::vector<const ToneInput*> failing;
+        double worstShortfallDb = -300.0;
+        std::string worstCheck;
+    };
+
     void learn(const ToneInput& input);
-    // Runs every check input at the checked trebles; records the worst and returns the inputs
-    // that fail.
-    std::vector<const ToneInput*> check(const std::vector<ToneInput>& checkInputs);
+    // Runs every check input at the checked trebles on the current networks.
+    Check check(const std::vector<ToneInput>& checkInputs);
     void fit(uint32_t round);
     // How far the stage on the networks falls short of the limits with this input (dB; 0 or less
     // when it holds).
