@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs all tests: a Release build and a sanitizer
-# (ASan + UBSan) build of the same tree, the adapter's and the processor's thread tests under
-# ThreadSanitizer, every fuzz target for a minute, and the Windows build under Wine.
+# (ASan + UBSan) build of the same tree, the adapter's, the processor's and the model generator's
+# thread tests under ThreadSanitizer, every fuzz target for a minute, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,12 +18,13 @@ run_config release
 # The sanitizer build reuses the release build's generated model data instead of training again.
 run_config asan -DVELMORANT_PREBUILT_MODEL_DATA="$PWD/build/release/plugin/VelmorantPreamp.so.dat"
 
-# The adapter called from two threads at once, and the processor's reloads handed from the audio
-# thread to its worker, under ThreadSanitizer: only those tests and what they link are built there,
-# not the whole tree.
+# The adapter called from two threads at once, the processor's reloads handed from the audio
+# thread to its worker, and a small generation of model data through every parallel phase of the
+# generator, under ThreadSanitizer: only those tests and what they link are built there, not the
+# whole tree.
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j "$JOBS" --target adapter_threads processor_threads
-ctest --test-dir build/tsan -R '^(AdapterThreads|ProcessorThreads)\.' --output-on-failure
+cmake --build --preset tsan -j "$JOBS" --target adapter_threads processor_threads modelgen_threads
+ctest --test-dir build/tsan -R '^(AdapterThreads|ProcessorThreads|ModelgenThreads)\.' --output-on-failure
 
 # Every fuzz target is built and runs a minute on its seeds, so that none of them rots.
 fuzz_started=$SECONDS

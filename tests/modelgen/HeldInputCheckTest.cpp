@@ -6,9 +6,12 @@
 #include <thread>
 
 #include "Accuracy.h"
+#include "EngineSettings.h"
 #include "HeldInputCheck.h"
 #include "ParallelFor.h"
+#include "PreampProgram.h"
 #include "TestSignals.h"
+#include "ValveBlocks.h"
 
 using namespace modelgen;
 
@@ -72,10 +75,18 @@ TEST(HeldInputCheck, MeasuresAfterTheStepsSettleAndFindsShortBursts)
     EXPECT_NEAR(late.peak, 0.1, 0.01);
 }
 
-// The Output control's top as the plug-in forms it.
-TEST(HeldInputCheck, TopOutputGainIsTheOutputControlsTop)
+// The Input and Output controls' top as the plug-in forms them: its own conversions of a host
+// value of 1, the output gain over the tone stage's supply voltage, which the plug-in reads off
+// that block.
+TEST(HeldInputCheck, TopGainsAreThoseOfThePlugInsControlsAtTheirTop)
 {
-    EXPECT_NEAR(topOutputGain(), 0.0335563, 5e-7);
+    PreampProgram top;
+    top.setParameter(paramInput, 1.0f);
+    top.setParameter(paramOutput, 1.0f);
+    ValveBlocks blocks(Valve::eh1, 48000.0);
+    const double supplyVoltage = blocks.stage(3, Channel::high).getParam(0);
+    EXPECT_EQ(topOutputGain(), EngineSettings::outputGain(top.values[paramOutput], supplyVoltage));
+    EXPECT_EQ(topInputGain, EngineSettings::inputGain(top.values[paramInput]));
 }
 
 namespace

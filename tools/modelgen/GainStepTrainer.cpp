@@ -147,7 +147,7 @@ GainStepModels GainStepTrainer::train(const std::vector<TrainingRun>& runs)
                 ++summary.refitsUndone;
             }
         }
-        summarise(round, cases, shortfalls);
+        summarise(cases, shortfalls);
         summary.checkSeconds += threadCpuSeconds() - started;
         if (summary.failedChecks == 0 || round + 1 == options.checkRounds)
             break;
@@ -169,15 +169,11 @@ std::vector<double> GainStepTrainer::shortfallsOf(const std::vector<CheckCase>& 
     return shortfalls;
 }
 
-void GainStepTrainer::summarise(uint32_t round, const std::vector<CheckCase>& cases, const std::vector<double>& shortfalls)
+void GainStepTrainer::summarise(const std::vector<CheckCase>& cases, const std::vector<double>& shortfalls)
 {
     summary.failedChecks = 0;
     summary.worstShortfallDb = -300.0;
     for (size_t k = 0; k < cases.size(); ++k) {
-        char line[240];
-        std::snprintf(line, sizeof line, "round %u %-48s %+6.1f dB from its limit%s", round, cases[k].name.c_str(),
-                      -shortfalls[k], shortfalls[k] > 0.0 ? "  FAILS" : "");
-        summary.checkLines.push_back(line);
         if (shortfalls[k] > summary.worstShortfallDb) {
             summary.worstShortfallDb = shortfalls[k];
             summary.worstCheck = cases[k].name;
@@ -349,11 +345,6 @@ std::vector<GainStepTrainer::CheckCase> GainStepTrainer::drawCheckCases(uint32_t
         cases.push_back(std::move(c));
     }
     return cases;
-}
-
-GainStepTrainer::CheckOutcome GainStepTrainer::runCheck(const CheckCase& c, int networkStage) const
-{
-    return runCheck(c, networkStage, models);
 }
 
 GainStepTrainer::CheckOutcome GainStepTrainer::runCheck(const CheckCase& c, int networkStage,

@@ -13,6 +13,7 @@ namespace modelgen
 // The files of the stages the Gain control sets, as the first four entries of stageFiles: both
 // input stages, then the second and the third stage.
 constexpr size_t gainStageFileCount = 4;
+constexpr size_t inputStageFileCount = 2;
 using GainStepModels = std::array<StepModel, gainStageFileCount>;
 
 // One reference run: a signal at a rate, in volts at the first stage's input.
@@ -38,14 +39,13 @@ void chainRestVoltages(Valve valve, Channel channel, uint32_t gain, uint32_t ton
 // What one gain step's training did and cost.
 struct GainStepReport
 {
-    std::array<bool, 2> restsAligned{};  // per input stage file
+    std::array<bool, inputStageFileCount> restsAligned{};  // per input stage file
     uint32_t refits = 0;                 // stages trained again after a failed check
     uint32_t refitsUndone = 0;           // rounds whose refits did worse and were dropped
     uint32_t failedChecks = 0;           // checks still failing after the last refit
     std::string worstCheck;              // the worst case of the last check, described
     double worstShortfallDb = -300.0;    // by how much it missed its limit (below 0: it held)
     double referenceSeconds = 0.0, trainingSeconds = 0.0, checkSeconds = 0.0;  // processor time
-    std::vector<std::string> checkLines;  // every checked case with its measures, round by round
 };
 
 // Trains the networks of the four gain-stage files at one valve and gain step: the reference chain
@@ -64,6 +64,7 @@ public:
     GainStepModels train(const std::vector<TrainingRun>& runs);
     const GainStepReport& report() const { return summary; }
 
+private:
     // A signal the trained networks run in the circuit, against the reference.
     struct CheckCase
     {
@@ -81,14 +82,12 @@ public:
         // How far the worst measure falls short of its limit (dB; 0 or less when the case holds).
         double shortfallDb() const;
     };
-    // Runs the case through the reference chain and through the chain whose gain stages run on
-    // the trained networks (only networkStage's, when 0 to 2), and compares their outputs.
-    CheckOutcome runCheck(const CheckCase& c, int networkStage) const;
 
-private:
+    // Runs the case through the reference chain and through the chain whose gain stages run on
+    // the networks of the set (only networkStage's, when 0 to 2), and compares their outputs.
     CheckOutcome runCheck(const CheckCase& c, int networkStage, const GainStepModels& set) const;
     std::vector<double> shortfallsOf(const std::vector<CheckCase>& cases, const GainStepModels& set) const;
-    void summarise(uint32_t round, const std::vector<CheckCase>& cases, const std::vector<double>& shortfalls);
+    void summarise(const std::vector<CheckCase>& cases, const std::vector<double>& shortfalls);
     void learnFrom(const std::vector<CheckCase>& failing);
     void collectRegions(const std::vector<TrainingRun>& runs);
     void addInputStageRestCurve();

@@ -1,12 +1,10 @@
 #include "Generator.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "ModelFileAssembly.h"
 #include "OperatingPoint.h"
@@ -302,6 +300,13 @@ std::string gainStepSummary(const std::vector<Job>& jobs, const std::vector<Gain
                   reference, training, checking, refits, failing);
     return total + lines;
 }
+
+// The gain steps whose rests were aligned in an input stage's file (0 or 1).
+size_t alignedSteps(const std::vector<GainStepReport>& reports, size_t file)
+{
+    return size_t(std::count_if(reports.begin(), reports.end(),
+                                [&](const GainStepReport& r) { return r.restsAligned[file]; }));
+}
 } // namespace
 
 namespace
@@ -342,6 +347,20 @@ std::string toneStepSummary(const std::vector<Job>& jobs, const std::vector<Tone
 }
 } // namespace
 
+namespace
+{
+// The values in their first order, each once.
+template <class Value>
+std::vector<Value> distinct(const std::vector<Value>& values)
+{
+    std::vector<Value> once;
+    for (const Value& value : values)
+        if (std::find(once.begin(), once.end(), value) == once.end())
+            once.push_back(value);
+    return once;
+}
+} // namespace
+
 uint64_t stepSeed(uint64_t seed, Valve valve, size_t file, uint32_t step)
 {
     return Random::seedOf(seed, uint64_t(valve) + 1, file + 1, step + 1);
@@ -349,9 +368,17 @@ uint64_t stepSeed(uint64_t seed, Valve valve, size_t file, uint32_t step)
 
 Generator::Generator(const GeneratorOptions& generatorOptions) : options(generatorOptions) {}
 
-bool Generator::generate(const std::string& folder, const std::vector<Valve>& valves,
-                         const std::vector<size_t>& files, std::string& error)
+bool Generator::generate(const std::string& folder, const std::vector<Valve>& requestedValves,
+                         const std::vector<size_t>& requestedFiles, std::string& error)
 {
+    for (size_t file : requestedFiles)
+        if (file >= stageFiles.size()) {
+            error = "no model data file " + std::to_string(file) + " (0 to " + std::to_string(stageFiles.size() - 1) + ")";
+            return false;
+        }
+    // Every file is written by one job: a valve or file asked for twice is made once.
+    const std::vector<Valve> valves = distinct(requestedValves);
+    const std::vector<size_t> files = distinct(requestedFiles);
     const auto started = std::chrono::steady_clock::now();
     const auto elapsed = [&]() {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -392,26 +419,19 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
                 for (uint32_t voice = 0; voice < 2; ++voice)
                     toneJobs.push_back({valve, bass, voice});
 
-    Progress progress(double(gainJobs.size()) + toneInputJobWork * double(toneInputJobs.size()) +
-                          toneJobWork * double(toneJobs.size()) + fileJobWork * double(valves.size() * files.size()),
-                      valves.size() * files.size(), options.progress);
-    // A file is finished when its last step is trained: count the jobs each one still waits for.
-    std::map<std::pair<Valve, size_t>, size_t> jobsLeft;
+    // A file is finished when its last step is trained: each one waits for a job per step (a tone
+    // job trains the steps of one bass and voice setting).
+    std::map<std::string, size_t> jobsPerFile;
     for (Valve valve : valves)
         for (size_t f : files)
-            jobsLeft[{valve, f}] = f == 4 ? toneJobs.size() / valves.size() : gainSteps;
-    std::mutex jobsLeftLock;
-    const auto jobFinished = [&](Valve valve, size_t file) {
-        bool last = false;
-        {
-            const std::lock_guard<std::mutex> guard(jobsLeftLock);
-            last = --jobsLeft[{valve, file}] == 0;
-        }
-        if (last)
-            progress.fileFinished(modelFileName(valve, stageFiles[file]));
-    };
+            jobsPerFile[modelFileName(valve, stageFiles[f])] = f == 4 ? toneJobs.size() / valves.size() : gainSteps;
+    Progress progress(double(gainJobs.size()) + toneInputJobWork * double(toneInputJobs.size()) +
+                          toneJobWork * double(toneJobs.size()) + fileJobWork * double(valves.size() * files.size()),
+                      jobsPerFile, options.progress);
 
-    std::array<std::atomic<size_t>, 2> aligned{};  // input-stage steps whose rests were aligned, per file
+    // Each parallel phase writes only its own job's entries, which are gathered once it is over:
+    // the files depend neither on the thread count nor on the order the jobs finish in.
+    std::vector<GainStepModels> gainModels(gainJobs.size());
     std::vector<GainStepReport> gainReports(gainJobs.size());
     parallelFor(gainJobs.size() + toneInputJobs.size(), options.threads, [&](size_t k) {
         if (k >= gainJobs.size()) {
@@ -427,18 +447,17 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
         }
         const GainJob& job = gainJobs[k];
         GainStepTrainer trainer(options, job.valve, job.gain, {wanted(0), wanted(1), wanted(2), wanted(3)});
-        GainStepModels trained = trainer.train(runs);
-        for (size_t f = 0; f < gainStageFileCount; ++f)
-            if (wanted(f))
-                models.at(job.valve)[f][job.gain] = std::move(trained[f]);
+        gainModels[k] = trainer.train(runs);
         gainReports[k] = trainer.report();
-        for (size_t f = 0; f < aligned.size(); ++f)
-            aligned[f] += gainReports[k].restsAligned[f] ? 1 : 0;
         progress.workDone(1.0);
         for (size_t f = 0; f < gainStageFileCount; ++f)
             if (wanted(f))
-                jobFinished(job.valve, f);
+                progress.jobFinished(modelFileName(job.valve, stageFiles[f]));
     });
+    for (size_t k = 0; k < gainJobs.size(); ++k)
+        for (size_t f = 0; f < gainStageFileCount; ++f)
+            if (wanted(f))
+                models.at(gainJobs[k].valve)[f][gainJobs[k].gain] = std::move(gainModels[k][f]);
 
     const double gainStagesDone = elapsed();
 
@@ -449,20 +468,25 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
         const ToneInputJob& job = toneInputJobs[s];
         toneTraining[job.valve].push_back({runs[job.run].rate, std::move(toneInputs[s]), ""});
     }
-    if (wanted(4))
-        parallelFor(valves.size(), options.threads,
-                    [&](size_t v) { toneChecks[valves[v]] = toneCheckInputs(options, valves[v]); });
+    if (wanted(4)) {
+        std::vector<std::vector<ToneInput>> checks(valves.size());
+        parallelFor(valves.size(), options.threads, [&](size_t v) { checks[v] = toneCheckInputs(options, valves[v]); });
+        for (size_t v = 0; v < valves.size(); ++v)
+            toneChecks[valves[v]] = std::move(checks[v]);
+    }
+    std::vector<StepModel> toneModels(toneJobs.size());
     std::vector<ToneStepReport> toneReports(toneJobs.size());
     parallelFor(toneJobs.size(), options.threads, [&](size_t k) {
         const ToneJob& job = toneJobs[k];
         ToneStepTrainer trainer(options, job.valve, job.bass, job.voice);
-        const StepModel model = trainer.train(toneTraining.at(job.valve), toneChecks.at(job.valve));
-        for (uint32_t treble = 0; treble < 15; ++treble)
-            models.at(job.valve)[4][trainer.stepAt(treble)] = model;
+        toneModels[k] = trainer.train(toneTraining.at(job.valve), toneChecks.at(job.valve));
         toneReports[k] = trainer.report();
         progress.workDone(toneJobWork);
-        jobFinished(job.valve, 4);
+        progress.jobFinished(modelFileName(job.valve, stageFiles[4]));
     });
+    for (size_t k = 0; k < toneJobs.size(); ++k)
+        for (uint32_t treble = 0; treble < 15; ++treble)
+            models.at(toneJobs[k].valve)[4][toneStepOf(treble, toneJobs[k].bass, toneJobs[k].voice)] = toneModels[k];
 
     const double toneStageDone = elapsed();
 
@@ -493,10 +517,10 @@ bool Generator::generate(const std::string& folder, const std::vector<Valve>& va
     report = timing;
     report += gainStepSummary(gainJobs, gainReports);
     report += toneStepSummary(toneJobs, toneReports);
-    for (size_t f = 0; f < aligned.size(); ++f)
+    for (size_t f = 0; f < inputStageFileCount; ++f)
         if (wanted(f))
             report += "input stage " + std::string(stageFiles[f].channel == Channel::low ? "low" : "high")
-                      + ": rests aligned at " + std::to_string(aligned[f].load()) + " of "
+                      + ": rests aligned at " + std::to_string(alignedSteps(gainReports, f)) + " of "
                       + std::to_string(valves.size() * gainSteps) + " steps\n";
     size_t unsettledTotal = 0;
     for (size_t count : unsettled)

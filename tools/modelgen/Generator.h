@@ -71,7 +71,8 @@ class Generator
 public:
     explicit Generator(const GeneratorOptions& options);
 
-    // Writes the chosen files (indices into stageFiles) of the chosen valves into folder.
+    // Writes the chosen files (indices into stageFiles) of the chosen valves into folder; false with
+    // the reason in error when a file index has no file or a file cannot be written.
     bool generate(const std::string& folder, const std::vector<Valve>& valves, const std::vector<size_t>& files,
                   std::string& error);
 

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace modelgen
 {
 
-Progress::Progress(double totalWork, size_t fileCount, std::FILE* out)
-    : started(std::chrono::steady_clock::now()), total(totalWork), files(fileCount), stream(out)
+Progress::Progress(double totalWork, std::map<std::string, size_t> jobsPerFile, std::FILE* out)
+    : started(std::chrono::steady_clock::now()), total(totalWork), jobsLeft(std::move(jobsPerFile)),
+      files(jobsLeft.size()), stream(out)
 {
 }
 
@@ -17,9 +19,17 @@ void Progress::workDone(double units)
     done += units;
 }
 
-void Progress::fileFinished(const std::string& name)
+void Progress::jobFinished(const std::string& file)
 {
     const std::lock_guard<std::mutex> guard(lock);
+    const auto left = jobsLeft.find(file);
+    if (left != jobsLeft.end() && left->second > 0 && --left->second == 0)
+        fileFinished(file);
+}
+
+// Called with the lock held.
+void Progress::fileFinished(const std::string& name)
+{
     ++finished;
     if (stream == nullptr)
         return;

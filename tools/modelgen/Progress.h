@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -13,16 +14,21 @@ namespace modelgen
 class Progress
 {
 public:
-    // totalWork: the work of the whole run in any unit; out: where the lines go (null: nowhere).
-    Progress(double totalWork, size_t fileCount, std::FILE* out);
+    // totalWork: the work of the whole run in any unit; jobsPerFile: each file's name and how many
+    // jobs it waits for; out: where the lines go (null: nowhere).
+    Progress(double totalWork, std::map<std::string, size_t> jobsPerFile, std::FILE* out);
 
     void workDone(double units);
-    void fileFinished(const std::string& name);
+    // One of the file's jobs is done: the file's line when it was the last.
+    void jobFinished(const std::string& file);
 
 private:
+    void fileFinished(const std::string& name);
+
     std::mutex lock;
     std::chrono::steady_clock::time_point started;
     double total, done = 0.0;
+    std::map<std::string, size_t> jobsLeft;
     size_t files, finished = 0;
     std::FILE* stream;
 };

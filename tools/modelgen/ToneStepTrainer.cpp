@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "Accuracy.h"
 #include "CpuTime.h"
@@ -96,45 +97,44 @@ StepModel ToneStepTrainer::train(const std::vector<ToneInput>& trainingInputs, c
     if (options.checkRounds == 0)
         return model;
     // The check inputs are the same every round, so a refit that does worse on them than the
-    // networks before it is dropped.
-    std::vector<const ToneInput*> failing = check(checkInputs);
-    for (uint32_t round = 1; round < options.checkRounds && !failing.empty(); ++round) {
-        for (const ToneInput* input : failing)
+    // networks before it is dropped, and what their check found stays: the next round learns the
+    // inputs those networks fail.
+    Check kept = check(checkInputs);
+    for (uint32_t round = 1; round < options.checkRounds && !kept.failing.empty(); ++round) {
+        for (const ToneInput* input : kept.failing)
             learn(*input);
         const StepModel earlier = model;
-        const ToneStepReport before = summary;
         fit(round);
         ++summary.refits;
-        failing = check(checkInputs);
-        if (summary.worstShortfallDb > before.worstShortfallDb) {
+        Check refit = check(checkInputs);
+        if (refit.worstShortfallDb > kept.worstShortfallDb) {
             model = earlier;
-            summary.worstShortfallDb = before.worstShortfallDb;
-            summary.worstCheck = before.worstCheck;
-            summary.failedChecks = before.failedChecks;
             ++summary.refitsUndone;
-        }
+        } else
+            kept = std::move(refit);
     }
+    summary.failedChecks = uint32_t(kept.failing.size());
+    summary.worstShortfallDb = kept.worstShortfallDb;
+    summary.worstCheck = kept.worstCheck;
     return model;
 }
 
-std::vector<const ToneInput*> ToneStepTrainer::check(const std::vector<ToneInput>& checkInputs)
+ToneStepTrainer::Check ToneStepTrainer::check(const std::vector<ToneInput>& checkInputs)
 {
     const double started = threadCpuSeconds();
-    std::vector<const ToneInput*> failing;
-    summary.worstShortfallDb = -300.0;
+    Check found;
     for (const ToneInput& input : checkInputs)
         for (uint32_t treble : checkedTrebles) {
             const double shortfall = shortfallDb(input, treble);
-            if (shortfall > summary.worstShortfallDb) {
-                summary.worstShortfallDb = shortfall;
-                summary.worstCheck = input.name + " treble " + std::to_string(treble);
+            if (shortfall > found.worstShortfallDb) {
+                found.worstShortfallDb = shortfall;
+                found.worstCheck = input.name + " treble " + std::to_string(treble);
             }
-            if (shortfall > 0.0 && (failing.empty() || failing.back() != &input))
-                failing.push_back(&input);
+            if (shortfall > 0.0 && (found.failing.empty() || found.failing.back() != &input))
+                found.failing.push_back(&input);
         }
-    summary.failedChecks = uint32_t(failing.size());
     summary.checkSeconds += threadCpuSeconds() - started;
-    return failing;
+    return found;
 }
 
 // Adds one in keepEvery of the port voltages and currents the exact stage visits with the input,

@@ -22,6 +22,12 @@ struct ToneInput
 // and high gains, on both channels. Drawn from the seed, the same for every bass and voice setting.
 std::vector<ToneInput> toneCheckInputs(const GeneratorOptions& options, Valve valve);
 
+// The tone stage's pot step at a treble and bass position (0 to 14) and voice setting (0 or 1).
+constexpr uint32_t toneStepOf(uint32_t treble, uint32_t bass, uint32_t voice)
+{
+    return (treble * 15 + bass) * 2 + voice;
+}
+
 // What one tone step's training did and cost.
 struct ToneStepReport
 {
@@ -47,13 +53,20 @@ public:
     const ToneStepReport& report() const { return summary; }
 
     // The tone step at the given treble position.
-    uint32_t stepAt(uint32_t treble) const { return (treble * 15 + bass) * 2 + voice; }
+    uint32_t stepAt(uint32_t treble) const { return toneStepOf(treble, bass, voice); }
 
 private:
+    // What a check of the networks found: the inputs they fail, and their worst case.
+    struct Check
+    {
+        std::vector<const ToneInput*> failing;
+        double worstShortfallDb = -300.0;
+        std::string worstCheck;
+    };
+
     void learn(const ToneInput& input);
-    // Runs every check input at the checked trebles; records the worst and returns the inputs
-    // that fail.
-    std::vector<const ToneInput*> check(const std::vector<ToneInput>& checkInputs);
+    // Runs every check input at the checked trebles on the current networks.
+    Check check(const std::vector<ToneInput>& checkInputs);
     void fit(uint32_t round);
     // How far the stage on the networks falls short of the limits with this input (dB; 0 or less
     // when it holds).
