@@ -427,6 +427,34 @@ TEST_F(HostProgram, OutputsAreWrittenThroughSymbolicLinksAndPipes) {
               plain);
     EXPECT_EQ(fs::status(path("pipe.wav")).type(), fs::file_type::fifo) << "the pipe was replaced";
 }
+
+// A host that reaches the plug-in through links, one leading to the next, and a model folder that
+// is itself a link: the folder is looked for beside the library as loaded, then beside the file the
+// links finally lead to. Beside the middle link of two, where it was once looked for, every stage
+// failed and the output was silent.
+TEST_F(HostProgram, TheModelFolderIsFoundBehindLinks) {
+    if (!defaultModelDataPresent()) GTEST_SKIP() << "no model data beside the plug-in";
+    namespace fs = std::filesystem;
+    fs::create_directories(path("opt/v1"));
+    fs::create_directories(path("vst"));
+    fs::copy_file(pluginPath(), path("opt/v1/VelmorantPreamp.so"));
+    fs::create_directory_symlink(pluginPath() + ".dat", path("opt/v1/VelmorantPreamp.so.dat"));
+    fs::create_symlink("VelmorantPreamp.so", path("opt/v1/current.so"));
+    fs::create_symlink("../opt/v1/current.so", path("vst/Two.so"));
+    fs::create_symlink("../opt/v1/VelmorantPreamp.so", path("vst/One.so"));
+    fs::create_symlink("../opt/v1/VelmorantPreamp.so", path("vst/Own.so"));
+    fs::create_directory(path("vst/Own.so.dat"));  // a folder of its own, empty, beside that link
+
+    for (const char* library : {"vst/Two.so", "vst/One.so", "vst/Own.so"}) {
+        const HostRun run = runHost("render " + path("in.wav") + " " + path("out.wav") + " --plugin " + path(library));
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        const bool own = std::string(library) == "vst/Own.so";
+        EXPECT_EQ(run.output.find(path("vst/Own.so.dat/")) != std::string::npos, own) << library << ": " << run.output;
+        const float loudest = peak(read("out.wav").channels[0]);
+        if (own) EXPECT_EQ(loudest, 0.0f);
+        else EXPECT_GT(loudest, 1e-3f) << library;
+    }
+}
 #endif
 
 TEST_F(HostProgram, InfoListsParametersAndPrograms) {
