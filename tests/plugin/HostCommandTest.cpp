@@ -301,27 +301,29 @@ void feedPipe(const std::string& path, const std::vector<uint8_t>& bytes) {
 // A streamed file read from a pipe has no known length: a file output gets the length it turned out
 // to have, a pipe output the sizes 0xFFFFFFFF of a streamed file.
 TEST_F(HostProgram, AStreamedInputFromAPipeRendersToTheEnd) {
-    std::vector<uint8_t> streamed = bytesOf("in.wav");
-    for (size_t i = 40; i < 44; ++i) streamed[i] = 0xFF;
     ASSERT_EQ(runHost("render " + path("in.wav") + " " + path("plain.wav") + plugin).exitCode, 0);
     const std::vector<uint8_t> plain = bytesOf("plain.wav");
-    ASSERT_EQ(::mkfifo(path("in.fifo").c_str(), 0600), 0);
-
-    auto fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
-    HostRun run = runHost("render " + path("in.fifo") + " " + path("out.wav") + plugin);
-    fed.get();
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(bytesOf("out.wav"), plain);
-
-    fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
-    run = runHost("render " + path("in.fifo") + " /proc/self/fd/1" + plugin);
-    fed.get();
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    ASSERT_GE(run.output.size(), plain.size());
-    const std::vector<uint8_t> piped(run.output.end() - static_cast<long>(plain.size()), run.output.end());
     std::vector<uint8_t> expected = plain;  // the RIFF and data sizes as a streamed file leaves them
     for (size_t i = 0; i < 4; ++i) expected[4 + i] = expected[40 + i] = 0xFF;
-    EXPECT_EQ(piped, expected);
+    ASSERT_EQ(::mkfifo(path("in.fifo").c_str(), 0600), 0);
+    for (const uint8_t size : {0xFF, 0x00}) {  // 0xFFFFFFFF, and 0 with samples, no chunk, after it
+        std::vector<uint8_t> streamed = bytesOf("in.wav");
+        for (size_t i = 40; i < 44; ++i) streamed[i] = size;
+
+        auto fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
+        HostRun run = runHost("render " + path("in.fifo") + " " + path("out.wav") + plugin);
+        fed.get();
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(bytesOf("out.wav"), plain) << int{size};
+
+        fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
+        run = runHost("render " + path("in.fifo") + " /proc/self/fd/1" + plugin);
+        fed.get();
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        ASSERT_GE(run.output.size(), plain.size());
+        const std::vector<uint8_t> piped(run.output.end() - static_cast<long>(plain.size()), run.output.end());
+        EXPECT_EQ(piped, expected) << int{size};
+    }
 }
 
 // Starts the host with `arguments` (no shell between), its messages into `log`.
@@ -456,6 +458,37 @@ TEST_F(HostProgram, TheModelFolderIsFoundBehindLinks) {
     }
 }
 #endif
+
+// A file without samples, as editors write it: a data chunk of size 0 and metadata after it. The
+// metadata once rendered as 2017 frames of sound, the size 0 taken as a streaming writer's.
+TEST_F(HostProgram, AFileWithoutSamplesRendersNoSamples) {
+    std::vector<uint8_t> metadata;
+    putTag(metadata, "LIST");
+    put32(metadata, 4 + 8 + 2000);
+    putTag(metadata, "INFO");
+    putTag(metadata, "ICMT");
+    put32(metadata, 2000);
+    metadata.resize(metadata.size() + 2000, 'a');
+    const std::vector<uint8_t> empty = wavBytes(fmtBody(1, 2, 48000, 16), metadata, 0);
+    std::string error;
+    ASSERT_TRUE(writeOutputFile(path("empty.wav"), empty, error)) << error;
+    std::vector<std::string> inputs = {path("empty.wav")};
+#if !defined(_WIN32)
+    ASSERT_EQ(::mkfifo(path("empty.fifo").c_str(), 0600), 0);
+    inputs.push_back(path("empty.fifo"));
+    auto fed = std::async(std::launch::async, feedPipe, path("empty.fifo"), empty);
+#endif
+    for (const std::string& input : inputs) {
+        const HostRun run = runHost("render " + input + " " + path("out.wav") + plugin);
+        EXPECT_EQ(run.exitCode, 0) << input << ": " << run.output;
+        const WavAudio out = read("out.wav");
+        EXPECT_EQ(out.channels.size(), 2u);
+        EXPECT_EQ(out.frameCount(), 0u) << input;
+    }
+#if !defined(_WIN32)
+    fed.get();
+#endif
+}
 
 TEST_F(HostProgram, InfoListsParametersAndPrograms) {
     const HostRun run = runHost("info" + plugin);
