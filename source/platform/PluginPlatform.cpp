@@ -7,8 +7,11 @@
 #include <atomic>
 #else
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #endif
 
@@ -17,35 +20,53 @@ namespace velmorant::platform
 #if !JUCE_WINDOWS
 namespace
 {
-// Where the loader found the library and the working folder at that moment, taken while the
-// library is being loaded. The loader keeps the path it was given, which may be relative to the
-// host's working folder then; JUCE would take it relative to the working folder of the moment it
-// is asked, so a host that changes its folder later would lose the model data.
-struct LoadedModule
+std::string joined (const std::string& folder, const std::string& path)
 {
-    std::string path;
-    std::string workingFolder;
-
-    LoadedModule()
-    {
-        static const char marker = 0;
-        Dl_info info{};
-        if (::dladdr(&marker, &info) != 0 && info.dli_fname != nullptr)
-            path = info.dli_fname;
-        std::string folder(4096, '\0');
-        if (::getcwd(folder.data(), folder.size()) != nullptr)
-            workingFolder = folder.c_str();
-    }
-};
-
-const LoadedModule loadedModule;
-
-juce::File resolveLoadedModule()
-{
-    const auto folder = juce::File(juce::String::fromUTF8(loadedModule.workingFolder.c_str()));
-    const auto file = folder.getChildFile(juce::String::fromUTF8(loadedModule.path.c_str()));
-    return file.isSymbolicLink() ? file.getLinkedTarget() : file;
+    if (path.empty() || path.front() == '/')
+        return path;
+    return (std::filesystem::path (folder) / path).lexically_normal().string();
 }
+
+bool isFolder (const std::string& path)
+{
+    struct stat info {};
+    return ::stat (path.c_str(), &info) == 0 && S_ISDIR (info.st_mode); // a link to a folder counts
+}
+
+// The file `path` finally leads to, every link on the way followed; "" when it cannot be resolved.
+std::string fullyResolved (const std::string& path)
+{
+    char* resolved = ::realpath (path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return {};
+    std::string file (resolved);
+    std::free (resolved);
+    return file;
+}
+
+// The model folder, chosen once while the library is being loaded, from where the loader found it.
+// The loader keeps the path it was given, which may be relative to the host's working folder then:
+// it is made absolute against that folder, or a host that changes its folder later would lose the
+// model data. A host may reach the library through links, one leading to the next: the folder
+// beside the library as loaded is taken where it exists (a link can bring its own model data),
+// else the one beside the file the links finally lead to, where the build puts it. When neither
+// exists, the first is named in the messages.
+std::string chooseModelFolder()
+{
+    static const char marker = 0;
+    Dl_info info{};
+    std::string workingFolder (4096, '\0');
+    if (::dladdr (&marker, &info) == 0 || info.dli_fname == nullptr
+        || ::getcwd (workingFolder.data(), workingFolder.size()) == nullptr)
+        return {};
+    const std::string loaded = joined (workingFolder.c_str(), info.dli_fname);
+    const std::string resolved = fullyResolved (loaded);
+    if (! isFolder (loaded + ".dat") && ! resolved.empty() && isFolder (resolved + ".dat"))
+        return resolved + ".dat/";
+    return loaded + ".dat/";
+}
+
+const std::string loadedModelFolder = chooseModelFolder();
 } // namespace
 #endif
 
@@ -74,20 +95,15 @@ void EditorRepaints::timerCallback()
 }
 #endif
 
-juce::File pluginModuleFile()
+juce::String modelFolder()
 {
 #if JUCE_WINDOWS
     // Windows gives the module's full path (once the module is adopted).
-    return juce::File::getSpecialLocation(juce::File::currentApplicationFile);
+    const auto module = juce::File::getSpecialLocation (juce::File::currentApplicationFile);
+    return module.getFullPathName() + ".dat" + juce::File::getSeparatorString();
 #else
-    static const juce::File file = resolveLoadedModule();
-    return file;
+    return juce::String::fromUTF8 (loadedModelFolder.c_str());
 #endif
-}
-
-juce::String modelFolderBeside(const juce::File& pluginFile)
-{
-    return pluginFile.getFullPathName() + ".dat" + juce::File::getSeparatorString();
 }
 
 bool hasDesktop()

@@ -61,13 +61,11 @@ struct EditorRepaints
 // DLL, or its window classes and currentApplicationFile refer to the host's executable.
 void adoptPluginModule();
 
-// The full path of the plug-in's own library file, as it was when the library was loaded: a
-// library loaded by a relative path keeps its folder when the host changes its working folder.
-juce::File pluginModuleFile();
-
-// The model data folder: the plug-in file's full path with ".dat" and the platform's separator
-// appended ("...\VelmorantPreamp.dll.dat\" on Windows, ".../VelmorantPreamp.so.dat/" on Linux).
-juce::String modelFolderBeside(const juce::File& pluginFile);
+// The model data folder, with the platform's separator appended: on Windows the plug-in file's full
+// path with ".dat\" appended. On Linux, chosen once as the library loads, ".dat/" appended to the
+// library's full path as it was loaded (links kept) where that folder exists, else to the file its
+// links finally lead to where that one does, else to the first.
+juce::String modelFolder();
 
 // Whether editor windows can be made: on Linux only with an X display, on Windows only where DirectX
 // graphics (DXGI) can be reached.

@@ -114,5 +114,5 @@ bool EngineSettings::isProjectedStage(int stage)
 
 juce::String EngineSettings::defaultModelFolder()
 {
-    return velmorant::platform::modelFolderBeside(velmorant::platform::pluginModuleFile());
+    return velmorant::platform::modelFolder();
 }

@@ -39,7 +39,8 @@ juce::String modelFileName(const PreampValues& settings, int stage);
 // Stages 0 to 2 use projected model files, the tone stage a standard one.
 bool isProjectedStage(int stage);
 
-// The folder beside the plug-in's own module file: its full path with ".dat/" appended (".dat\"
-// on Windows).
+// The model data folder beside the plug-in's own module file (see platform::modelFolder): its
+// full path with ".dat/" appended (".dat\" on Windows), on Linux beside the library as loaded or
+// beside the file its links lead to.
 juce::String defaultModelFolder();
 } // namespace EngineSettings

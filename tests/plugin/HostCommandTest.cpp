@@ -42,6 +42,15 @@ HostRun runHost(const std::string& arguments) {
     return {run.exitCode, run.output};
 }
 
+#if !defined(_WIN32)
+// Runs `script` (no single quotes in it) in the shell, the host program's path in $HOST; $$ is the
+// host's process id where the script ends by exec'ing it.
+HostRun runScript(const std::string& script) {
+    const ProgramRun run = runProgram("/bin/sh", "-c 'HOST=\"" + hostProgramPath() + "\"; " + script + "'");
+    return {run.exitCode, run.output};
+}
+#endif
+
 class HostProgram : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -61,11 +70,19 @@ protected:
         EXPECT_TRUE(readFileBytes(path(name), bytes, error)) << error;
         return bytes;
     }
+    std::string textOf(const std::string& name) {
+        const std::vector<uint8_t> bytes = bytesOf(name);
+        return std::string(bytes.begin(), bytes.end());
+    }
     WavAudio read(const std::string& name) {
         WavAudio audio;
         std::string error;
         EXPECT_TRUE(readWav(path(name), audio, error)) << error;
         return audio;
+    }
+    void expectNoTemporaryFiles() {
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
     }
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("velmorant-host-test-" + std::to_string(::getpid()));
@@ -109,8 +126,7 @@ TEST_F(HostProgram, FailuresSayWhyAndLeaveNoOutput) {
     run = runHost("render " + path("in.wav") + " " + path("out.wav") + plugin + " --param Gain=2");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_FALSE(std::filesystem::exists(path("out.wav")));
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos);
+    expectNoTemporaryFiles();
 }
 
 TEST_F(HostProgram, OutputFoldersAreCheckedBeforeThePluginIsLoaded) {
@@ -128,18 +144,40 @@ TEST_F(HostProgram, OutputFoldersAreCheckedBeforeThePluginIsLoaded) {
     EXPECT_NE(run.output.find("is a folder"), std::string::npos) << run.output;
 }
 
+// A chunk file is read only up to the largest chunk the plug-in could take (a document of 64 KiB in
+// a frame of a few bytes; 64 bytes are allowed for that): a larger file, a device or a pipe that
+// never ends is refused without reading on, which once took all memory.
 TEST_F(HostProgram, AChunkThePluginRefusesIsAnError) {
-    std::vector<uint8_t> garbage(200, 'x');
+    constexpr size_t kMostChunkBytes = 64 * 1024 + 64;
     std::string error;
-    ASSERT_TRUE(writeOutputFile(path("garbage.bin"), garbage, error)) << error;
-    HostRun run = runHost("render " + path("in.wav") + " " + path("out.wav") + plugin + " --load-chunk " +
-                          path("garbage.bin"));
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.output.find("garbage.bin: the plug-in refused this chunk"), std::string::npos) << run.output;
-    EXPECT_FALSE(std::filesystem::exists(path("out.wav")));
+    for (const size_t size : {size_t{200}, kMostChunkBytes}) {
+        ASSERT_TRUE(writeOutputFile(path("garbage.bin"), std::vector<uint8_t>(size, 'x'), error)) << error;
+        const HostRun run = runHost("render " + path("in.wav") + " " + path("out.wav") + plugin + " --load-chunk " +
+                                    path("garbage.bin"));
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.output.find("garbage.bin: the plug-in refused this chunk"), std::string::npos) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(path("out.wav")));
+    }
+    ASSERT_TRUE(writeOutputFile(path("large.bin"), std::vector<uint8_t>(kMostChunkBytes + 1, 'x'), error)) << error;
+    std::vector<std::string> tooLarge = {path("large.bin")};
+#if !defined(_WIN32)
+    tooLarge.push_back("/dev/zero");
+    tooLarge.push_back("/dev/stdin");  // fed by a pipe that never ends
+#endif
+    for (const std::string& chunk : tooLarge) {
+        const std::string command = "chunk --save-chunk " + path("state.bin") + plugin + " --load-chunk " + chunk;
+#if defined(_WIN32)
+        const HostRun run = runHost(command);
+#else
+        const HostRun run = runScript("yes | timeout 60 \"$HOST\" " + command);
+#endif
+        EXPECT_EQ(run.exitCode, 1) << chunk << ": " << run.output;
+        EXPECT_NE(run.output.find(chunk + ": larger than 65600 bytes"), std::string::npos) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(path("state.bin")));
+    }
 
     // The plug-in's own state as it starts is a chunk like any other.
-    run = runHost("chunk --save-chunk " + path("start.bin") + plugin);
+    HostRun run = runHost("chunk --save-chunk " + path("start.bin") + plugin);
     ASSERT_EQ(run.exitCode, 0) << run.output;
     run = runHost("render " + path("in.wav") + " " + path("out.wav") + plugin + " --load-chunk " + path("start.bin") +
                   " --save-chunk " + path("again.bin"));
@@ -229,39 +267,54 @@ TEST_F(HostProgram, WideAndStreamedInputsRenderLikeTheirPlainForms) {
     EXPECT_EQ(read("int32-24.wav").format, SampleFormat::Int24);
 }
 
-// A chunk saved over the render's input or output would destroy one of them: it is refused before
-// anything is written, whatever path leads to the same file.
-TEST_F(HostProgram, ASaveChunkNamingTheRendersInputOrOutputIsMisuse) {
+// A chunk saved over the render's input or output, or an output over its input, would destroy one
+// of them: it is refused before anything is written, whatever path leads to the same file, an
+// existing one or a new one.
+TEST_F(HostProgram, PathsToTheRendersOwnFilesAreMisuse) {
     namespace fs = std::filesystem;
     std::ofstream(path("out.wav")) << "old contents";
     fs::create_directory(path("sub"));
     const std::vector<uint8_t> input = bytesOf("in.wav"), output = bytesOf("out.wav");
     struct Clash {
-        std::string output, chunk;
+        std::string input, output, chunk;  // no --save-chunk where chunk is ""
     };
+    const std::string in = path("in.wav");
     std::vector<Clash> clashes = {
-        {path("out.wav"), path("out.wav")},
-        {path("out.wav"), (folder / "." / "out.wav").string()},
-        {path("new.wav"), (folder / "sub" / ".." / "new.wav").string()},
-        {path("out.wav"), path("in.wav")},
+        {in, path("out.wav"), path("out.wav")},
+        {in, path("out.wav"), (folder / "." / "out.wav").string()},
+        {in, path("new.wav"), (folder / "sub" / ".." / "new.wav").string()},
+        {in, path("new.wav"), folder.string() + "//new.wav"},
+        {in, "new.wav", "./new.wav"},  // relative to the folder the host runs in
+        {in, path("out.wav"), path("in.wav")},
+        {in, in, ""},
+        {"in.wav", "./sub/../in.wav", ""},
     };
 #if !defined(_WIN32)
     fs::create_symlink("out.wav", path("link.wav"));
     fs::create_hard_link(path("in.wav"), path("hard.wav"));
     fs::create_symlink("new.wav", path("new-link.wav"));
-    clashes.push_back({path("out.wav"), path("link.wav")});
-    clashes.push_back({path("out.wav"), path("hard.wav")});
-    clashes.push_back({path("new-link.wav"), path("new.wav")});
+    fs::create_symlink("in.wav", path("in-link.wav"));
+    fs::create_directory_symlink(".", path("here"));
+    clashes.push_back({in, path("out.wav"), path("link.wav")});
+    clashes.push_back({in, path("out.wav"), path("hard.wav")});
+    clashes.push_back({in, path("new-link.wav"), path("new.wav")});
+    clashes.push_back({in, path("new.wav"), path("here/new.wav")});
+    clashes.push_back({in, path("in-link.wav"), ""});
+    clashes.push_back({in, path("here/hard.wav"), ""});
 #endif
+    const fs::path started = fs::current_path();
+    fs::current_path(folder);
     for (const Clash& clash : clashes) {
-        const HostRun run =
-            runHost("render " + path("in.wav") + " " + clash.output + plugin + " --save-chunk " + clash.chunk);
-        EXPECT_EQ(run.exitCode, 2) << clash.chunk << ": " << run.output;
+        const std::string chunk = clash.chunk.empty() ? "" : " --save-chunk " + clash.chunk;
+        const HostRun run = runHost("render " + clash.input + " " + clash.output + plugin + chunk);
+        EXPECT_EQ(run.exitCode, 2) << clash.output << chunk << ": " << run.output;
         EXPECT_NE(run.output.find("names the render's"), std::string::npos) << run.output;
         EXPECT_EQ(bytesOf("in.wav"), input);
         EXPECT_EQ(bytesOf("out.wav"), output);
-        EXPECT_FALSE(fs::exists(path("new.wav")));
+        EXPECT_FALSE(fs::exists(path("new.wav"))) << clash.output << chunk;
     }
+    fs::current_path(started);
+    expectNoTemporaryFiles();
 }
 
 #if !defined(_WIN32)
@@ -301,31 +354,35 @@ void feedPipe(const std::string& path, const std::vector<uint8_t>& bytes) {
 // A streamed file read from a pipe has no known length: a file output gets the length it turned out
 // to have, a pipe output the sizes 0xFFFFFFFF of a streamed file.
 TEST_F(HostProgram, AStreamedInputFromAPipeRendersToTheEnd) {
-    std::vector<uint8_t> streamed = bytesOf("in.wav");
-    for (size_t i = 40; i < 44; ++i) streamed[i] = 0xFF;
     ASSERT_EQ(runHost("render " + path("in.wav") + " " + path("plain.wav") + plugin).exitCode, 0);
     const std::vector<uint8_t> plain = bytesOf("plain.wav");
-    ASSERT_EQ(::mkfifo(path("in.fifo").c_str(), 0600), 0);
-
-    auto fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
-    HostRun run = runHost("render " + path("in.fifo") + " " + path("out.wav") + plugin);
-    fed.get();
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(bytesOf("out.wav"), plain);
-
-    fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
-    run = runHost("render " + path("in.fifo") + " /proc/self/fd/1" + plugin);
-    fed.get();
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    ASSERT_GE(run.output.size(), plain.size());
-    const std::vector<uint8_t> piped(run.output.end() - static_cast<long>(plain.size()), run.output.end());
     std::vector<uint8_t> expected = plain;  // the RIFF and data sizes as a streamed file leaves them
     for (size_t i = 0; i < 4; ++i) expected[4 + i] = expected[40 + i] = 0xFF;
-    EXPECT_EQ(piped, expected);
+    ASSERT_EQ(::mkfifo(path("in.fifo").c_str(), 0600), 0);
+    for (const uint8_t size : {0xFF, 0x00}) {  // 0xFFFFFFFF, and 0 with samples, no chunk, after it
+        std::vector<uint8_t> streamed = bytesOf("in.wav");
+        for (size_t i = 40; i < 44; ++i) streamed[i] = size;
+
+        auto fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
+        HostRun run = runHost("render " + path("in.fifo") + " " + path("out.wav") + plugin);
+        fed.get();
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(bytesOf("out.wav"), plain) << int{size};
+
+        fed = std::async(std::launch::async, feedPipe, path("in.fifo"), streamed);
+        run = runHost("render " + path("in.fifo") + " /proc/self/fd/1" + plugin);
+        fed.get();
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        ASSERT_GE(run.output.size(), plain.size());
+        const std::vector<uint8_t> piped(run.output.end() - static_cast<long>(plain.size()), run.output.end());
+        EXPECT_EQ(piped, expected) << int{size};
+    }
 }
 
-// Starts the host with `arguments` (no shell between), its messages into `log`.
-pid_t startHost(const std::vector<std::string>& arguments, const std::string& log) {
+// Starts the host with `arguments` (no shell between), its messages into `log`, with the default
+// handling of the interrupting signals whatever this process was started with, or with SIGHUP
+// ignored as nohup starts a program.
+pid_t startHost(const std::vector<std::string>& arguments, const std::string& log, bool ignoreHangUp = false) {
     std::vector<std::string> words = {hostProgramPath()};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -335,8 +392,19 @@ pid_t startHost(const std::vector<std::string>& arguments, const std::string& lo
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        if (signal != SIGHUP || !ignoreHangUp) sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const auto previous = std::signal(SIGHUP, ignoreHangUp ? SIG_IGN : SIG_DFL);  // an ignored one is inherited
     pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    if (::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
+    std::signal(SIGHUP, previous);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -353,8 +421,9 @@ int waitAMinuteFor(pid_t pid) {
     return -1;
 }
 
-// Interrupted in the middle of a render, the host removes its temporary file, leaves the named
-// output untouched and exits as a shell expects of an interrupted program.
+// Interrupted in the middle of a render (SIGINT, SIGTERM, or SIGHUP when its terminal closes), the
+// host removes its temporary file, leaves the named output untouched and exits as a shell expects of
+// an interrupted program. Started to ignore SIGHUP (nohup), it renders on.
 TEST_F(HostProgram, AnInterruptedRenderLeavesNothingBehind) {
     namespace fs = std::filesystem;
     WavAudio input;  // at x16 oversampling this takes seconds
@@ -364,31 +433,49 @@ TEST_F(HostProgram, AnInterruptedRenderLeavesNothingBehind) {
     std::string error;
     ASSERT_TRUE(writeWav(path("long.wav"), input, error)) << error;
     std::ofstream(path("out.wav")) << "old contents";
-    for (const int signal : {SIGINT, SIGTERM}) {
-        const pid_t host = startHost({"render", path("long.wav"), path("out.wav"), "--plugin", pluginPath(), "-q",
-                                      "--param", "Oversampling=1"},
-                                     path("host.log"));
-        ASSERT_GT(host, 0);
-        // Once the temporary file holds more than its header, the render is under way.
-        const std::string partial = path("out.wav") + ".partial-" + std::to_string(host);
-        const auto partialBytes = [&partial] {
-            std::error_code failure;
-            const uintmax_t bytes = fs::file_size(partial, failure);
-            return failure ? 0 : bytes;
-        };
-        for (int tries = 0; tries < 6000 && partialBytes() < 8192; ++tries)
+    const auto startRender = [&](bool ignoreHangUp) {
+        return startHost({"render", path("long.wav"), path("out.wav"), "--plugin", pluginPath(), "-q", "--param",
+                          "Oversampling=1"},
+                         path("host.log"), ignoreHangUp);
+    };
+    const auto bytesOfFile = [](const std::string& file) {
+        std::error_code failure;
+        const uintmax_t bytes = fs::file_size(file, failure);
+        return failure ? 0 : bytes;
+    };
+    // Once the temporary file holds more than `bytes`, the render is under way.
+    const auto awaitGrowth = [&](const std::string& partial, uintmax_t bytes) {
+        for (int tries = 0; tries < 6000 && bytesOfFile(partial) <= bytes; ++tries)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_GE(partialBytes(), 8192u) << "the render never got under way";
+        return bytesOfFile(partial) > bytes;
+    };
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t host = startRender(false);
+        ASSERT_GT(host, 0);
+        const std::string partial = path("out.wav") + ".partial-" + std::to_string(host);
+        ASSERT_TRUE(awaitGrowth(partial, 8192)) << "the render never got under way";
         ::kill(host, signal);
         const int status = waitAMinuteFor(host);
         ASSERT_TRUE(WIFEXITED(status)) << "signal " << signal << ": wait status " << status;
         EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
         EXPECT_FALSE(fs::exists(partial)) << "signal " << signal;
-        const std::vector<uint8_t> log = bytesOf("host.log");
-        EXPECT_NE(std::string(log.begin(), log.end()).find("interrupted"), std::string::npos);
-        const std::vector<uint8_t> out = bytesOf("out.wav");
-        EXPECT_EQ(std::string(out.begin(), out.end()), "old contents");
+        EXPECT_NE(textOf("host.log").find("interrupted"), std::string::npos);
+        EXPECT_EQ(textOf("out.wav"), "old contents");
     }
+
+    const pid_t host = startRender(true);
+    ASSERT_GT(host, 0);
+    const std::string partial = path("out.wav") + ".partial-" + std::to_string(host);
+    ASSERT_TRUE(awaitGrowth(partial, 8192)) << "the render never got under way";
+    ::kill(host, SIGHUP);
+    const uintmax_t further = bytesOfFile(partial) + 65536;
+    for (int tries = 0; tries < 6000 && fs::exists(partial) && bytesOfFile(partial) <= further; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GT(bytesOfFile(partial), further) << "the render stopped at SIGHUP";
+    ::kill(host, SIGTERM);
+    const int status = waitAMinuteFor(host);
+    ASSERT_TRUE(WIFEXITED(status)) << "wait status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
 }
 
 TEST_F(HostProgram, OutputsAreWrittenThroughSymbolicLinksAndPipes) {
@@ -427,7 +514,120 @@ TEST_F(HostProgram, OutputsAreWrittenThroughSymbolicLinksAndPipes) {
               plain);
     EXPECT_EQ(fs::status(path("pipe.wav")).type(), fs::file_type::fifo) << "the pipe was replaced";
 }
+
+// The temporary file beside an output is created new, never through what is in its place: a link
+// planted there, which the output check's probe once truncated the target of, is left alone with
+// what it points to. A write that fails (past the file-size limit, which once ended the host)
+// removes the temporary file.
+TEST_F(HostProgram, TemporaryFilesAreCreatedNewAndNeverLeftBehind) {
+    namespace fs = std::filesystem;
+    std::ofstream(path("victim")) << "keep";
+    const std::string render = "render " + path("in.wav") + " " + path("out.wav") + plugin;
+    const std::string chunk = "chunk --save-chunk " + path("state.bin") + plugin;
+    for (const auto& [output, command] : {std::pair{path("out.wav"), render}, std::pair{path("state.bin"), chunk}}) {
+        const HostRun run = runScript("ln -s victim " + output + ".partial-$$ && exec \"$HOST\" " + command);
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_NE(run.output.find("is in the way"), std::string::npos) << run.output;
+        EXPECT_EQ(textOf("victim"), "keep");
+        EXPECT_FALSE(fs::exists(output));
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().filename().string().find(".partial-") != std::string::npos) {
+                EXPECT_TRUE(fs::is_symlink(entry.path())) << entry.path() << " is not the link planted";
+                fs::remove(entry.path());
+            }
+    }
+
+    std::ofstream(path("out.wav")) << "old contents";
+    const HostRun run = runScript("ulimit -f 8 && exec \"$HOST\" " + render);  // 4 or 8 KiB; the render takes 24
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("out.wav: write failed (File too large)"), std::string::npos) << run.output;
+    EXPECT_EQ(textOf("out.wav"), "old contents");
+    expectNoTemporaryFiles();
+}
+
+// A screenshot appears only when it is complete, as a render does: one that cannot be written
+// whole leaves the file as it was and no temporary file. The editor's window needs an X display:
+// the host runs under its own Xvfb server.
+TEST_F(HostProgram, AScreenshotAppearsOnlyWhenComplete) {
+    if (runScript("command -v xvfb-run").exitCode != 0) GTEST_SKIP() << "no xvfb-run";
+    HostRun run = runScript("xvfb-run -a -s \"-screen 0 1024x768x24\" \"$HOST\" screenshot " + path("plain.png") + " " +
+                            path("settings.png") + plugin);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const std::string plain = textOf("plain.png");
+    ASSERT_GT(plain.size(), 8192u);
+    EXPECT_EQ(plain.substr(1, 3), "PNG");
+
+    std::ofstream(path("old.png")) << "old contents";
+    std::ofstream(path("limited.sh")) << "ulimit -f " << plain.size() / 2048  // in 512- or 1024-byte blocks
+                                      << " && exec \"$HOST\" screenshot " << path("old.png") << " " << path("new.png")
+                                      << plugin;
+    run = runScript("export HOST; xvfb-run -a -s \"-screen 0 1024x768x24\" sh " + path("limited.sh"));
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("old.png: write failed (File too large)"), std::string::npos) << run.output;
+    EXPECT_EQ(textOf("old.png"), "old contents");
+    EXPECT_FALSE(std::filesystem::exists(path("new.png")));
+    expectNoTemporaryFiles();
+}
+
+// A host that reaches the plug-in through links, one leading to the next, and a model folder that
+// is itself a link: the folder is looked for beside the library as loaded, then beside the file the
+// links finally lead to. Beside the middle link of two, where it was once looked for, every stage
+// failed and the output was silent.
+TEST_F(HostProgram, TheModelFolderIsFoundBehindLinks) {
+    if (!defaultModelDataPresent()) GTEST_SKIP() << "no model data beside the plug-in";
+    namespace fs = std::filesystem;
+    fs::create_directories(path("opt/v1"));
+    fs::create_directories(path("vst"));
+    fs::copy_file(pluginPath(), path("opt/v1/VelmorantPreamp.so"));
+    fs::create_directory_symlink(pluginPath() + ".dat", path("opt/v1/VelmorantPreamp.so.dat"));
+    fs::create_symlink("VelmorantPreamp.so", path("opt/v1/current.so"));
+    fs::create_symlink("../opt/v1/current.so", path("vst/Two.so"));
+    fs::create_symlink("../opt/v1/VelmorantPreamp.so", path("vst/One.so"));
+    fs::create_symlink("../opt/v1/VelmorantPreamp.so", path("vst/Own.so"));
+    fs::create_directory(path("vst/Own.so.dat"));  // a folder of its own, empty, beside that link
+
+    for (const char* library : {"vst/Two.so", "vst/One.so", "vst/Own.so"}) {
+        const HostRun run = runHost("render " + path("in.wav") + " " + path("out.wav") + " --plugin " + path(library));
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        const bool own = std::string(library) == "vst/Own.so";
+        EXPECT_EQ(run.output.find(path("vst/Own.so.dat/")) != std::string::npos, own) << library << ": " << run.output;
+        const float loudest = peak(read("out.wav").channels[0]);
+        if (own) EXPECT_EQ(loudest, 0.0f);
+        else EXPECT_GT(loudest, 1e-3f) << library;
+    }
+}
 #endif
+
+// A file without samples, as editors write it: a data chunk of size 0 and metadata after it. The
+// metadata once rendered as 2017 frames of sound, the size 0 taken as a streaming writer's.
+TEST_F(HostProgram, AFileWithoutSamplesRendersNoSamples) {
+    std::vector<uint8_t> metadata;
+    putTag(metadata, "LIST");
+    put32(metadata, 4 + 8 + 2000);
+    putTag(metadata, "INFO");
+    putTag(metadata, "ICMT");
+    put32(metadata, 2000);
+    metadata.resize(metadata.size() + 2000, 'a');
+    const std::vector<uint8_t> empty = wavBytes(fmtBody(1, 2, 48000, 16), metadata, 0);
+    std::string error;
+    ASSERT_TRUE(writeOutputFile(path("empty.wav"), empty, error)) << error;
+    std::vector<std::string> inputs = {path("empty.wav")};
+#if !defined(_WIN32)
+    ASSERT_EQ(::mkfifo(path("empty.fifo").c_str(), 0600), 0);
+    inputs.push_back(path("empty.fifo"));
+    auto fed = std::async(std::launch::async, feedPipe, path("empty.fifo"), empty);
+#endif
+    for (const std::string& input : inputs) {
+        const HostRun run = runHost("render " + input + " " + path("out.wav") + plugin);
+        EXPECT_EQ(run.exitCode, 0) << input << ": " << run.output;
+        const WavAudio out = read("out.wav");
+        EXPECT_EQ(out.channels.size(), 2u);
+        EXPECT_EQ(out.frameCount(), 0u) << input;
+    }
+#if !defined(_WIN32)
+    fed.get();
+#endif
+}
 
 TEST_F(HostProgram, InfoListsParametersAndPrograms) {
     const HostRun run = runHost("info" + plugin);

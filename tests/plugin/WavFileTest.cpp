@@ -101,6 +101,19 @@ TEST(WavFile, StreamedDataChunkRunsToTheEndOfTheFile) {
     ASSERT_TRUE(readBytes(wavBytes(fmtBody(1, 2, 44100, 16), {}, 0), audio, error)) << error;
     EXPECT_EQ(audio.frameCount(), 0u);
     EXPECT_EQ(audio.channels.size(), 2u);
+
+    // Size 0 before another chunk: a file without samples. Bytes that only look like a chunk's
+    // header, its size past the end of the file, are samples.
+    std::vector<uint8_t> chunkAfter, lookalike;
+    putTag(chunkAfter, "LIST");
+    put32(chunkAfter, 4);
+    putTag(chunkAfter, "INFO");
+    putTag(lookalike, "ABCD");
+    put32(lookalike, 5);
+    ASSERT_TRUE(readBytes(wavBytes(fmtBody(1, 2, 44100, 16), chunkAfter, 0), audio, error)) << error;
+    EXPECT_EQ(audio.frameCount(), 0u);
+    ASSERT_TRUE(readBytes(wavBytes(fmtBody(1, 2, 44100, 16), lookalike, 0), audio, error)) << error;
+    EXPECT_EQ(audio.channels[0], (std::vector<float>{0x4241 / 32768.0f, 0x0005 / 32768.0f}));
 }
 
 TEST(WavFile, RejectsWhatItCannotRead) {

@@ -18,6 +18,10 @@ int runScreenshot(const HostOptions& options);
 // program and parameters. The plug-in is left switched off (not yet resumed).
 bool openConfiguredPlugin(PluginHost& host, const HostOptions& options, double sampleRate, std::string& error);
 
+// The exit code of a command that failed, its reason printed: 128 + the signal's number when an
+// InterruptionGuard caught one (the reason is then "interrupted"), else 1.
+int commandFailed(const std::string& error);
+
 // Writes the plug-in's whole state to options.saveChunk when it is set.
 bool saveChunkIfAsked(PluginHost& host, const HostOptions& options, std::string& error);
 

@@ -2,6 +2,7 @@
 
 #include "HostPlatform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,18 +53,31 @@ bool resolveOutput(const std::string& path, OutputTarget& target, std::string& e
 
 std::string temporaryBeside(const std::string& path) { return path + ".partial-" + std::to_string(::getpid()); }
 
-// A path to compare with another: absolute, without "." and "..", with the links of its existing
-// part followed.
-fs::path comparable(const std::string& path) {
+// Why `path`'s temporary file could not be created: whatever is in its place already (a file, or a
+// link someone planted there) is left alone, never written through.
+std::string creationFailure(const std::string& path, const std::string& temporary, int errorNumber) {
+    if (errorNumber == EEXIST)
+        return describe(path, ("cannot create: " + temporary + " is in the way").c_str(), errorNumber);
+    return describe(path, "cannot create", errorNumber);
+}
+
+// The folder a path's last name lies in: "." for a bare name.
+fs::path folderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
+
+// Whether two paths to files that do not exist yet (their links already followed) would create
+// the same file: the same name in the same folder, however the folders are reached.
+bool sameNewFile(const fs::path& a, const fs::path& b) {
+    if (a.filename() != b.filename()) return false;
     std::error_code failure;
-    fs::path resolved = fs::weakly_canonical(path, failure);
-    if (failure) resolved = fs::absolute(path, failure).lexically_normal();
-    return resolved;
+    const bool sameFolder = fs::equivalent(folderOf(a), folderOf(b), failure);
+    if (!failure) return sameFolder;
+    const fs::path absoluteA = fs::absolute(a, failure), absoluteB = fs::absolute(b, failure);
+    return absoluteA.lexically_normal() == absoluteB.lexically_normal();  // a missing folder: by spelling
 }
 
 }  // namespace
 
-bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error, size_t mostBytes) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         error = describe(path, "cannot open", errno);
@@ -72,12 +86,18 @@ bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::st
     bytes.clear();
     uint8_t block[1 << 16];
     size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + got);
+    while (bytes.size() <= mostBytes &&
+           (got = std::fread(block, 1, std::min(sizeof block, mostBytes - bytes.size() + 1), file)) > 0)
+        bytes.insert(bytes.end(), block, block + got);
     const bool failed = std::ferror(file) != 0;
     const int readErrno = errno;
     std::fclose(file);
     if (failed) {
         error = describe(path, "read failed", readErrno);
+        return false;
+    }
+    if (bytes.size() > mostBytes) {
+        error = path + ": larger than " + std::to_string(mostBytes) + " bytes";
         return false;
     }
     return true;
@@ -93,11 +113,11 @@ bool OutputFile::open(const std::string& path, std::string& error) {
     target_ = target.path;
     direct_ = target.direct;
     temporary_ = direct_ ? std::string() : temporaryBeside(target_);
-    stream_ = std::fopen((direct_ ? target_ : temporary_).c_str(), "wb");
+    stream_ = direct_ ? std::fopen(target_.c_str(), "wb") : platform::createNewFile(temporary_);
     if (stream_ != nullptr) return true;
-    const int openErrno = errno;
-    temporary_.clear();  // not created
-    return fail("cannot create", openErrno, error);
+    error = creationFailure(path, temporary_, errno);
+    temporary_.clear();  // not created: whatever is there is not this file's
+    return false;
 }
 
 bool OutputFile::write(const uint8_t* bytes, size_t size, std::string& error) {
@@ -149,9 +169,9 @@ bool checkOutputFile(const std::string& path, std::string& error) {
     if (!resolveOutput(path, target, error)) return false;
     if (target.direct) return true;
     const std::string probe = temporaryBeside(target.path);
-    std::FILE* stream = std::fopen(probe.c_str(), "wb");
+    std::FILE* stream = platform::createNewFile(probe);
     if (stream == nullptr) {
-        error = describe(path, "cannot create", errno);
+        error = creationFailure(path, probe, errno);
         return false;
     }
     std::fclose(stream);
@@ -161,11 +181,11 @@ bool checkOutputFile(const std::string& path, std::string& error) {
 
 bool namesSameFile(const std::string& a, const std::string& b) {
     std::error_code failure;
-    if (fs::exists(a, failure) && fs::exists(b, failure)) return fs::equivalent(a, b, failure);
+    const bool aExists = fs::exists(a, failure), bExists = fs::exists(b, failure);
+    if (aExists || bExists) return aExists && bExists && fs::equivalent(a, b, failure);
     OutputTarget first, second;
     std::string unused;
-    return resolveOutput(a, first, unused) && resolveOutput(b, second, unused) &&
-           comparable(first.path) == comparable(second.path);
+    return resolveOutput(a, first, unused) && resolveOutput(b, second, unused) && sameNewFile(first.path, second.path);
 }
 
 }  // namespace velmorant::host

@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file reads and all-or-nothing writes for the host's inputs and outputs.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -8,13 +9,17 @@
 
 namespace velmorant::host {
 
-// Reads the whole file. On failure returns false with "<path>: <reason>" in `error`.
-bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+// Reads the whole file, but never more than `mostBytes` + 1 bytes of it: a longer one (a device or
+// pipe that never ends included) is refused. On failure returns false with "<path>: <reason>" in
+// `error`.
+bool readFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error,
+                   size_t mostBytes = SIZE_MAX - 1);
 
 // An output file written piece by piece. A symbolic link is followed to the file it names. A
 // regular file (or a new one) is written beside itself under a temporary name and renamed into
 // place by commit(), so it never holds a partial file; discard() (or destroying an uncommitted
-// file) removes the temporary file. A device or pipe is written directly. Errors come back as
+// file) removes the temporary file. The temporary file is created new, never through a link or
+// over a file already there (then open() fails). A device or pipe is written directly. Errors come back as
 // "<path>: <reason>".
 class OutputFile {
 public:
@@ -46,11 +51,13 @@ private:
 bool writeOutputFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 
 // Checks, before any work, that an OutputFile could create `path`: its folder exists and takes a
-// new file. Devices and pipes pass unchecked. On failure returns false with the reason in `error`.
+// new file, and nothing is in its temporary file's place (the probe creates that new and removes
+// it again, so it changes no file). Devices and pipes pass unchecked. On failure returns false with the reason in `error`.
 bool checkOutputFile(const std::string& path, std::string& error);
 
-// Whether two paths lead to the same file: the same existing file (hard and symbolic links
-// included), or the same new file once the links on the way are followed.
+// Whether two paths lead to the same file, however spelt: the same existing file (hard and
+// symbolic links, links to its folder, "./", "../" and doubled separators included), or the same
+// new name in the same folder once the links on the way are followed.
 bool namesSameFile(const std::string& a, const std::string& b);
 
 }  // namespace velmorant::host

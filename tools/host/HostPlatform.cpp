@@ -9,9 +9,15 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #else
 #include <climits>
+#include <csignal>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -71,6 +77,17 @@ bool replaceFile(const std::string& from, const std::string& to) {
     return false;
 }
 
+namespace {
+// Windows creates no file through a symbolic link when it must be new.
+int createNewDescriptor(const std::string& path) {
+    return ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+std::FILE* streamOf(int fd) { return ::_fdopen(fd, "wb"); }
+void closeDescriptor(int fd) { ::_close(fd); }
+}  // namespace
+
+void failWritesPastTheFileSizeLimit() {}  // Windows has no such limit
+
 #else
 
 const char* const kPluginFileName = "VelmorantPreamp.so";
@@ -101,7 +118,29 @@ std::string nativePath(const std::string& relative) { return relative; }
 
 bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
+namespace {
+int createNewDescriptor(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+std::FILE* streamOf(int fd) { return ::fdopen(fd, "wb"); }
+void closeDescriptor(int fd) { ::close(fd); }
+}  // namespace
+
+void failWritesPastTheFileSizeLimit() { std::signal(SIGXFSZ, SIG_IGN); }
+
 #endif
+
+std::FILE* createNewFile(const std::string& path) {
+    const int fd = createNewDescriptor(path);
+    if (fd < 0) return nullptr;
+    std::FILE* file = streamOf(fd);
+    if (file == nullptr) {
+        const int openErrno = errno;
+        closeDescriptor(fd);
+        errno = openErrno;
+    }
+    return file;
+}
 
 std::string directoryOf(const std::string& path) {
 #if defined(_WIN32)

@@ -1,8 +1,9 @@
 #pragma once
 // What the host does differently on Linux and on Windows, in one place: loading the plug-in
-// library and finding its entry point, the plug-in's file name, the host program's own path and
-// replacing an existing file.
+// library and finding its entry point, the plug-in's file name, the host program's own path,
+// creating a new file and replacing an existing one.
 
+#include <cstdio>
 #include <string>
 
 namespace velmorant::host::platform {
@@ -27,5 +28,13 @@ std::string nativePath(const std::string& relative);
 // Moves `from` over `to`, replacing `to` when it exists (rename() does not replace on Windows).
 // On failure returns false with errno set.
 bool replaceFile(const std::string& from, const std::string& to);
+
+// Creates `path` for writing only when nothing is there yet, not even a symbolic link (O_CREAT |
+// O_EXCL | O_NOFOLLOW), so that nothing it points to can be written. Null with errno set on failure.
+std::FILE* createNewFile(const std::string& path);
+
+// A write past the file-size limit (ulimit -f) fails with an error instead of ending the process,
+// so that the host removes what it had begun.
+void failWritesPastTheFileSizeLimit();
 
 }  // namespace velmorant::host::platform

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 
 #if !defined(_WIN32)
 #include <pthread.h>
@@ -10,13 +11,18 @@
 namespace velmorant::host {
 namespace {
 
+#if defined(_WIN32)
 constexpr int kSignals[] = {SIGINT, SIGTERM};
+#else
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};  // SIGHUP: the terminal was closed
+#endif
+constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
 volatile std::sig_atomic_t caught = 0;
 
 #if defined(_WIN32)
 
 using PreviousHandler = void (*)(int);
-PreviousHandler previous[2];
+PreviousHandler previous[kSignalCount];
 
 extern "C" void onSignal(int number) {
     caught = number;
@@ -24,16 +30,16 @@ extern "C" void onSignal(int number) {
 }
 
 void install() {
-    for (int i = 0; i < 2; ++i) previous[i] = std::signal(kSignals[i], onSignal);
+    for (size_t i = 0; i < kSignalCount; ++i) previous[i] = std::signal(kSignals[i], onSignal);
 }
 
 void restore() {
-    for (int i = 0; i < 2; ++i) std::signal(kSignals[i], previous[i]);
+    for (size_t i = 0; i < kSignalCount; ++i) std::signal(kSignals[i], previous[i]);
 }
 
 #else
 
-struct sigaction previous[2];
+struct sigaction previous[kSignalCount];
 pthread_t guardedThread;
 
 extern "C" void onSignal(int number) {
@@ -51,11 +57,15 @@ void install() {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a waiting read or write returns
-    for (int i = 0; i < 2; ++i) sigaction(kSignals[i], &action, &previous[i]);
+    for (size_t i = 0; i < kSignalCount; ++i) {
+        sigaction(kSignals[i], nullptr, &previous[i]);
+        // A signal the host was started to ignore (nohup, a background job) stays ignored.
+        if (previous[i].sa_handler != SIG_IGN) sigaction(kSignals[i], &action, nullptr);
+    }
 }
 
 void restore() {
-    for (int i = 0; i < 2; ++i) sigaction(kSignals[i], &previous[i], nullptr);
+    for (size_t i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &previous[i], nullptr);
 }
 
 #endif

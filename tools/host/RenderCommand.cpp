@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 namespace velmorant::host {
 namespace {
@@ -104,13 +105,13 @@ RenderResult renderThrough(PluginHost& host, WavReader& reader, WavWriter& write
     return result;
 }
 
-int fail(const std::string& error) {
-    if (const int signal = InterruptionGuard::signalNumber()) {
-        std::fprintf(stderr, "velmorant-host: interrupted\n");
-        return interruptedExitCode(signal);
-    }
-    std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
-    return 1;
+// An output over the input file would replace the recording with its render. Only a regular
+// file can be lost so: a device or socket may well be read and written at once.
+bool outputClashesWithInput(const std::string& input, const std::string& output) {
+    std::error_code failure;
+    if (!std::filesystem::is_regular_file(input, failure) || !namesSameFile(input, output)) return false;
+    std::fprintf(stderr, "velmorant-host: the output %s names the render's input file\n", output.c_str());
+    return true;
 }
 
 // The chunk file must not be the render's input or output: one would overwrite the other.
@@ -132,28 +133,28 @@ int runRender(const HostOptions& options) {
         std::fprintf(stderr, "velmorant-host: render wants an input and an output file\n");
         return 2;
     }
-    if (chunkFileClashes(options)) return 2;
     const std::string& inputPath = options.files[0];
     const std::string& outputPath = options.files[1];
+    if (outputClashesWithInput(inputPath, outputPath) || chunkFileClashes(options)) return 2;
     InterruptionGuard interruption;
     std::string error;
     WavReader reader;
-    if (!reader.open(inputPath, error)) return fail(error);
+    if (!reader.open(inputPath, error)) return commandFailed(error);
     WavShape shape = reader.shape();
     if (options.sampleRate > 0.0) shape.sampleRate = static_cast<uint32_t>(options.sampleRate);
     if (options.format) shape.format = *options.format;
-    if (!checkOutputFile(outputPath, error)) return fail(error);  // before a render that may take minutes
+    if (!checkOutputFile(outputPath, error)) return commandFailed(error);  // before a render that may take minutes
 
     PluginHost host;
-    if (!openConfiguredPlugin(host, options, shape.sampleRate, error)) return fail(error);
+    if (!openConfiguredPlugin(host, options, shape.sampleRate, error)) return commandFailed(error);
     if (host.effect()->numOutputs < 1 || host.effect()->numInputs < 1)
-        return fail("the plug-in has no audio inputs or outputs");
+        return commandFailed("the plug-in has no audio inputs or outputs");
 
     EditorWindow editor(host);
-    if (options.showEditor && !editor.open(error)) return fail(error);
+    if (options.showEditor && !editor.open(error)) return commandFailed(error);
     WavWriter writer;
     if (InterruptionGuard::signalNumber() != 0 || !writer.open(outputPath, shape, reader.frameCount(), error))
-        return fail(error);
+        return commandFailed(error);
     host.resume();
     const auto started = std::chrono::steady_clock::now();
     const RenderResult result = renderThrough(host, reader, writer, options.blockSize, !options.quiet, editor);
@@ -164,11 +165,11 @@ int runRender(const HostOptions& options) {
 
     if (!result.error.empty() || InterruptionGuard::signalNumber() != 0) {
         writer.discard();
-        return fail(result.error);
+        return commandFailed(result.error);
     }
     if (!saveChunkIfAsked(host, options, error) || InterruptionGuard::signalNumber() != 0 || !writer.commit(error)) {
         writer.discard();
-        return fail(error);
+        return commandFailed(error);
     }
     if (result.nonFinite > 0)
         std::fprintf(stderr, "velmorant-host: warning: the plug-in produced %zu non-finite samples\n", result.nonFinite);

@@ -1,9 +1,16 @@
 #include "Commands.h"
 
 #include "FileIo.h"
+#include "Interruption.h"
+
+#include <cstdio>
 
 namespace velmorant::host {
 namespace {
+
+// A preset chunk is a document of at most 64 KiB (the plug-in refuses larger ones) in a frame of a
+// few bytes. A larger file is no chunk, and a device or pipe that never ends is not read on.
+constexpr size_t kMostChunkBytes = 64 * 1024 + 64;
 
 bool applyParameters(PluginHost& host, const HostOptions& options, std::string& error) {
     for (const auto& [name, value] : options.parameters) {
@@ -35,7 +42,10 @@ bool restoreChunk(PluginHost& host, const std::vector<uint8_t>& chunk, const std
 bool openConfiguredPlugin(PluginHost& host, const HostOptions& options, double sampleRate, std::string& error) {
     std::vector<uint8_t> chunk;
     if (!options.loadChunk.empty()) {
-        if (!readFileBytes(options.loadChunk, chunk, error)) return false;
+        if (!readFileBytes(options.loadChunk, chunk, error, kMostChunkBytes)) {
+            if (chunk.size() > kMostChunkBytes) error += ", more than any preset chunk";
+            return false;
+        }
         if (chunk.empty()) {
             error = options.loadChunk + ": the chunk file is empty";
             return false;
@@ -55,6 +65,15 @@ bool openConfiguredPlugin(PluginHost& host, const HostOptions& options, double s
         host.dispatch(effSetProgram, 0, options.program);
     }
     return applyParameters(host, options, error);
+}
+
+int commandFailed(const std::string& error) {
+    if (const int signal = InterruptionGuard::signalNumber()) {
+        std::fprintf(stderr, "velmorant-host: interrupted\n");
+        return interruptedExitCode(signal);
+    }
+    std::fprintf(stderr, "velmorant-host: %s\n", error.c_str());
+    return 1;
 }
 
 bool saveChunkIfAsked(PluginHost& host, const HostOptions& options, std::string& error) {

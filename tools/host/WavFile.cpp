@@ -27,7 +27,7 @@ constexpr uint16_t kFormatFloat = 3;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 constexpr uint32_t kMinRate = 1000;
 constexpr uint32_t kMaxRate = 768000;
-constexpr uint32_t kStreamedSize = 0xFFFFFFFF;  // or 0: a writer that streamed never came back to it
+constexpr uint32_t kStreamedSize = 0xFFFFFFFF;  // or 0 at the end: a writer that streamed never came back to it
 constexpr uint64_t kMostDataBytes = 0xFFFFFF00;  // the RIFF sizes are 32 bits
 constexpr size_t kFmtBytesRead = 40;             // the extensible fmt chunk; the rest is skipped
 
@@ -241,6 +241,7 @@ bool WavReader::open(const std::string& path, std::string& error) {
     path_ = path;
     error_.clear();
     position_ = framesRead_ = 0;
+    lookahead_.clear();
     frameCount_.reset();
     fileSize_.reset();
     stream_ = std::fopen(path.c_str(), "rb");
@@ -292,8 +293,25 @@ std::string WavReader::readFormat(uint32_t size, std::optional<uint64_t> remaini
     return skipBytes(size - bodyBytes + (size & 1)) ? std::string() : "no data chunk";
 }
 
+bool WavReader::chunkFollows(std::optional<uint64_t> remaining) {
+    uint8_t header[8];
+    const size_t got = std::fread(header, 1, sizeof header, stream_);
+    lookahead_.assign(header, header + got);
+    if (got < sizeof header) return false;
+    const bool named = std::all_of(header, header + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+    const uint64_t size = readU32(header + 4);
+    return named && (!remaining || size + sizeof header <= *remaining);
+}
+
+size_t WavReader::readSampleBytes(uint8_t* bytes, size_t size) {
+    const size_t kept = std::min(size, lookahead_.size());
+    std::copy_n(lookahead_.begin(), kept, bytes);
+    lookahead_.erase(lookahead_.begin(), lookahead_.begin() + static_cast<long>(kept));
+    return kept + std::fread(bytes + kept, 1, size - kept, stream_);
+}
+
 std::string WavReader::startSamples(const FormatChunk& fmt, uint32_t size, std::optional<uint64_t> remaining) {
-    const bool streamed = size == 0 || size == kStreamedSize;
+    const bool streamed = size == kStreamedSize || (size == 0 && !chunkFollows(remaining));
     if (!streamed && remaining && size > *remaining) return "the data chunk is truncated";
     shape_.sampleRate = fmt.sampleRate;
     shape_.channelCount = fmt.channels;
@@ -308,7 +326,7 @@ size_t WavReader::read(float* const* channels, size_t frames) {
     if (frameCount_) frames = static_cast<size_t>(std::min<uint64_t>(frames, *frameCount_ - framesRead_));
     if (frames == 0) return 0;
     buffer_.resize(frames * frameBytes_);
-    const size_t got = std::fread(buffer_.data(), 1, buffer_.size(), stream_);
+    const size_t got = readSampleBytes(buffer_.data(), buffer_.size());
     if (got < buffer_.size()) {
         if (std::ferror(stream_)) {
             fail(systemReason("read failed", errno));

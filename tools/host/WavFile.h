@@ -27,8 +27,9 @@ struct WavShape {
     size_t channelCount = 1;
 };
 
-// Reads a file's samples a block at a time. A data chunk that declares 0 or 0xFFFFFFFF bytes, as
-// writers that stream leave it, runs to the end of the file.
+// Reads a file's samples a block at a time. A data chunk that declares 0xFFFFFFFF bytes, or 0 with
+// no chunk after it, as writers that stream leave it, runs to the end of the file; one that
+// declares 0 before another chunk (a file without samples, as editors write it) holds no samples.
 class WavReader {
 public:
     WavReader() = default;
@@ -56,6 +57,12 @@ private:
     std::string readUpToSamples();
     std::string readFormat(uint32_t size, std::optional<uint64_t> remaining, FormatChunk& fmt);
     std::string startSamples(const FormatChunk& fmt, uint32_t size, std::optional<uint64_t> remaining);
+    // Whether the 8 bytes after a data chunk that declares none are a chunk's header: four printable
+    // characters and a size within the file. They are kept for readSampleBytes() in case they are
+    // samples.
+    bool chunkFollows(std::optional<uint64_t> remaining);
+    // Sample bytes: those kept by chunkFollows() first, then the file's; returns how many.
+    size_t readSampleBytes(uint8_t* bytes, size_t size);
     bool readBytes(uint8_t* bytes, size_t size);
     bool skipBytes(uint64_t size);
     bool fail(const std::string& reason);
@@ -69,6 +76,7 @@ private:
     std::optional<uint64_t> frameCount_;
     uint64_t framesRead_ = 0;
     std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> lookahead_;
     std::string error_;
 };
 

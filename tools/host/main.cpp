@@ -1,6 +1,7 @@
 // velmorant-host: loads a VST 2.4 plug-in library as a host does and renders audio through it.
 
 #include "Commands.h"
+#include "HostPlatform.h"
 
 #include <cstdio>
 #include <cstring>
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
         printUsage();
         return argc < 2 ? 2 : 0;
     }
+    velmorant::host::platform::failWritesPastTheFileSizeLimit();
     HostOptions options;
     std::string error;
     if (!velmorant::host::parseHostOptions(argc, argv, options, error)) {
