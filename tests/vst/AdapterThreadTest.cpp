@@ -85,3 +85,66 @@ TEST(AdapterThreads, BlockSizeSwitchedWhileAudioRuns)
     dispatch(effect, effClose, 0);
     EXPECT_TRUE(halved);
 }
+
+namespace
+{
+// A processor whose parameter calls take a while, and which counts the calls still inside it when
+// it is destroyed; the counters belong to the test, so a late call never touches the processor.
+class SlowParameterProcessor : public HalvingProcessor
+{
+public:
+    SlowParameterProcessor(std::atomic<int>& callsInside, std::atomic<int>& destroyedWithCallsInside)
+        : inside(callsInside), destroyedBeside(destroyedWithCallsInside)
+    {
+    }
+    ~SlowParameterProcessor() override
+    {
+        if (inside > 0)
+            ++destroyedBeside;
+    }
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+    int getNumParameters() override { return 1; }
+    float getParameter(int) override
+    {
+        stayAWhile(inside);
+        return 0.0f;
+    }
+    void setParameter(int, float) override { stayAWhile(inside); }
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+private:
+    // Until both calls are inside, and a little longer.
+    static void stayAWhile(std::atomic<int>& calls)
+    {
+        ++calls;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (calls < 2 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        --calls;
+    }
+
+    std::atomic<int>& inside;
+    std::atomic<int>& destroyedBeside;
+};
+} // namespace
+
+// The host closes the plug-in while its other threads are still inside parameter calls: the close
+// waits for them, so the processor outlives every call that reached it.
+TEST(AdapterThreads, CloseWaitsForTheCallsUnderWay)
+{
+    std::atomic<int> inside{0}, destroyedWithCallsInside{0};
+    AEffect* effect =
+        (new JuceVSTWrapper(answerHost, std::make_unique<SlowParameterProcessor>(inside, destroyedWithCallsInside)))
+            ->getAeffect();
+    dispatch(effect, effOpen, 0);
+    std::thread setter([&] { effect->setParameter(effect, 0, 0.5f); });
+    std::thread getter([&] { effect->getParameter(effect, 0); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (inside < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    dispatch(effect, effClose, 0);
+    setter.join();
+    getter.join();
+    EXPECT_EQ(destroyedWithCallsInside, 0);
+}

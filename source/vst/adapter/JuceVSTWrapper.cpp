@@ -45,6 +45,18 @@ constexpr ChannelConfiguration kChannelConfigurations[] = {{1, 1}, {2, 2}};
 
 int sliceCapacityFor(VstInt32 hostBlockSize) { return std::clamp<int>(hostBlockSize, 1, kMaxSliceSize); }
 
+// Counts a host call under way, so that a close on another thread waits for it to leave.
+class ActiveCall {
+public:
+    explicit ActiveCall(std::atomic<int>& calls) : count(calls) { ++count; }
+    ~ActiveCall() { --count; }
+    ActiveCall(const ActiveCall&) = delete;
+    ActiveCall& operator=(const ActiveCall&) = delete;
+
+private:
+    std::atomic<int>& count;
+};
+
 // Where the host says its current call comes from, asked only when the processor needs to know.
 velmorant::platform::HostThread askHostThread(void* adapter) {
     switch (static_cast<AudioEffectX*>(adapter)->getCurrentProcessLevel()) {
@@ -90,6 +102,8 @@ JuceVSTWrapper::~JuceVSTWrapper() {
 }
 
 VstIntPtr JuceVSTWrapper::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
+    if (opcode == effClose) return AudioEffectX::dispatcher(opcode, index, value, ptr, opt);
+    const ActiveCall call(activeCalls);
     if (isShutDown) return 0;
     switch (opcode) {
     case effEditGetRect: return editorGetRect(ptr);
@@ -116,8 +130,9 @@ void JuceVSTWrapper::close() { shutDown(); }
 
 void JuceVSTWrapper::shutDown() {
     if (isShutDown.exchange(true)) return;
-    // Wait for a process call already under way; later ones see the flag and only write silence.
-    while (activeProcessCalls.load() != 0) std::this_thread::yield();
+    // Wait for the calls already under way (processing, parameters, opcodes from the host's other
+    // threads); later ones see the flag and only write silence or answer 0.
+    while (activeCalls.load() != 0) std::this_thread::yield();
     velmorant::platform::HostDrivenEvents hostDrivenEventLoop;
     editorClose();
     processor->removeListener(this);
@@ -147,7 +162,7 @@ void JuceVSTWrapper::suspend() { processor->releaseResources(); }
 void JuceVSTWrapper::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
     velmorant::platform::markAudioThread();
     if (sampleFrames <= 0 || outputs == nullptr) return;
-    ++activeProcessCalls;
+    const ActiveCall call(activeCalls);
     if (isShutDown) {
         for (int c = 0; c < cEffect.numOutputs; ++c)
             if (outputs[c] != nullptr) std::fill_n(outputs[c], sampleFrames, 0.0f);
@@ -156,7 +171,6 @@ void JuceVSTWrapper::processReplacing(float** inputs, float** outputs, VstInt32 
             processor->setNonRealtime(getCurrentProcessLevel() == kVstProcessLevelOffline);
         for (int offset = 0; offset < sampleFrames;) offset += processSlice(inputs, outputs, offset, sampleFrames - offset);
     }
-    --activeProcessCalls;
 }
 
 // Copies all inputs into the work buffer before any output is written, so a host that hands the
@@ -191,11 +205,13 @@ int JuceVSTWrapper::processSlice(float** inputs, float** outputs, int offset, in
 // ---- Parameters and programs ---------------------------------------------------------------------
 
 void JuceVSTWrapper::setParameter(VstInt32 index, float value) {
-    const velmorant::platform::HostCall call(askHostThread, this);
+    const ActiveCall call(activeCalls);
+    const velmorant::platform::HostCall hostCall(askHostThread, this);
     if (!isShutDown && index >= 0 && index < numParams) processor->setParameter(index, value);
 }
 
 float JuceVSTWrapper::getParameter(VstInt32 index) {
+    const ActiveCall call(activeCalls);
     return !isShutDown && index >= 0 && index < numParams ? processor->getParameter(index) : 0.0f;
 }
 
@@ -220,7 +236,7 @@ void JuceVSTWrapper::getParameterName(VstInt32 index, char* text) {
 VstInt32 JuceVSTWrapper::getProgram() { return processor->getCurrentProgram(); }
 
 void JuceVSTWrapper::setProgram(VstInt32 program) {
-    const velmorant::platform::HostCall call(askHostThread, this);
+    const velmorant::platform::HostCall hostCall(askHostThread, this);
     processor->setCurrentProgram(program);
 }
 
@@ -261,7 +277,7 @@ VstInt32 JuceVSTWrapper::getChunk(void** data, bool isPreset) {
 
 VstInt32 JuceVSTWrapper::setChunk(void* data, VstInt32 byteSize, bool isPreset) {
     if (data == nullptr || byteSize <= 0) return 0;
-    const velmorant::platform::HostCall call(askHostThread, this);
+    const velmorant::platform::HostCall hostCall(askHostThread, this);
     if (isPreset)
         processor->setCurrentProgramStateInformation(data, byteSize);
     else

@@ -103,7 +103,7 @@ private:
     std::atomic<bool> bypassed{false};
     std::atomic<bool> isShutDown{false};
     std::atomic<bool> processLevelPending{true};
-    std::atomic<int> activeProcessCalls{0};
+    std::atomic<int> activeCalls{0};  // host calls under way, which a close waits for
 
     JUCE_DECLARE_NON_COPYABLE(JuceVSTWrapper)
 };
