@@ -1,8 +1,8 @@
 # Folders that only belong to the Linux build: the model data and image generators (their output is
 # platform-independent and comes from the Linux build), the fuzzer, the benchmarks and the tests of
-# the generator. The Windows cross build leaves them out (and of tests/editor builds only the editor
-# test that runs under Wine's X11 driver).
-set(VELMORANT_LINUX_ONLY_DIRS bench tools/modelgen tools/imagegen tools/fuzz tests/modelgen)
+# the generator and of the scripts. The Windows cross build leaves them out (and of tests/editor
+# builds only the editor test that runs under Wine's X11 driver).
+set(VELMORANT_LINUX_ONLY_DIRS bench tools/modelgen tools/imagegen tools/fuzz tests/modelgen tests/scripts)
 
 # velmorant_add_subdir(dir): adds dir (relative to the current folder) when it has a CMakeLists.txt
 # and belongs to the platform being built.
