@@ -16,6 +16,7 @@ started=$SECONDS
 bash scripts/build-windows-deps.sh "$ROOT/build/windows-deps"
 cmake --preset windows -DVELMORANT_MODEL_DATA_SOURCE="$LINUX_BUILD/plugin/VelmorantPreamp.so.dat" >/dev/null
 cmake --build --preset windows -j "$JOBS"
+echo "test-windows: the dependencies and the build took $((SECONDS - started)) s"
 
 # Wine: a private prefix made once, and one persistent wineserver for the tests and the host's
 # commands, warmed up before CTest so that Wine's background services do not hold CTest's output
@@ -53,7 +54,9 @@ if [ -n "$nonsystem" ]; then
   exit 1
 fi
 
+ctest_started=$SECONDS
 ctest --preset windows -j "$JOBS"
+echo "test-windows: the tests under CTest took $((SECONDS - ctest_started)) s"
 
 # The host program under Wine: info, then a render compared with the Linux render of the input.
 HOST_EXE="$BUILD/bin/velmorant-host.exe"
