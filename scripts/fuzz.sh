@@ -7,6 +7,7 @@
 #   wav-file-fuzzer      the host's WAV reader
 #   scripts/fuzz.sh [seconds per target] [target ...]    default 120 s each, every target at once
 #   FUZZ_BUILD=0 scripts/fuzz.sh ...                     runs what is built
+#   FUZZ_RUN=0 scripts/fuzz.sh [seconds] [target ...]    builds only
 # Needs clang and libclang-rt-14-dev (scripts/setup.sh installs both). A finding stops the script
 # with a failure and lands in build/fuzz/findings/<target>/; each finding becomes a test.
 set -euo pipefail
@@ -30,6 +31,8 @@ if [ "${FUZZ_BUILD:-1}" != 0 ]; then
   cmake --build "$OUT" -j "$JOBS" --target "${TARGETS[@]}" model-file-seed-writer
   echo "fuzz: the build took $((SECONDS - build_started)) s"
 fi
+
+[ "${FUZZ_RUN:-1}" != 0 ] || exit 0
 
 # The committed seeds, plus seeds made at run time or kept as test data elsewhere.
 seed() {
