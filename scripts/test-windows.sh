@@ -5,6 +5,7 @@
 # Windows host's window on a virtual X display, compared with the Linux editor.
 # Expects the Linux release build (build/release, made by scripts/test.sh first): its generated
 # model data folder is copied beside the DLL and its host and plug-in make the reference render.
+#   scripts/test-windows.sh [build]    with "build": builds only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT="$PWD"
@@ -16,6 +17,8 @@ started=$SECONDS
 bash scripts/build-windows-deps.sh "$ROOT/build/windows-deps"
 cmake --preset windows -DVELMORANT_MODEL_DATA_SOURCE="$LINUX_BUILD/plugin/VelmorantPreamp.so.dat" >/dev/null
 cmake --build --preset windows -j "$JOBS"
+echo "test-windows: the dependencies and the build took $((SECONDS - started)) s"
+[ "${1:-}" != build ] || exit 0
 
 # Wine: a private prefix made once, and one persistent wineserver for the tests and the host's
 # commands, warmed up before CTest so that Wine's background services do not hold CTest's output
@@ -53,7 +56,9 @@ if [ -n "$nonsystem" ]; then
   exit 1
 fi
 
+ctest_started=$SECONDS
 ctest --preset windows -j "$JOBS"
+echo "test-windows: the tests under CTest took $((SECONDS - ctest_started)) s"
 
 # The host program under Wine: info, then a render compared with the Linux render of the input.
 HOST_EXE="$BUILD/bin/velmorant-host.exe"

@@ -43,9 +43,6 @@ std::string firstDifference(const std::string& a, const std::string& b)
 // one thread and on four: each parallel phase's jobs must write only what they own.
 TEST(Generator, SameCommandGivesByteIdenticalFilesOnAnyThreadCount)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "minutes under AddressSanitizer; the generator's thread test runs its phases here";
-#endif
     const ScratchFolder first("first"), second("second");
     const std::vector<size_t> everyFile{0, 1, 2, 3, 4};
     std::string error;

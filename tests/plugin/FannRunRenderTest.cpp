@@ -16,6 +16,14 @@ using namespace velmorant::test;
 
 namespace {
 
+// Under AddressSanitizer, where a render takes seconds, each factor renders one valve type and
+// channel, in turn (factors 0 to 3 cover all four), in both the mono and the stereo routines.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool everyValveAndChannelAtEachFactor = false;
+#else
+constexpr bool everyValveAndChannelAtEachFactor = true;
+#endif
+
 std::string readBytes(const std::string& path) {
     std::error_code error;
     std::string bytes(static_cast<size_t>(std::filesystem::file_size(path, error)), '\0');
@@ -61,11 +69,12 @@ protected:
 TEST_P(FannRunRender, OwnEvaluationRendersTheSameBytesAsFannRun) {
 #ifdef VELMORANT_FANN_RUN_PLUGIN_PATH
     const std::string factor = " --param Oversampling=" + std::to_string(GetParam() / 4.0);
-    for (const char* valve : {"0", "1"})
-        for (const char* channel : {"0", "1"})
+    for (int valve : {0, 1})
+        for (int channel : {0, 1})
             for (const char* stereo : {"0", "1"}) {
-                const std::string settings = factor + " --param 0=" + valve + " --param 1=" + channel +
-                                             " --param 9=" + stereo;
+                if (!everyValveAndChannelAtEachFactor && valve * 2 + channel != GetParam() % 4) continue;
+                const std::string settings = factor + " --param 0=" + std::to_string(valve) +
+                                             " --param 1=" + std::to_string(channel) + " --param 9=" + stereo;
                 const std::string own = render(pluginPath(), settings, "own.wav");
                 const std::string baseline = render(VELMORANT_BASELINE_PLUGIN_PATH, settings, "baseline.wav");
                 const std::string reference = render(VELMORANT_FANN_RUN_PLUGIN_PATH, settings, "reference.wav");
