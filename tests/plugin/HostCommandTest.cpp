@@ -549,8 +549,9 @@ TEST_F(HostProgram, TemporaryFilesAreCreatedNewAndNeverLeftBehind) {
 // whole leaves the file as it was and no temporary file. The editor's window needs an X display:
 // the host runs under its own Xvfb server.
 TEST_F(HostProgram, AScreenshotAppearsOnlyWhenComplete) {
-    if (runScript("command -v xvfb-run").exitCode != 0) GTEST_SKIP() << "no xvfb-run";
-    HostRun run = runScript("xvfb-run -a -s \"-screen 0 1024x768x24\" \"$HOST\" screenshot " + path("plain.png") + " " +
+    if (runScript("command -v Xvfb").exitCode != 0) GTEST_SKIP() << "no Xvfb";
+    const std::string withXvfb = "bash \"" VELMORANT_WITH_XVFB "\" ";
+    HostRun run = runScript(withXvfb + "\"$HOST\" screenshot " + path("plain.png") + " " +
                             path("settings.png") + plugin);
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::string plain = textOf("plain.png");
@@ -561,7 +562,7 @@ TEST_F(HostProgram, AScreenshotAppearsOnlyWhenComplete) {
     std::ofstream(path("limited.sh")) << "ulimit -f " << plain.size() / 2048  // in 512- or 1024-byte blocks
                                       << " && exec \"$HOST\" screenshot " << path("old.png") << " " << path("new.png")
                                       << plugin;
-    run = runScript("export HOST; xvfb-run -a -s \"-screen 0 1024x768x24\" sh " + path("limited.sh"));
+    run = runScript("export HOST; " + withXvfb + "sh " + path("limited.sh"));
     EXPECT_EQ(run.exitCode, 1) << run.output;
     EXPECT_NE(run.output.find("old.png: write failed (File too large)"), std::string::npos) << run.output;
     EXPECT_EQ(textOf("old.png"), "old contents");
