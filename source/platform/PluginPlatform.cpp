@@ -106,10 +106,71 @@ juce::String modelFolder()
 #endif
 }
 
+#if JUCE_LINUX || JUCE_BSD
+bool displayIsNamed()
+{
+    const char* display = std::getenv ("DISPLAY");
+    return display != nullptr && *display != 0;
+}
+
+PluginMessageThread::PluginMessageThread() : juce::Thread ("Velmorant Preamp messages")
+{
+    start();
+}
+
+PluginMessageThread::~PluginMessageThread()
+{
+    juce::MessageManager::getInstance()->stopDispatchLoop();
+    stop();
+}
+
+void PluginMessageThread::start()
+{
+    startThread (Priority::high);
+    initialised.wait (10000); // the thread is JUCE's message thread when this returns
+}
+
+void PluginMessageThread::stop()
+{
+    signalThreadShouldExit();
+    stopThread (-1);
+}
+
+void PluginMessageThread::run()
+{
+    juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
+    if (displayIsNamed())
+        juce::XWindowSystem::getInstance();
+    initialised.signal();
+    while (! threadShouldExit())
+        if (! juce::dispatchNextMessageOnSystemQueue (true))
+            juce::Thread::sleep (1);
+}
+
+HostDrivenEventLoop::HostDrivenEventLoop()
+{
+    messageThread->stop();
+    juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
+}
+
+HostDrivenEventLoop::~HostDrivenEventLoop()
+{
+    messageThread->start();
+}
+
+void HostDrivenEventLoop::processPendingEvents()
+{
+    juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
+    for (;;)
+        if (! juce::dispatchNextMessageOnSystemQueue (true))
+            return;
+}
+#endif
+
 bool hasDesktop()
 {
 #if JUCE_LINUX || JUCE_BSD
-    return juce::XWindowSystem::getInstance()->getDisplay() != nullptr;
+    return displayIsNamed() && juce::XWindowSystem::getInstance()->getDisplay() != nullptr;
 #else
     // A JUCE window looks for its display's vertical blank through a DXGI factory, which it uses
     // without checking that one was made: where none can be (Wine without OpenGL), opening the

@@ -7,17 +7,47 @@
 #include <juce_events/juce_events.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
-// Linux only (the header is empty elsewhere): JUCE's shared message thread and host-driven loop.
+// Linux only (the header is empty elsewhere): how JUCE dispatches its messages on Linux.
 #include <juce_audio_plugin_client/utility/juce_LinuxMessageThread.h>
 
 namespace velmorant::platform
 {
 #if JUCE_LINUX || JUCE_BSD
-// A plug-in on Linux brings its own message thread, shared by all its instances...
-using SharedMessageThread = juce::SharedResourcePointer<juce::MessageThread>;
-// ...unless the host drives events: then a host call that touches components holds this, and the
-// editor's idle call processes what is pending.
-using HostDrivenEvents = juce::SharedResourcePointer<juce::HostDrivenEventLoop>;
+// Whether DISPLAY names an X server. JUCE would open ":0" without one, whichever server holds that
+// display, and an X server that goes away ends its clients: the host with the plug-in.
+bool displayIsNamed();
+
+// A plug-in on Linux brings its own message thread, shared by all its instances. It connects to the
+// X server, so that windows' events reach it, only where DISPLAY names one.
+class PluginMessageThread : public juce::Thread
+{
+public:
+    PluginMessageThread();
+    ~PluginMessageThread() override;
+    void start();
+    void stop();
+
+private:
+    void run() override;
+
+    juce::WaitableEvent initialised;
+};
+
+// While the host drives events, a host call that touches components holds this, and the editor's
+// idle call processes what is pending; the message thread pauses meanwhile.
+class HostDrivenEventLoop
+{
+public:
+    HostDrivenEventLoop();
+    ~HostDrivenEventLoop();
+    void processPendingEvents();
+
+private:
+    juce::SharedResourcePointer<PluginMessageThread> messageThread;
+};
+
+using SharedMessageThread = juce::SharedResourcePointer<PluginMessageThread>;
+using HostDrivenEvents = juce::SharedResourcePointer<HostDrivenEventLoop>;
 #else
 // On Windows the host's user-interface thread, which loads the plug-in, runs the message loop that
 // dispatches JUCE's messages to its hidden message window: there is nothing to start or drive.
