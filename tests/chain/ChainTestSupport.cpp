@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <unistd.h>
+#include <vector>
 
 TestBlock::TestBlock(uint32_t states, uint32_t inputs, uint32_t portVoltages, uint32_t portCurrents, uint32_t steps,
                      double constant)
@@ -62,10 +64,28 @@ void TestBlock::randomise(uint32_t seed)
     updateMatrices();
 }
 
+namespace
+{
+// The files made for the test program, removed when it ends.
+struct TemporaryFiles
+{
+    ~TemporaryFiles()
+    {
+        for (const std::string& path : paths)
+            std::remove(path.c_str());
+    }
+    std::vector<std::string> paths;
+};
+} // namespace
+
+// Named by process too: two test runs on one machine never write each other's files.
 std::string temporaryPath(const std::string& name)
 {
+    static TemporaryFiles files;
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    return testing::TempDir() + "chain_" + info->test_suite_name() + "_" + info->name() + "_" + name;
+    files.paths.push_back(testing::TempDir() + "chain_" + std::to_string(::getpid()) + "_" + info->test_suite_name()
+                          + "_" + info->name() + "_" + name);
+    return files.paths.back();
 }
 
 ReferenceChain::ReferenceChain(std::array<TestBlock*, 4> stageBlocks, std::array<StageSpec, 4> stageSpecs)
