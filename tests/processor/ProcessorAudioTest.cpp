@@ -50,6 +50,7 @@ class ProcessorAudio : public testing::Test
 {
 protected:
     static void SetUpTestSuite() { writeTestModelData(juce::File(modelFolder())); }
+    static void TearDownTestSuite() { juce::File(modelFolder()).deleteRecursively(); }
 
     ProcessorAudio()
     {
