@@ -2,6 +2,7 @@
 // They go through the preset document reader and through the processor's state restore. Whatever
 // is read must survive writing and reading again unchanged, and a restored processor must save a
 // chunk that restores to the same chunk.
+#include "ChainDriver.h"
 #include "PresetDocument.h"
 #include "VelmorantPreampAudioProcessor.h"
 
@@ -13,15 +14,21 @@ namespace
 {
 // The processor without its engine: programs, the document and the order of changes are all real,
 // only model files, preparation and stage steps are left out, so each input takes microseconds.
+class EngineFreeDriver : public ChainDriver
+{
+public:
+    bool loadStage(PreampChannel&, int, int, SSParamsVecAutomation*, const juce::String&, bool) override { return true; }
+    void prepare(PreampChannel&, int, int, int) override {}
+    void setStageStep(PreampChannel&, int, int, int) override {}
+};
+
 class EngineFreeProcessor : public VelmorantPreampAudioProcessor
 {
 public:
-    EngineFreeProcessor() : VelmorantPreampAudioProcessor("/nonexistent/velmorant-fuzz-models/") {}
-
-protected:
-    bool loadChainStage(int, int, SSParamsVecAutomation*, const juce::String&, bool) override { return true; }
-    void prepareChain(int, int, int) override {}
-    void setChainStageStep(int, int, int) override {}
+    EngineFreeProcessor()
+        : VelmorantPreampAudioProcessor("/nonexistent/velmorant-fuzz-models/", std::make_unique<EngineFreeDriver>())
+    {
+    }
 };
 
 bool sameState(const PresetState& a, const PresetState& b)
