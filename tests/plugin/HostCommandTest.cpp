@@ -126,6 +126,16 @@ TEST_F(HostProgram, FailuresSayWhyAndLeaveNoOutput) {
     run = runHost("render " + path("in.wav") + " " + path("out.wav") + plugin + " --param Gain=2");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_FALSE(std::filesystem::exists(path("out.wav")));
+
+    // An empty file name is misuse, never a file quietly left out.
+    for (const std::string& emptyName : {"render \"\" " + path("out.wav"), "render " + path("in.wav") + " \"\"",
+                                        "render " + path("in.wav") + " " + path("out.wav") + " --save-chunk \"\"",
+                                        "render " + path("in.wav") + " " + path("out.wav") + " --load-chunk \"\"",
+                                        std::string("info --plugin \"\"")}) {
+        run = runHost(emptyName + plugin);
+        EXPECT_EQ(run.exitCode, 2) << emptyName << ": " << run.output;
+    }
+    EXPECT_FALSE(std::filesystem::exists(path("out.wav")));
     expectNoTemporaryFiles();
 }
 

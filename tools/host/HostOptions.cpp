@@ -68,17 +68,18 @@ bool parseHostOptions(int argc, char** argv, HostOptions& options, std::string& 
             options.showEditor = true;
         } else if (arg.rfind("--", 0) == 0 && i + 1 >= argc) {
             return fail(arg + " needs a value");
-        } else if (arg == "--plugin") {
-            options.plugin = value();
+        } else if (arg == "--plugin" || arg == "--load-chunk" || arg == "--save-chunk") {
+            std::string& file = arg == "--plugin"       ? options.plugin
+                                : arg == "--load-chunk" ? options.loadChunk
+                                                        : options.saveChunk;
+            file = value();
+            // An empty name would quietly mean no file: a chunk never saved while the run succeeds.
+            if (file.empty()) return fail(arg + " wants a file name");
         } else if (arg == "--program") {
             if (!parseInteger(value(), 0, 1 << 20, number)) return fail("--program wants a program number");
             options.program = static_cast<int>(number);
         } else if (arg == "--param") {
             if (!parseParameter(value(), options, error)) return false;
-        } else if (arg == "--load-chunk") {
-            options.loadChunk = value();
-        } else if (arg == "--save-chunk") {
-            options.saveChunk = value();
         } else if (arg == "--block-size") {
             if (!parseInteger(value(), 1, 1 << 16, number))
                 return fail("--block-size wants a number of samples from 1 to 65536");
@@ -93,7 +94,10 @@ bool parseHostOptions(int argc, char** argv, HostOptions& options, std::string& 
         } else if (arg.rfind("--", 0) == 0) {
             return fail("unknown option " + arg);
         } else if (options.command.empty()) {
+            if (arg.empty()) return fail("no command given");
             options.command = arg;
+        } else if (arg.empty()) {
+            return fail("an empty argument names no file");
         } else {
             options.files.push_back(arg);
         }
